@@ -1,0 +1,4 @@
+#include "Nimbra/ControlFlags.h"
+
+std::atomic<bool> gbIsNeedPause{false};
+std::atomic<bool> gbIsNeedStopEx{false};

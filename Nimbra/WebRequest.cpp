@@ -1,0 +1,1 @@
+#include "Nimbra/WebRequest.h"
