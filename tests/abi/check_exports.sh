@@ -33,7 +33,7 @@ soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 if [[ $# -ge 2 ]]; then
     while IFS= read -r want; do
         [[ -z "$want" || "$want" == \#* ]] && continue
-        grep -q "^KestLib::${want}(" <<<"$defined" || { echo "missing export: KestLib::$want"; fail=1; }
+        grep -qE "^KestLib::${want}(\[abi:[[:alnum:]_]+\])?\(" <<<"$defined" || { echo "missing export: KestLib::$want"; fail=1; }
     done <"$2"
 fi
 
