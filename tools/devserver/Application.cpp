@@ -1,0 +1,123 @@
+#include "Application.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <iostream>
+#include <limits>
+#include <set>
+#include <stdexcept>
+
+#include "Connections.h"
+#include "ControlRoutes.h"
+#include "TimeUtil.h"
+#include "Tls.h"
+
+namespace devserver {
+namespace {
+
+constexpr size_t kKeepAliveMaxCount = 100000;
+constexpr time_t kKeepAliveTimeoutSeconds = 30;
+constexpr time_t kIoTimeoutSeconds = 60;
+constexpr size_t kApiMaxBody = 1u << 20;
+
+std::string PrepareDataDir(const std::string& dir) {
+    if (dir.empty()) throw std::runtime_error("--data-dir is required");
+    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create data directory " + dir);
+    return dir;
+}
+
+}  // namespace
+
+Application::Application(const ServerOptions& options)
+    : options_(options),
+      db_(PrepareDataDir(options.data_dir) + "/devserver.db"),
+      blobs_(options.data_dir),
+      auth_(db_, options.bucket, options.allow_anonymous),
+      store_(db_, blobs_, faults_, stats_, auth_),
+      web_(db_, faults_, options.sts_ttl) {
+    db_.CreateBucket(options_.bucket, NowMillis());
+    if (options_.api_plain_http) {
+        api_server_ = std::make_unique<httplib::Server>();
+    } else {
+        std::string cert, key;
+        EnsureCertificate(options_.data_dir, cert, key);
+        auto tls = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+        if (!tls->is_valid()) throw std::runtime_error("cannot load the web API certificate");
+        api_server_ = std::move(tls);
+    }
+    store_server_ = std::make_unique<httplib::Server>();
+    Configure(*api_server_, false);
+    Configure(*store_server_, true);
+    web_.Register(*api_server_);
+    RegisterControlRoutes(*store_server_, db_, faults_, stats_);
+    store_.Register(*store_server_);
+}
+
+Application::~Application() {
+    Stop();
+}
+
+void Application::Configure(httplib::Server& server, bool is_store) {
+    server.set_keep_alive_max_count(kKeepAliveMaxCount);
+    server.set_keep_alive_timeout(kKeepAliveTimeoutSeconds);
+    server.set_read_timeout(kIoTimeoutSeconds);
+    server.set_write_timeout(kIoTimeoutSeconds);
+    server.set_payload_max_length(is_store ? std::numeric_limits<size_t>::max() : kApiMaxBody);
+    Stats* stats = is_store ? &stats_ : nullptr;
+    server.new_task_queue = [stats] {
+        // A store connection that closes without a request still counts.
+        return new ThreadPerConnection(
+            stats ? std::function<void()>([stats] { stats->CountConnection(); })
+                  : std::function<void()>());
+    };
+    if (is_store) {
+        // The store answers Range itself (206, 416, or ignoring it on demand).
+        server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+            const_cast<httplib::Request&>(req).ranges.clear();
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+    }
+    if (options_.log_requests) {
+        const char* name = is_store ? "store" : "api";
+        server.set_logger([name](const httplib::Request& req, const httplib::Response& res) {
+            std::cerr << name << " " << req.method << " " << req.target << " -> " << res.status
+                      << std::endl;
+        });
+    }
+}
+
+void Application::Start() {
+    auto bind = [this](httplib::Server& s, int port, const char* what) {
+        if (port == 0) {
+            int p = s.bind_to_any_port(options_.host);
+            if (p <= 0) throw std::runtime_error(std::string("cannot bind the ") + what + " port");
+            return p;
+        }
+        if (!s.bind_to_port(options_.host, port))
+            throw std::runtime_error(std::string("cannot bind the ") + what + " port " +
+                                     std::to_string(port));
+        return port;
+    };
+    api_port_ = bind(*api_server_, options_.api_port, "web API");
+    store_port_ = bind(*store_server_, options_.store_port, "store");
+    api_thread_ = std::thread([this] { api_server_->listen_after_bind(); });
+    store_thread_ = std::thread([this] { store_server_->listen_after_bind(); });
+}
+
+void Application::Stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    api_server_->stop();
+    store_server_->stop();
+    // Connections waiting in keep-alive would otherwise hold the workers.
+    std::set<int> ports;
+    if (api_port_ > 0) ports.insert(api_port_);
+    if (store_port_ > 0) ports.insert(store_port_);
+    ShutdownConnections(ports);
+    if (api_thread_.joinable()) api_thread_.join();
+    if (store_thread_.joinable()) store_thread_.join();
+}
+
+}  // namespace devserver

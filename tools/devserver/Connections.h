@@ -1,0 +1,56 @@
+// Connection handling shared by both listeners: one thread per accepted
+// connection (keep-alive connections may stay open for long), per-connection
+// state for counting, and cutting connections off (scripted failures, shutdown).
+#ifndef TOOLS_DEVSERVER_CONNECTIONS_H
+#define TOOLS_DEVSERVER_CONNECTIONS_H
+
+#include <httplib.h>
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace devserver {
+
+// State of the connection served by the calling thread.
+struct ConnectionState {
+    bool first_request = true;  // no request seen yet on this connection
+};
+ConnectionState& CurrentConnection();
+
+// httplib task queue that serves each connection on its own thread.
+// `on_idle_close` runs when a connection ends without having carried a request.
+class ThreadPerConnection : public httplib::TaskQueue {
+public:
+    explicit ThreadPerConnection(std::function<void()> on_idle_close = nullptr);
+    ~ThreadPerConnection() override;
+    void enqueue(std::function<void()> fn) override;
+    void shutdown() override;
+
+private:
+    struct Worker {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+    void Reap();
+
+    std::function<void()> on_idle_close_;
+    std::mutex mu_;
+    std::list<std::unique_ptr<Worker>> workers_;
+};
+
+// Shuts down (both directions) the socket that carries `req`, so the client
+// sees the connection drop. Found by its addresses; false when not found.
+bool AbortConnection(const httplib::Request& req);
+
+// Shuts down every connected socket whose local port is in `ports`, so
+// keep-alive waits end at once when the server stops.
+void ShutdownConnections(const std::set<int>& ports);
+
+}  // namespace devserver
+
+#endif  // TOOLS_DEVSERVER_CONNECTIONS_H

@@ -1,0 +1,107 @@
+// Everything the server keeps besides object bytes, in one SQLite database:
+// backup records, issued credentials, buckets, object metadata, multipart
+// uploads and their parts. Every change is one transaction (WAL), so a killed
+// server keeps all it acknowledged. Thread-safe: one connection, one lock.
+#ifndef TOOLS_DEVSERVER_DATABASE_H
+#define TOOLS_DEVSERVER_DATABASE_H
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace devserver {
+
+struct Record {
+    long long id = 0;
+    std::string name, backup_name, date_time, file_path, file_name;
+    long long file_size = 0;
+    long long expire_time = 0;
+};
+
+struct Credential {
+    std::string access_key_id, access_key_secret, security_token;
+    int64_t expires_at = 0;  // seconds since the epoch
+};
+
+struct ObjectMeta {
+    std::string bucket, key;
+    long long size = 0;
+    std::string etag;  // quoted
+    uint64_t crc64 = 0;
+    int64_t last_modified_ms = 0;
+    std::string content_type;
+    std::string type = "Normal";  // or "Multipart"
+    std::string user_meta;        // JSON object of x-oss-meta-* headers
+    std::string file;             // blob name under the objects directory
+};
+
+struct Upload {
+    std::string upload_id, bucket, key;
+    int64_t initiated_ms = 0;
+    std::string content_type;
+    std::string user_meta;
+};
+
+struct Part {
+    int part_number = 0;
+    long long size = 0;
+    std::string etag;  // quoted
+    uint64_t crc64 = 0;
+    int64_t last_modified_ms = 0;
+    std::string file;  // blob name under the parts directory
+};
+
+class Database {
+public:
+    explicit Database(const std::string& path);  // throws std::runtime_error
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Backup records.
+    Record InsertRecord(const Record& r);  // returns it with its new id
+    long long UserSpace(const std::string& name);
+    long long CountRecords(const std::string& name);
+    std::vector<Record> Records(const std::string& name, long long limit, long long offset);
+    long long DeleteRecords(const std::string& name);
+
+    // Credentials.
+    void InsertCredential(const Credential& c);
+    bool FindCredential(const std::string& access_key_id, Credential& out);
+    void ExpireAllCredentials(int64_t now_seconds);
+
+    // Buckets.
+    bool BucketExists(const std::string& name);
+    void CreateBucket(const std::string& name, int64_t now_ms);
+
+    // Objects. Put/Delete return the blob name the change released ("" if none).
+    bool GetObject(const std::string& bucket, const std::string& key, ObjectMeta& out);
+    std::string PutObject(const ObjectMeta& meta);
+    std::string DeleteObject(const std::string& bucket, const std::string& key);
+    // Objects of `bucket` with key > from (or >= from when inclusive), in byte
+    // order, at most `limit`.
+    std::vector<ObjectMeta> ObjectsFrom(const std::string& bucket, const std::string& from,
+                                        bool inclusive, int limit);
+
+    // Multipart uploads.
+    void CreateUpload(const Upload& u);
+    bool GetUpload(const std::string& upload_id, Upload& out);
+    std::string PutPart(const std::string& upload_id, const Part& p);  // replaced blob or ""
+    std::vector<Part> Parts(const std::string& upload_id, int after_part, int limit);
+    // Stores the object, drops the upload; returns the released object blob.
+    std::string CompleteUpload(const std::string& upload_id, const ObjectMeta& meta);
+    // Drops the upload; returns its parts (whose blobs the caller removes).
+    std::vector<Part> AbortUpload(const std::string& upload_id);
+
+private:
+    void Exec(const char* sql);
+    sqlite3* db_ = nullptr;
+    std::mutex mu_;
+};
+
+}  // namespace devserver
+
+#endif  // TOOLS_DEVSERVER_DATABASE_H

@@ -1,0 +1,185 @@
+#include "ObjectFiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+
+#include "Crc64.h"
+
+namespace devserver {
+namespace {
+
+void MakeDir(const std::string& path) {
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create directory " + path);
+}
+
+const char* Subdir(BlobKind kind) {
+    return kind == BlobKind::kObject ? "objects" : "parts";
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    bool ok = true;
+    char buf[1 << 16];
+    for (;;) {
+        ssize_t n = read(in, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        for (ssize_t off = 0; off < n;) {
+            ssize_t w = write(out, buf + off, static_cast<size_t>(n - off));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            off += w;
+        }
+        if (!ok) break;
+    }
+    close(in);
+    if (close(out) != 0) ok = false;
+    if (!ok) unlink(to.c_str());
+    return ok;
+}
+
+}  // namespace
+
+std::string RandomHex(size_t bytes) {
+    std::string raw(bytes, '\0');
+    if (RAND_bytes(reinterpret_cast<unsigned char*>(&raw[0]), static_cast<int>(bytes)) != 1)
+        throw std::runtime_error("RAND_bytes failed");
+    static const char* kDigits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : raw) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+std::string HexUpper(const std::string& raw) {
+    static const char* kDigits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : raw) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+BlobStore::BlobStore(const std::string& root) : root_(root) {
+    MakeDir(root_ + "/objects");
+    MakeDir(root_ + "/parts");
+    MakeDir(root_ + "/tmp");
+    // Temporary files of writes that never finished belong to nobody.
+    if (DIR* d = opendir((root_ + "/tmp").c_str())) {
+        while (struct dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") unlink((root_ + "/tmp/" + n).c_str());
+        }
+        closedir(d);
+    }
+}
+
+std::string BlobStore::Path(BlobKind kind, const std::string& name) const {
+    return root_ + "/" + Subdir(kind) + "/" + name;
+}
+
+std::string BlobStore::TempPath() const {
+    return root_ + "/tmp/" + RandomHex(16);
+}
+
+bool BlobStore::Publish(const std::string& temp_path, BlobKind kind, std::string& name) const {
+    std::string candidate = RandomHex(16);
+    if (rename(temp_path.c_str(), Path(kind, candidate).c_str()) != 0) return false;
+    name = candidate;
+    return true;
+}
+
+bool BlobStore::Duplicate(const std::string& source_path, std::string& name) const {
+    std::string candidate = RandomHex(16);
+    std::string target = Path(BlobKind::kObject, candidate);
+    if (link(source_path.c_str(), target.c_str()) != 0) {
+        // Different file system or no hard links: copy through tmp/.
+        std::string temp = TempPath();
+        if (!CopyFile(source_path, temp)) return false;
+        if (rename(temp.c_str(), target.c_str()) != 0) {
+            unlink(temp.c_str());
+            return false;
+        }
+    }
+    name = candidate;
+    return true;
+}
+
+void BlobStore::Remove(BlobKind kind, const std::string& name) const {
+    if (!name.empty()) unlink(Path(kind, name).c_str());
+}
+
+BlobWriter::BlobWriter(const BlobStore& store) : store_(store), temp_path_(store.TempPath()) {
+    fd_ = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    md5_ = EVP_MD_CTX_new();
+    if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) failed_ = true;
+}
+
+BlobWriter::~BlobWriter() {
+    if (fd_ >= 0) close(fd_);
+    if (!published_) unlink(temp_path_.c_str());
+    EVP_MD_CTX_free(md5_);
+}
+
+bool BlobWriter::Write(const char* data, size_t len) {
+    if (!ok()) return false;
+    for (size_t off = 0; off < len;) {
+        ssize_t w = ::write(fd_, data + off, len - off);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            failed_ = true;
+            return false;
+        }
+        off += static_cast<size_t>(w);
+    }
+    EVP_DigestUpdate(md5_, data, len);
+    crc_ = Crc64Update(crc_, data, len);
+    size_ += static_cast<long long>(len);
+    return true;
+}
+
+bool BlobWriter::Publish(BlobKind kind, std::string& name) {
+    if (!ok()) return false;
+    int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+        failed_ = true;
+        return false;
+    }
+    if (!store_.Publish(temp_path_, kind, name)) return false;
+    published_ = true;
+    return true;
+}
+
+std::string BlobWriter::Md5() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_DigestFinal_ex(md5_, digest, &n);
+    return std::string(reinterpret_cast<char*>(digest), n);
+}
+
+}  // namespace devserver

@@ -1,0 +1,230 @@
+// Single-object operations: PutBucket, PutObject, GetObject/HeadObject,
+// DeleteObject, CopyObject.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+#include "Signer.h"
+#include "StoreServer.h"
+#include "TimeUtil.h"
+#include "Xml.h"
+
+namespace devserver {
+namespace {
+
+constexpr size_t kStreamChunk = 256 * 1024;
+
+struct OpenFile {
+    int fd = -1;
+    explicit OpenFile(int f) : fd(f) {}
+    ~OpenFile() {
+        if (fd >= 0) close(fd);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+};
+
+std::string ContentTypeOf(const KeyValues& headers) {
+    std::string t = HeaderValue(headers, "Content-Type");
+    return t.empty() ? "application/octet-stream" : t;
+}
+
+}  // namespace
+
+void StoreService::PutBucket(StoreContext& c) {
+    db_.CreateBucket(c.addr.bucket, NowMillis());
+    c.res.status = 200;
+    c.res.set_header("Location", "/" + c.addr.bucket);
+}
+
+void StoreService::PutObject(StoreContext& c) {
+    if (HeaderValue(c.headers, "x-oss-forbid-overwrite") == "true") {
+        ObjectMeta existing;
+        if (db_.GetObject(c.addr.bucket, c.addr.key, existing))
+            return SendError(c, 409, "FileAlreadyExists",
+                             "The object you specified already exists.");
+    }
+    BlobWriter w(blobs_);
+    if (!ReceiveBody(c, w)) return;
+    std::string md5 = w.Md5();
+    std::string content_md5 = HeaderValue(c.headers, "Content-MD5");
+    if (!content_md5.empty()) {
+        std::string want = Base64Decode(content_md5);
+        if (want.size() != 16)
+            return SendError(c, 400, "InvalidDigest",
+                             "The Content-MD5 you specified is not valid.");
+        if (want != md5)
+            return SendError(c, 400, "BadDigest",
+                             "The Content-MD5 you specified did not match what we received.");
+    }
+    ObjectMeta m;
+    m.bucket = c.addr.bucket;
+    m.key = c.addr.key;
+    m.size = w.size();
+    m.etag = "\"" + HexUpper(md5) + "\"";
+    m.crc64 = w.crc64();
+    m.last_modified_ms = NowMillis();
+    m.content_type = ContentTypeOf(c.headers);
+    m.user_meta = UserMetaJson(c.headers);
+    if (!w.Publish(BlobKind::kObject, m.file))
+        return SendError(c, 500, "InternalError", "The server could not store the object.");
+    std::string old;
+    try {
+        old = db_.PutObject(m);
+    } catch (const std::exception&) {
+        blobs_.Remove(BlobKind::kObject, m.file);
+        return SendError(c, 500, "InternalError", "The server could not record the object.");
+    }
+    blobs_.Remove(BlobKind::kObject, old);
+    c.res.status = 200;
+    c.res.set_header("ETag", m.etag);
+    c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    c.res.set_header("Content-MD5",
+                     Base64Encode(reinterpret_cast<const unsigned char*>(md5.data()), md5.size()));
+}
+
+void StoreService::GetObject(StoreContext& c, bool head) {
+    ObjectMeta m;
+    if (!db_.GetObject(c.addr.bucket, c.addr.key, m))
+        return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
+                         {{"Key", c.addr.key}});
+    long long first = 0, last = m.size - 1;
+    bool partial = false;
+    if (!head && !c.settings.ignore_range && c.req.has_header("Range")) {
+        ByteRange r = ParseRange(c.req.get_header_value("Range"), m.size);
+        if (r.kind == ByteRange::kUnsatisfiable) {
+            c.res.set_header("Content-Range", "bytes */" + std::to_string(m.size));
+            return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
+        }
+        if (r.kind == ByteRange::kPartial) {
+            partial = true;
+            first = r.first;
+            last = r.last;
+        }
+    }
+    std::shared_ptr<OpenFile> file;
+    if (!head) {
+        file = std::make_shared<OpenFile>(
+            open(blobs_.Path(BlobKind::kObject, m.file).c_str(), O_RDONLY | O_CLOEXEC));
+        if (file->fd < 0)
+            return SendError(c, 500, "InternalError", "The object data cannot be read.");
+    }
+
+    httplib::Response& res = c.res;
+    res.status = partial ? 206 : 200;
+    res.set_header("ETag", m.etag);
+    res.set_header("Last-Modified", HttpDate(m.last_modified_ms));
+    res.set_header("x-oss-object-type", m.type);
+    res.set_header("x-oss-storage-class", "Standard");
+    res.set_header("Accept-Ranges", "bytes");
+    if (!partial) res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    if (partial)
+        res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                            std::to_string(last) + "/" + std::to_string(m.size));
+    SetUserMetaHeaders(res, m.user_meta);
+    std::string type = m.content_type;
+    static const char* kOverrides[][2] = {{"response-content-language", "Content-Language"},
+                                          {"response-expires", "Expires"},
+                                          {"response-cache-control", "Cache-Control"},
+                                          {"response-content-disposition", "Content-Disposition"},
+                                          {"response-content-encoding", "Content-Encoding"}};
+    for (const auto& o : kOverrides) {
+        bool found = false;
+        std::string v = QueryValue(c.query, o[0], &found);
+        if (found) res.set_header(o[1], v);
+    }
+    bool found_type = false;
+    std::string override_type = QueryValue(c.query, "response-content-type", &found_type);
+    if (found_type) type = override_type;
+
+    size_t length = static_cast<size_t>(m.size == 0 ? 0 : last - first + 1);
+    if (length == 0) {
+        res.set_header("Content-Type", type);
+        return;
+    }
+    if (head) {
+        // Never called for HEAD; it only makes httplib announce the length.
+        res.set_content_provider(length, type,
+                                 [](size_t, size_t, httplib::DataSink&) { return false; });
+        return;
+    }
+    long long limit = c.close_after_bytes;
+    long long base = first;
+    res.set_content_provider(
+        length, type,
+        [file, base, limit](size_t offset, size_t remaining, httplib::DataSink& sink) {
+            size_t chunk = std::min(remaining, kStreamChunk);
+            if (limit >= 0) {
+                if (static_cast<long long>(offset) >= limit) return false;
+                chunk =
+                    std::min(chunk, static_cast<size_t>(limit - static_cast<long long>(offset)));
+            }
+            std::unique_ptr<char[]> buf(new char[chunk]);
+            ssize_t n = pread(file->fd, buf.get(), chunk,
+                              static_cast<off_t>(base) + static_cast<off_t>(offset));
+            if (n <= 0) return false;
+            return sink.write(buf.get(), static_cast<size_t>(n));
+        });
+}
+
+void StoreService::DeleteObject(StoreContext& c) {
+    std::string old = db_.DeleteObject(c.addr.bucket, c.addr.key);
+    blobs_.Remove(BlobKind::kObject, old);
+    c.res.status = 204;
+}
+
+void StoreService::CopyObject(StoreContext& c) {
+    std::string source;
+    if (!PercentDecode(HeaderValue(c.headers, "x-oss-copy-source"), source) || source.size() < 2 ||
+        source[0] != '/' || source.find('/', 1) == std::string::npos ||
+        source.find('/', 1) + 1 >= source.size())
+        return SendError(c, 400, "InvalidArgument",
+                         "Copy Source must mention the source bucket and key: "
+                         "/sourcebucket/sourcekey.");
+    size_t slash = source.find('/', 1);
+    std::string src_bucket = source.substr(1, slash - 1);
+    std::string src_key = source.substr(slash + 1);
+    if (!auth_.MayAccess(src_bucket))
+        return SendError(c, 403, "AccessDenied", "The bucket you access does not belong to you.");
+    if (!db_.BucketExists(src_bucket))
+        return SendError(c, 404, "NoSuchBucket", "The specified bucket does not exist.",
+                         {{"BucketName", src_bucket}});
+    ObjectMeta src;
+    if (!db_.GetObject(src_bucket, src_key, src))
+        return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
+                         {{"Key", src_key}});
+    ObjectMeta m = src;
+    m.bucket = c.addr.bucket;
+    m.key = c.addr.key;
+    m.last_modified_ms = NowMillis();
+    std::string directive = HeaderValue(c.headers, "x-oss-metadata-directive");
+    if (directive == "REPLACE") {
+        m.content_type = ContentTypeOf(c.headers);
+        m.user_meta = UserMetaJson(c.headers);
+    } else if (!directive.empty() && directive != "COPY") {
+        return SendError(c, 400, "InvalidArgument", "Invalid x-oss-metadata-directive.");
+    }
+    if (!blobs_.Duplicate(blobs_.Path(BlobKind::kObject, src.file), m.file))
+        return SendError(c, 500, "InternalError", "The server could not copy the object.");
+    std::string old;
+    try {
+        old = db_.PutObject(m);
+    } catch (const std::exception&) {
+        blobs_.Remove(BlobKind::kObject, m.file);
+        return SendError(c, 500, "InternalError", "The server could not record the object.");
+    }
+    blobs_.Remove(BlobKind::kObject, old);
+    c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    c.res.set_header("ETag", m.etag);
+    XmlWriter w;
+    w.Open("CopyObjectResult")
+        .Element("ETag", m.etag)
+        .Element("LastModified", IsoMillis(m.last_modified_ms))
+        .Close("CopyObjectResult");
+    SendXml(c, 200, w.str());
+}
+
+}  // namespace devserver

@@ -1,0 +1,441 @@
+#include "StoreServer.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "Connections.h"
+#include "JsonUtil.h"
+#include "Signer.h"
+#include "TimeUtil.h"
+#include "Xml.h"
+
+namespace devserver {
+namespace {
+
+constexpr size_t kMaxKeyBytes = 1023;
+constexpr size_t kDiscardLimit = 64u << 20;  // larger unread bodies close the connection
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool ValidBucketName(const std::string& b) {
+    if (b.size() < 3 || b.size() > 63) return false;
+    if (b.front() == '-' || b.back() == '-') return false;
+    return std::all_of(b.begin(), b.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+    });
+}
+
+bool Has(const KeyValues& query, const char* name) {
+    bool found = false;
+    QueryValue(query, name, &found);
+    return found;
+}
+
+// Signed sub-resources that the operations below understand; any other one
+// names an operation this server does not implement.
+bool HandledSubresource(const std::string& k) {
+    return k == "uploads" || k == "uploadId" || k == "partNumber" || k == "security-token" ||
+           k == "objectMeta" || k.rfind("response-", 0) == 0;
+}
+
+bool HasUnhandledSubresource(const KeyValues& query) {
+    for (const auto& q : query)
+        if (IsSignedSubresource(q.first) && !HandledSubresource(q.first)) return true;
+    return false;
+}
+
+}  // namespace
+
+bool PercentDecode(const std::string& text, std::string& out) {
+    out.clear();
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return false;
+        int hi = HexValue(text[i + 1]);
+        int lo = HexValue(text[i + 2]);
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return true;
+}
+
+std::string PercentEncode(const std::string& text, bool keep_slash) {
+    static const char* kDigits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' ||
+            (keep_slash && c == '/')) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kDigits[c >> 4];
+            out += kDigits[c & 15];
+        }
+    }
+    return out;
+}
+
+bool ParseTarget(const std::string& target, std::string& path, KeyValues& query) {
+    query.clear();
+    size_t q = target.find('?');
+    if (!PercentDecode(target.substr(0, q), path)) return false;
+    if (path.empty() || path[0] != '/') return false;
+    if (q == std::string::npos) return true;
+    std::string rest = target.substr(q + 1);
+    size_t pos = 0;
+    while (pos <= rest.size()) {
+        size_t amp = rest.find('&', pos);
+        if (amp == std::string::npos) amp = rest.size();
+        std::string piece = rest.substr(pos, amp - pos);
+        if (!piece.empty()) {
+            size_t eq = piece.find('=');
+            std::string k, v;
+            if (!PercentDecode(piece.substr(0, eq), k)) return false;
+            if (eq != std::string::npos && !PercentDecode(piece.substr(eq + 1), v)) return false;
+            query.emplace_back(k, v);
+        }
+        pos = amp + 1;
+    }
+    return true;
+}
+
+bool ResolveAddress(const std::string& host_header, const std::string& path, StoreAddress& out) {
+    out = StoreAddress();
+    std::string host = host_header;
+    bool ip = false;
+    if (!host.empty() && host[0] == '[') {
+        ip = true;  // IPv6 literal
+    } else {
+        size_t colon = host.rfind(':');
+        if (colon != std::string::npos) host = host.substr(0, colon);
+        std::transform(host.begin(), host.end(), host.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        in_addr a4;
+        ip = inet_pton(AF_INET, host.c_str(), &a4) == 1;
+    }
+    size_t dot = host.find('.');
+    bool path_style = ip || host.empty() || host == "localhost" || dot == std::string::npos;
+    if (path_style) {
+        size_t slash = path.find('/', 1);
+        out.bucket = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+        out.key = slash == std::string::npos ? "" : path.substr(slash + 1);
+    } else {
+        out.bucket = host.substr(0, dot);
+        out.key = path.substr(1);
+    }
+    out.object_level = !out.key.empty();
+    return out.bucket.empty() || ValidBucketName(out.bucket);
+}
+
+ByteRange ParseRange(const std::string& header, long long size) {
+    ByteRange r;
+    std::string h = header;
+    size_t b = h.find_first_not_of(" \t");
+    if (b == std::string::npos) return r;
+    h = h.substr(b);
+    if (h.size() < 6) return r;
+    std::string unit = h.substr(0, 6);
+    std::transform(unit.begin(), unit.end(), unit.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (unit != "bytes=") return r;
+    std::string spec = h.substr(6);
+    if (spec.find(',') != std::string::npos) return r;  // several ranges: whole object
+    size_t dash = spec.find('-');
+    if (dash == std::string::npos) return r;
+    std::string a = spec.substr(0, dash), z = spec.substr(dash + 1);
+    auto digits = [](const std::string& s) {
+        return !s.empty() && s.size() <= 18 &&
+               std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (a.empty()) {
+        if (!digits(z)) return r;
+        long long n = std::stoll(z);
+        if (n == 0 || size == 0) {
+            r.kind = ByteRange::kUnsatisfiable;
+            return r;
+        }
+        r.kind = ByteRange::kPartial;
+        r.first = std::max(0LL, size - n);
+        r.last = size - 1;
+        return r;
+    }
+    if (!digits(a) || (!z.empty() && !digits(z))) return r;
+    long long first = std::stoll(a);
+    long long last = z.empty() ? size - 1 : std::stoll(z);
+    if (!z.empty() && first > last) return r;  // invalid range: whole object
+    if (first >= size) {
+        r.kind = ByteRange::kUnsatisfiable;
+        return r;
+    }
+    r.kind = ByteRange::kPartial;
+    r.first = first;
+    r.last = std::min(last, size - 1);
+    return r;
+}
+
+StoreService::StoreService(Database& db, BlobStore& blobs, FaultBook& faults, Stats& stats,
+                           const Authenticator& auth)
+    : db_(db), blobs_(blobs), faults_(faults), stats_(stats), auth_(auth) {}
+
+void StoreService::Register(httplib::Server& server) {
+    const std::string any = "^(?!/__dev/).*";
+    server.Get(any, [this](const httplib::Request& req, httplib::Response& res) {
+        Handle(req, res, nullptr);
+    });
+    server.Delete(any, [this](const httplib::Request& req, httplib::Response& res) {
+        Handle(req, res, nullptr);
+    });
+    server.Put(any, [this](const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& reader) { Handle(req, res, &reader); });
+    server.Post(any, [this](const httplib::Request& req, httplib::Response& res,
+                            const httplib::ContentReader& reader) { Handle(req, res, &reader); });
+}
+
+std::string StoreService::Classify(const std::string& method, const StoreAddress& addr,
+                                   const KeyValues& query, const KeyValues& headers) {
+    if (addr.bucket.empty() || HasUnhandledSubresource(query)) return "";
+    bool copy = !HeaderValue(headers, "x-oss-copy-source").empty();
+    bool upload_id = Has(query, "uploadId");
+    if (!addr.object_level) {
+        if (Has(query, "uploads") || upload_id || Has(query, "partNumber")) return "";
+        if (method == "PUT") return "PutBucket";
+        if (method == "GET") return "ListObjects";
+        return "";
+    }
+    if (method == "PUT") {
+        if (upload_id && Has(query, "partNumber")) return copy ? "" : "UploadPart";
+        if (upload_id || Has(query, "partNumber") || Has(query, "uploads")) return "";
+        return copy ? "CopyObject" : "PutObject";
+    }
+    if (method == "GET") return upload_id ? "ListParts" : "GetObject";
+    if (method == "HEAD") return "HeadObject";
+    if (method == "DELETE") return upload_id ? "AbortMultipartUpload" : "DeleteObject";
+    if (method == "POST") {
+        if (Has(query, "uploads")) return "InitiateMultipartUpload";
+        if (upload_id) return "CompleteMultipartUpload";
+    }
+    return "";
+}
+
+void StoreService::Handle(const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader* reader) {
+    ConnectionState& conn = CurrentConnection();
+    if (conn.first_request) {
+        conn.first_request = false;
+        stats_.CountConnection();
+    }
+    StoreContext c{req, res, reader};
+    c.request_id = RandomHex(12);
+    std::transform(c.request_id.begin(), c.request_id.end(), c.request_id.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    res.set_header("x-oss-request-id", c.request_id);
+    res.set_header("Server", "AliyunOSS");
+    res.set_header("Date", HttpDate(NowMillis()));
+    for (const auto& h : req.headers) c.headers.emplace_back(h.first, h.second);
+
+    std::string path;
+    if (!ParseTarget(req.target, path, c.query)) {
+        DiscardBody(c);
+        return SendError(c, 400, "InvalidURI", "The request URI is malformed.");
+    }
+    if (!ResolveAddress(req.get_header_value("Host"), path, c.addr)) {
+        DiscardBody(c);
+        return SendError(c, 400, "InvalidBucketName", "The specified bucket is not valid.");
+    }
+    if (c.addr.key.size() > kMaxKeyBytes) {
+        DiscardBody(c);
+        return SendError(c, 400, "InvalidObjectName", "The length of object name is invalid.");
+    }
+    c.operation = Classify(req.method, c.addr, c.query, c.headers);
+    if (c.operation.empty()) {
+        DiscardBody(c);
+        return SendError(c, 501, "NotImplemented",
+                         "This operation is not supported by the development server.");
+    }
+    stats_.CountRequest(c.operation);
+    c.settings = faults_.Settings();
+
+    std::set<std::string> query_keys;
+    for (const auto& q : c.query) query_keys.insert(q.first);
+    FaultDecision fault = faults_.Match(req.method, query_keys, c.addr.key);
+    if (fault.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(fault.delay_ms));
+
+    if (fault.error) {
+        DiscardBody(c);
+        SendError(c, fault.status, fault.code, fault.message);
+    } else {
+        AuthRequest ar{req.method, c.headers, c.addr.bucket, c.addr.key, c.query};
+        AuthResult auth = auth_.Check(ar, NowMillis() / 1000);
+        if (!auth.ok) {
+            DiscardBody(c);
+            SendError(c, auth.status, auth.code, auth.message, auth.extra);
+        } else {
+            c.close_after_bytes = fault.close_after_bytes;
+            Dispatch(c);
+            DiscardBody(c);
+        }
+    }
+
+    if (fault.bad_crc && res.has_header("x-oss-hash-crc64ecma")) {
+        std::string v = res.get_header_value("x-oss-hash-crc64ecma");
+        unsigned long long crc = std::strtoull(v.c_str(), nullptr, 10);
+        res.headers.erase("x-oss-hash-crc64ecma");
+        res.set_header("x-oss-hash-crc64ecma", std::to_string(crc ^ 0x5a5a5a5a5a5a5a5aULL));
+    }
+    if (fault.close_after_bytes >= 0) {
+        res.set_header("Connection", "close");
+        long long limit = fault.close_after_bytes;
+        if (!res.body.empty() && static_cast<long long>(res.body.size()) > limit) {
+            auto body = std::make_shared<std::string>(std::move(res.body));
+            res.body.clear();
+            std::string type = res.get_header_value("Content-Type");
+            res.headers.erase("Content-Type");
+            size_t cut = static_cast<size_t>(limit);
+            res.set_content_provider(body->size(), type,
+                                     [body, cut](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset < cut)
+                                             sink.write(body->data() + offset, cut - offset);
+                                         return false;  // drop the connection mid-body
+                                     });
+        }
+    }
+}
+
+void StoreService::Dispatch(StoreContext& c) {
+    const std::string& op = c.operation;
+    if (op == "PutBucket") return PutBucket(c);
+    if (!RequireBucket(c)) return;
+    if (op == "ListObjects") return ListObjects(c);
+    if (op == "PutObject") return PutObject(c);
+    if (op == "GetObject") return GetObject(c, false);
+    if (op == "HeadObject") return GetObject(c, true);
+    if (op == "DeleteObject") return DeleteObject(c);
+    if (op == "CopyObject") return CopyObject(c);
+    if (op == "InitiateMultipartUpload") return InitiateMultipartUpload(c);
+    if (op == "UploadPart") return UploadPart(c);
+    if (op == "ListParts") return ListParts(c);
+    if (op == "CompleteMultipartUpload") return CompleteMultipartUpload(c);
+    if (op == "AbortMultipartUpload") return AbortMultipartUpload(c);
+}
+
+bool StoreService::RequireBucket(StoreContext& c) {
+    if (db_.BucketExists(c.addr.bucket)) return true;
+    SendError(c, 404, "NoSuchBucket", "The specified bucket does not exist.",
+              {{"BucketName", c.addr.bucket}});
+    return false;
+}
+
+void StoreService::SendError(StoreContext& c, int status, const std::string& code,
+                             const std::string& message, const KeyValues& extra) {
+    c.res.status = status;
+    if (c.req.method == "HEAD") {
+        c.res.body.clear();
+        return;
+    }
+    c.res.set_content(ErrorXml(code, message, c.request_id, c.req.get_header_value("Host"), extra),
+                      "application/xml");
+}
+
+void StoreService::SendXml(StoreContext& c, int status, const std::string& xml) {
+    c.res.status = status;
+    c.res.set_content(xml, "application/xml");
+}
+
+bool StoreService::ReceiveBody(StoreContext& c, BlobWriter& w) {
+    if (!c.reader) return true;
+    c.body_read = true;
+    bool write_failed = false;
+    bool complete = (*c.reader)([&](const char* data, size_t len) {
+        if (!w.Write(data, len)) {
+            write_failed = true;
+            return false;
+        }
+        return true;
+    });
+    if (write_failed || !w.ok()) {
+        c.res.set_header("Connection", "close");
+        SendError(c, 500, "InternalError", "The server could not store the data.");
+        return false;
+    }
+    if (!complete) {
+        c.res.set_header("Connection", "close");
+        SendError(c, 400, "IncompleteBody", "You did not provide the number of bytes specified.");
+        return false;
+    }
+    return true;
+}
+
+bool StoreService::ReadSmallBody(StoreContext& c, std::string& out, size_t limit) {
+    out.clear();
+    if (!c.reader) return true;
+    c.body_read = true;
+    bool too_large = false;
+    bool complete = (*c.reader)([&](const char* data, size_t len) {
+        if (out.size() + len > limit) {
+            too_large = true;
+            return false;
+        }
+        out.append(data, len);
+        return true;
+    });
+    if (too_large || !complete) {
+        c.res.set_header("Connection", "close");
+        if (too_large)
+            SendError(c, 400, "EntityTooLarge", "Your proposed upload exceeds the maximum size.");
+        else
+            SendError(c, 400, "IncompleteBody",
+                      "You did not provide the number of bytes specified.");
+        return false;
+    }
+    return true;
+}
+
+void StoreService::DiscardBody(StoreContext& c) {
+    if (!c.reader || c.body_read) return;
+    c.body_read = true;
+    long long declared = std::atoll(c.req.get_header_value("Content-Length").c_str());
+    if (declared > static_cast<long long>(kDiscardLimit)) {
+        c.res.set_header("Connection", "close");
+        return;
+    }
+    bool complete = (*c.reader)([](const char*, size_t) { return true; });
+    if (!complete) c.res.set_header("Connection", "close");
+}
+
+std::string StoreService::UserMetaJson(const KeyValues& headers) {
+    JsonPtr j(cJSON_CreateObject());
+    for (const auto& h : headers) {
+        std::string name = h.first;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+        if (name.rfind("x-oss-meta-", 0) == 0) {
+            cJSON_DeleteItemFromObjectCaseSensitive(j.get(), name.c_str());
+            cJSON_AddStringToObject(j.get(), name.c_str(), h.second.c_str());
+        }
+    }
+    return JsonText(j.get());
+}
+
+void StoreService::SetUserMetaHeaders(httplib::Response& res, const std::string& json) {
+    JsonPtr j = ParseJson(json);
+    if (!j) return;
+    for (cJSON* m = j->child; m; m = m->next)
+        if (cJSON_IsString(m) && m->string) res.set_header(m->string, m->valuestring);
+}
+
+}  // namespace devserver
