@@ -1,0 +1,131 @@
+#include "Contracts/oss/oss_request.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "Contracts/oss/oss_auth.h"
+#include "Contracts/oss/oss_util.h"
+#include "Contracts/oss/oss_xml.h"
+
+namespace {
+
+thread_local aos_status_t t_invalid_options;
+
+bool IsSuccess(int code) {
+    return code >= 200 && code <= 299;
+}
+
+// The store's CRC-64 header, or false when absent or not a number.
+bool StoreCrc64(const aos_table_t* headers, uint64_t* crc) {
+    const char* v = apr_table_get(headers, OSS_HASH_CRC64_ECMA);
+    if (v == NULL || *v < '0' || *v > '9') return false;
+    char* end = NULL;
+    unsigned long long n = strtoull(v, &end, 10);
+    if (*end != '\0') return false;
+    *crc = (uint64_t)n;
+    return true;
+}
+
+int CrcEnabled(const oss_request_options_t* o) {
+    return o->ctl == NULL || o->ctl->options == NULL || o->ctl->options->enable_crc;
+}
+
+}  // namespace
+
+int oss_options_usable(const oss_request_options_t* options) {
+    return options != NULL && options->config != NULL && options->pool != NULL;
+}
+
+aos_status_t* oss_invalid_options_status(void) {
+    t_invalid_options.code = AOSE_INVALID_ARGUMENT;
+    t_invalid_options.error_code = (char*)"InvalidArgument";
+    t_invalid_options.error_msg = (char*)"request options, configuration or pool missing";
+    t_invalid_options.req_id = NULL;
+    return &t_invalid_options;
+}
+
+aos_status_t* oss_request_fail(oss_request_t* r, int code, const char* msg) {
+    return aos_status_fail(r->options->pool, r->s, code, msg);
+}
+
+int oss_request_init(oss_request_t* r, const oss_request_options_t* options, http_method_e method,
+                     const aos_string_t* bucket, const aos_string_t* object,
+                     const aos_table_t* headers, const aos_table_t* params) {
+    aos_pool_t* p = options->pool;
+    memset(r, 0, sizeof *r);
+    r->options = options;
+    r->s = aos_status_create(p);
+    r->req = aos_http_request_create(p);
+    r->resp = aos_http_response_create(p);
+
+    oss_endpoint_t ep;
+    if (oss_parse_endpoint(p, &options->config->endpoint, &ep) != AOSE_OK) {
+        oss_request_fail(r, AOSE_INVALID_ARGUMENT, "invalid endpoint");
+        return AOSE_INVALID_ARGUMENT;
+    }
+    if (!oss_is_valid_bucket_name(bucket)) {
+        oss_request_fail(r, AOSE_INVALID_ARGUMENT, "invalid bucket name");
+        return AOSE_INVALID_ARGUMENT;
+    }
+    if (object && (aos_is_null_string(object) || object->len > OSS_MAX_OBJECT_KEY_LEN ||
+                   memchr(object->data, '\0', (size_t)object->len))) {
+        oss_request_fail(r, AOSE_INVALID_ARGUMENT, "invalid object key");
+        return AOSE_INVALID_ARGUMENT;
+    }
+
+    aos_table_t* query = params ? apr_table_copy(p, params) : apr_table_make(p, 4);
+    r->req->method = method;
+    r->req->url = oss_build_url(p, &ep, options->config->is_cname, bucket, object, query);
+    r->req->headers = headers ? apr_table_copy(p, headers) : apr_table_make(p, 8);
+    r->resource = oss_canonicalized_resource(p, bucket, object, query);
+    return AOSE_OK;
+}
+
+aos_status_t* oss_request_send(oss_request_t* r) {
+    const oss_request_options_t* o = r->options;
+    aos_pool_t* p = o->pool;
+    aos_http_request_t* req = r->req;
+    aos_http_response_t* resp = r->resp;
+    aos_status_t* s = r->s;
+
+    if (req->body_type != AOS_BODY_NONE && apr_table_get(req->headers, OSS_CONTENT_TYPE) == NULL)
+        apr_table_set(req->headers, OSS_CONTENT_TYPE, OSS_DEFAULT_CONTENT_TYPE);
+    oss_sign_request(p, req->method, req->headers, r->resource, o->config, time(NULL));
+
+    const aos_http_request_options_t* http_opts = o->ctl ? o->ctl->options : NULL;
+    if (aos_http_send_request(http_opts, req, resp, s) != AOSE_OK) return s;
+
+    s->code = resp->status;
+    const char* req_id = apr_table_get(resp->headers, OSS_REQUEST_ID);
+    if (req_id) s->req_id = apr_pstrdup(p, req_id);
+    if (!IsSuccess(resp->status)) {
+        if (!aos_list_empty(&resp->body)) oss_error_parse_from_body(p, &resp->body, s);
+        return s;
+    }
+
+    uint64_t store_crc = 0;
+    if (CrcEnabled(o) && StoreCrc64(resp->headers, &store_crc)) {
+        if (r->check_sent_crc && store_crc != resp->sent_crc64) {
+            return oss_request_fail(
+                r, AOSE_CRC_INCONSISTENT_ERROR,
+                apr_psprintf(p,
+                             "CRC-64 of the %" APR_INT64_T_FMT " bytes sent is %" APR_UINT64_T_FMT
+                             ", the store computed %" APR_UINT64_T_FMT,
+                             resp->sent_len, resp->sent_crc64, store_crc));
+        }
+        if (r->check_body_crc && resp->status == 200 && store_crc != resp->body_crc64) {
+            return oss_request_fail(r, AOSE_CRC_INCONSISTENT_ERROR,
+                                    apr_psprintf(p,
+                                                 "CRC-64 of the %" APR_INT64_T_FMT
+                                                 " bytes received is %" APR_UINT64_T_FMT
+                                                 ", the store sent %" APR_UINT64_T_FMT,
+                                                 resp->body_len, resp->body_crc64, store_crc));
+        }
+    }
+    return s;
+}
+
+void oss_request_export_headers(const oss_request_t* r, aos_table_t** resp_headers) {
+    if (resp_headers) *resp_headers = r->resp->headers;
+}
