@@ -23,6 +23,7 @@ const char kResponseHead[] =
     "Set-Cookie: second=2\r\n"
     "X-Empty:\r\n"
     "Content-Length: 2\r\n"
+    "Connection: close\r\n"  // the server closes after each response
     "\r\n";
 
 RawServer CannedServer() {
@@ -51,7 +52,7 @@ TEST(ResponseHeaderStore, KeepsRawTextAndFieldsExactlyAsReceived) {
 
     // Status line and the closing blank line are text only, not fields.
     auto fields = request.GetResponseHeaders();
-    EXPECT_EQ(fields.size(), 6u);
+    EXPECT_EQ(fields.size(), 7u);
     EXPECT_EQ(fields.count("Content-Length"), 1u);
     for (const auto& field : fields) EXPECT_EQ(field.first.find("HTTP/"), std::string::npos);
 }

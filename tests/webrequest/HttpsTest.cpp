@@ -69,6 +69,7 @@ TEST(Https, CertificateForAnotherHostIsRejectedWithoutNetworkError) {
 struct HelloRecorder {
     std::mutex mutex;
     std::vector<std::vector<uint16_t>> offers;
+    std::vector<bool> alpn;  // whether each hello offered ALPN
 
     static int Callback(SSL* ssl, int*, void* arg) {
         const unsigned char* bytes = nullptr;
@@ -81,6 +82,11 @@ struct HelloRecorder {
         auto* self = static_cast<HelloRecorder*>(arg);
         std::lock_guard<std::mutex> lock(self->mutex);
         self->offers.push_back(ids);
+        const unsigned char* ext = nullptr;
+        size_t ext_size = 0;
+        self->alpn.push_back(
+            SSL_client_hello_get0_ext(ssl, TLSEXT_TYPE_application_layer_protocol_negotiation, &ext,
+                                      &ext_size) == 1);
         return SSL_CLIENT_HELLO_SUCCESS;
     }
 };
@@ -104,7 +110,7 @@ std::vector<uint16_t> OfferFor(const char* cipher_list) {
     return ids;
 }
 
-TEST(Https, FullPostOffersExactlyItsCipherList) {
+TEST(Https, PostOffersItsCipherListAndNoAlpn) {
     TestCertificate cert("IP:127.0.0.1,DNS:localhost");
     HelloRecorder hellos;
     HttpServer server([&](SSL_CTX& ctx) {
@@ -133,6 +139,8 @@ TEST(Https, FullPostOffersExactlyItsCipherList) {
     // Without the full option set the library's default list is offered.
     EXPECT_NE(hellos.offers[1], expected);
     EXPECT_EQ(hellos.offers[1], hellos.offers[2]);
+    // Every POST turns ALPN off; a GET leaves libcurl's default (on).
+    EXPECT_EQ(hellos.alpn, (std::vector<bool>{false, false, true}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the result text ahead of the body.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 #include "Nimbra/WebRequest.h"
@@ -166,6 +167,37 @@ TEST_F(PostTest, StreamAfterFieldsOnOneObjectSendsTheStream) {
     EXPECT_EQ(received[0].body, "first body");
     EXPECT_EQ(received[1].body, "streamed second body");
     EXPECT_EQ(received[1].header("Transfer-Encoding"), "chunked");
+}
+
+TEST(PostRedirects, FollowsAtMostFiftyRedirects) {
+    // /hop/N redirects to /hop/N+1 until N reaches the chain length.
+    std::atomic<int> chain_length{50};
+    webtest::RawServer raw([&chain_length](int& fd, const std::string& request) {
+        size_t start = request.find("/hop/") + 5;
+        int hop = std::stoi(request.substr(start, request.find(' ', start) - start));
+        if (hop < chain_length) {
+            webtest::RawServer::send_all(fd, "HTTP/1.1 302 Found\r\nLocation: /hop/" +
+                                                 std::to_string(hop + 1) +
+                                                 "\r\nContent-Length: 0\r\nConnection: "
+                                                 "close\r\n\r\n");
+        } else {
+            webtest::RawServer::send_all(
+                fd, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nend");
+        }
+    });
+
+    CWebRequest within;
+    EXPECT_TRUE(within.DoPost(raw.url("/hop/0"), "x"));
+    EXPECT_EQ(within.GetResultText().substr(within.GetResultText().size() - 3), "end");
+    EXPECT_EQ(raw.requests().size(), 51u);
+    EXPECT_EQ(raw.requests()[0].rfind("POST /hop/0 ", 0), 0u);
+
+    chain_length = 51;
+    CWebRequest beyond;
+    EXPECT_FALSE(beyond.DoPost(raw.url("/hop/0"), "x"));
+    EXPECT_EQ(beyond.GetCurlCode(), CURLE_TOO_MANY_REDIRECTS);
+    EXPECT_FALSE(beyond.IsNetError());
+    EXPECT_EQ(raw.requests().size(), 51u + 51u);  // the 52nd hop is never requested
 }
 
 }  // namespace
