@@ -1,28 +1,31 @@
-// Store operations: the pause/stop poll and the result maps. The request
-// operations are not wired to the store layer yet; until then each one
-// fails without touching the store.
+// Store operations shared by every transfer (the pause/stop poll, the result
+// maps) and the single-request operations: bucket creation, put from a file,
+// move (copy, then delete) and delete.
 #include "Nimbra/OssOperate.h"
 
-#include <chrono>
-#include <thread>
+#include <errno.h>
+#include <time.h>
 
 #include "Nimbra/ControlFlags.h"
+#include "Nimbra/OssContext.h"
 
 bool CheckPauseAndStop() {
-    if (gbIsNeedStopEx.load()) return true;
-    while (gbIsNeedPause.load()) {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        if (gbIsNeedStopEx.load()) return true;
+    if (gbIsNeedStopEx) return true;
+    while (gbIsNeedPause) {
+        struct timespec ts = {1, 0};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
+        if (gbIsNeedStopEx) return true;
     }
     return false;
 }
 
 int DownloadResultOf(int nStatusCode) {
     switch (nStatusCode) {
-        case -995:
-        case -992:
-        case -990:
-        case -986:
+        case AOSE_REQUEST_TIMEOUT:
+        case AOSE_CONNECTION_FAILED:
+        case AOSE_NAME_LOOKUP_ERROR:
+        case AOSE_SERVICE_ERROR:
             return 1;
         default:
             return -1;
@@ -31,58 +34,93 @@ int DownloadResultOf(int nStatusCode) {
 
 int TransferResultOf(int nStatusCode) {
     switch (nStatusCode) {
-        case -996:
-        case -995:
-        case -992:
-        case -990:
-        case -989:
-        case -988:
-        case -987:
-        case -986:
+        case AOSE_INTERNAL_ERROR:
+        case AOSE_REQUEST_TIMEOUT:
+        case AOSE_CONNECTION_FAILED:
+        case AOSE_NAME_LOOKUP_ERROR:
+        case AOSE_FAILED_VERIFICATION:
+        case AOSE_WRITE_BODY_ERROR:
+        case AOSE_READ_BODY_ERROR:
+        case AOSE_SERVICE_ERROR:
             return 1;
         default:
             return -1;
     }
 }
 
-namespace {
-void ReportFailure(IOssCallback* pCallback) {
-    if (pCallback) pCallback->OnProgress(-1, 100, nullptr);
+bool CreateBucket(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                  const char* szSecurityToken, const char* szBucketName) {
+    COssSession session;
+    if (!session.IsInitialised()) return false;
+    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, false))
+        return false;
+    aos_string_t bucket = OssString(szBucketName);
+    aos_table_t* pRespHeaders = nullptr;
+    return StatusOk(oss_create_bucket(session.Options(), &bucket, OSS_ACL_PRIVATE, &pRespHeaders));
 }
-}  // namespace
 
-bool CreateBucket(const char*, const char*, const char*, const char*, const char*) {
+bool UploadFile(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                const char* szBucketName, const char* szSecurityToken, const char* szObjectKey,
+                const char* szLocalPath) {
+    COssSession session;
+    if (!session.IsInitialised()) return false;
+    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
+        return false;
+    aos_string_t bucket = OssString(szBucketName);
+    aos_string_t object = OssString(szObjectKey);
+    aos_string_t file = OssString(szLocalPath);
+    aos_table_t* pRespHeaders = nullptr;
+    aos_status_t* pStatus = oss_put_object_from_file(session.Options(), &bucket, &object, &file,
+                                                     nullptr, &pRespHeaders);
+    if (StatusOk(pStatus)) return true;
+    OSS_LOG("UploadFile", "oss_put_object_from_file fail, %s", StatusMessage(pStatus));
     return false;
 }
 
-bool UploadFile(const char*, const char*, const char*, const char*, const char*, const char*,
-                const char*) {
-    return false;
+bool CopyObject(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                const char* szSecurityToken, const char* szSrcBucketName,
+                const char* szDestBucketName, const char* szSrcObjectKey,
+                const char* szDestObjectKey) {
+    COssSession session;
+    if (!session.IsInitialised()) return false;
+    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
+        return false;
+    aos_string_t srcBucket = OssString(szSrcBucketName);
+    aos_string_t destBucket = OssString(szDestBucketName);
+    aos_string_t srcObject = OssString(szSrcObjectKey);
+    aos_string_t destObject = OssString(szDestObjectKey);
+    aos_table_t* pRespHeaders = nullptr;
+    aos_table_t* pHeaders = apr_table_make(session.Pool(), 0);
+    const char* szBucketText = szSrcBucketName ? szSrcBucketName : "";
+    const char* szKeyText = szSrcObjectKey ? szSrcObjectKey : "";
+
+    aos_status_t* pStatus = oss_copy_object(session.Options(), &srcBucket, &srcObject, &destBucket,
+                                            &destObject, pHeaders, &pRespHeaders);
+    if (!StatusOk(pStatus)) {
+        OSS_LOG("CopyObject", "oss_copy_object %s %s fail, %s", szBucketText, szKeyText,
+                StatusMessage(pStatus));
+        return false;
+    }
+    pStatus = oss_delete_object(session.Options(), &srcBucket, &srcObject, &pRespHeaders);
+    if (!StatusOk(pStatus)) {
+        OSS_LOG("CopyObject", "oss_delete_object %s %s fail, %s", szBucketText, szKeyText,
+                StatusMessage(pStatus));
+        return false;
+    }
+    return true;
 }
 
-bool CopyObject(const char*, const char*, const char*, const char*, const char*, const char*,
-                const char*, const char*) {
-    return false;
-}
-
-bool DeleteObject(const char*, const char*, const char*, const char*, const char*, const char*) {
-    return false;
-}
-
-bool DownloadFile(const char*, const char*, const char*, const char*, const char*, const char*,
-                  const char*, IOssCallback* pCallback) {
-    ReportFailure(pCallback);
-    return false;
-}
-
-bool ListObject(const char*, const char*, const char*, const char*, const char*, const char*,
-                IOssCallback* pCallback, bool*) {
-    ReportFailure(pCallback);
-    return false;
-}
-
-bool MultiUploadFile(const char*, const char*, const char*, const char*, const char*, const char*,
-                     const char*, long long, IOssCallback* pCallback) {
-    ReportFailure(pCallback);
+bool DeleteObject(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                  const char* szBucketName, const char* szSecurityToken, const char* szObjectKey) {
+    COssSession session;
+    if (!session.IsInitialised()) return false;
+    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
+        return false;
+    aos_string_t bucket = OssString(szBucketName);
+    aos_string_t object = OssString(szObjectKey);
+    aos_table_t* pRespHeaders = nullptr;
+    aos_status_t* pStatus = oss_delete_object(session.Options(), &bucket, &object, &pRespHeaders);
+    if (StatusOk(pStatus)) return true;
+    OSS_LOG("DeleteObject", "delete object fail, %s", StatusMessage(pStatus));
     return false;
 }

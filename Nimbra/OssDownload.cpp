@@ -1,0 +1,133 @@
+// Ranged chunked download: the object's length from its metadata, then
+// consecutive 1 MiB ranges, each written and flushed before the next is
+// fetched, with the pause/stop poll between them.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "Nimbra/ControlFlags.h"
+#include "Nimbra/OssContext.h"
+#include "Nimbra/OssOperate.h"
+
+namespace {
+
+const long long kChunkSize = 1048576;
+
+struct FileCloser {
+    void operator()(FILE* pFile) const { fclose(pFile); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Fetches bytes llStart..llEnd (inclusive) into szBuffer, which holds
+// kChunkSize bytes. Everything the request allocates goes with its child
+// pool. On failure logs and sets the result value.
+bool FetchChunk(const COssSession& session, const aos_string_t& bucket, const aos_string_t& object,
+                aos_table_t* pParams, long long llStart, long long llEnd, char* szBuffer,
+                int& nResult) {
+    COssChildPool chunk(session);
+    if (!chunk.IsValid()) {
+        OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", "out of memory");
+        nResult = -1;
+        return false;
+    }
+    aos_table_t* pHeaders = apr_table_make(chunk.Pool(), 1);
+    apr_table_set(pHeaders, OSS_RANGE,
+                  apr_psprintf(chunk.Pool(), "bytes=%lld-%lld", llStart, llEnd));
+    aos_list_t body;
+    aos_list_init(&body);
+    aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &bucket, &object, pHeaders,
+                                                     pParams, &body, nullptr);
+    if (!StatusOk(pStatus)) {
+        OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", StatusMessage(pStatus));
+        nResult = DownloadResultOf(StatusCode(pStatus));
+        return false;
+    }
+    // A store that ignores the Range header, or a short answer, would put
+    // the wrong bytes at this offset: the chunk fails instead.
+    const long long llWant = llEnd - llStart + 1;
+    const long long llGot = aos_buf_list_len(&body);
+    if (llGot != llWant) {
+        OSS_LOG("DownloadFile", "range %lld-%lld returned %lld bytes", llStart, llEnd, llGot);
+        nResult = -1;
+        return false;
+    }
+    char* pOut = szBuffer;
+    aos_buf_t* pBuf;
+    aos_list_for_each_entry(aos_buf_t, pBuf, &body, node) {
+        const size_t nLen = static_cast<size_t>(aos_buf_size(pBuf));
+        if (nLen == 0) continue;
+        memcpy(pOut, pBuf->pos, nLen);
+        pOut += nLen;
+    }
+    return true;
+}
+
+_ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
+                        const char* szAccessKeySecret, const char* szBucketName,
+                        const char* szSecurityToken, const char* szObjectKey,
+                        const char* szLocalPath, IOssCallback* pCallback) {
+    COssSession session;
+    if (!session.IsInitialised()) return {-1, false};
+    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
+        return {-1, false};
+    aos_string_t bucket = OssString(szBucketName);
+    aos_string_t object = OssString(szObjectKey);
+    aos_table_t* pParams = apr_table_make(session.Pool(), 0);
+    aos_table_t* pRespHeaders = nullptr;
+
+    aos_status_t* pStatus = oss_get_object_meta(session.Options(), &bucket, &object, &pRespHeaders);
+    if (!StatusOk(pStatus)) {
+        OSS_LOG("DownloadFile", "oss_get_object_meta fail, %s", StatusMessage(pStatus));
+        return {DownloadResultOf(StatusCode(pStatus)), false};
+    }
+    const char* szLength = pRespHeaders ? apr_table_get(pRespHeaders, OSS_CONTENT_LENGTH) : nullptr;
+    const long long llSize = szLength ? atoll(szLength) : 0;
+
+    const char* szPath = szLocalPath ? szLocalPath : "";
+    std::unique_ptr<char[]> szBuffer;
+    FilePtr pFile(szLocalPath ? fopen(szLocalPath, "wb") : nullptr);
+    if (!pFile) {
+        OSS_LOG("DownloadFile", "open %s fail", szPath);
+        return {-1, false};
+    }
+    szBuffer.reset(new (std::nothrow) char[kChunkSize]);
+    if (!szBuffer) {
+        OSS_LOG("DownloadFile", "no memory for a %lld-byte chunk buffer", kChunkSize);
+        return {-1, false};
+    }
+
+    for (long long llStart = 0; llStart <= llSize - 1;) {
+        if (CheckPauseAndStop()) {
+            ConsumeStop();
+            return {0, true};
+        }
+        const long long llEnd =
+            llStart + kChunkSize - 1 < llSize - 1 ? llStart + kChunkSize - 1 : llSize - 1;
+        int nResult = 0;
+        if (!FetchChunk(session, bucket, object, pParams, llStart, llEnd, szBuffer.get(), nResult))
+            return {nResult, false};
+        const size_t nLen = static_cast<size_t>(llEnd - llStart + 1);
+        if (fwrite(szBuffer.get(), 1, nLen, pFile.get()) != nLen || fflush(pFile.get()) != 0) {
+            OSS_LOG("DownloadFile", "write %s fail", szPath);
+            return {-1, false};
+        }
+        Report(pCallback, 0, static_cast<int>(95 * (llEnd + 1) / llSize));
+        llStart = llEnd + 1;
+    }
+    if (fclose(pFile.release()) != 0) {
+        OSS_LOG("DownloadFile", "write %s fail", szPath);
+        return {-1, false};
+    }
+    return {0, true};
+}
+
+}  // namespace
+
+bool DownloadFile(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                  const char* szBucketName, const char* szSecurityToken, const char* szObjectKey,
+                  const char* szLocalPath, IOssCallback* pCallback) {
+    return Finish(pCallback, Download(szEndPoint, szAccessKeyId, szAccessKeySecret, szBucketName,
+                                      szSecurityToken, szObjectKey, szLocalPath, pCallback));
+}

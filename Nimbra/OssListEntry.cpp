@@ -1,0 +1,69 @@
+#include "Nimbra/OssListEntry.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "KestLib/KestLib.h"
+#include "Nimbra/WebApiJson.h"
+
+std::string ListRelativeName(const std::string& strPrefix, const std::string& strKey) {
+    if (strPrefix.empty() || strKey.compare(0, strPrefix.size(), strPrefix) == 0)
+        return strKey.substr(strPrefix.size());
+    return strKey;
+}
+
+time_t ListLastModifiedTime(const std::string& strLastModified) {
+    std::string strText = strLastModified;
+    const size_t nDot = strText.rfind('.');
+    if (nDot != std::string::npos) strText.erase(nDot);
+    std::string strDate = strText;
+    std::string strTime = strText;
+    const size_t nT = strText.find('T');
+    if (nT != std::string::npos) {
+        strDate = strText.substr(0, nT);
+        strTime = strText.substr(nT + 1);
+    }
+
+    struct tm tmTime;
+    memset(&tmTime, 0, sizeof tmTime);
+    tmTime.tm_isdst = 0;
+    std::vector<std::string> vecDate;
+    KestLib::StrSplitA(strDate, "-", vecDate);
+    if (vecDate.size() == 3) {
+        tmTime.tm_year = atoi(vecDate[0].c_str()) - 1900;
+        tmTime.tm_mon = atoi(vecDate[1].c_str()) - 1;
+        tmTime.tm_mday = atoi(vecDate[2].c_str());
+    }
+    std::vector<std::string> vecTime;
+    KestLib::StrSplitA(strTime, ":", vecTime);
+    if (vecTime.size() == 3) {
+        tmTime.tm_hour = atoi(vecTime[0].c_str());
+        tmTime.tm_min = atoi(vecTime[1].c_str());
+        tmTime.tm_sec = atoi(vecTime[2].c_str());
+    }
+    return mktime(&tmTime);
+}
+
+_ST_RemotePathInfo ListFileEntry(const std::string& strPrefix, const std::string& strKey,
+                                 const std::string& strSize, const std::string& strLastModified) {
+    _ST_RemotePathInfo info;
+    memset(&info, 0, sizeof info);
+    info.bIsDir = false;
+    info.llFileSize = atoll(strSize.c_str());
+    CopyToField(info.szPathName, sizeof info.szPathName,
+                ListRelativeName(strPrefix, strKey).c_str());
+    info.tLastModified = ListLastModifiedTime(strLastModified);
+    return info;
+}
+
+bool ListFolderEntry(const std::string& strPrefix, const std::string& strCommonPrefix,
+                     _ST_RemotePathInfo& info) {
+    std::string strName = ListRelativeName(strPrefix, strCommonPrefix);
+    if (strName.size() < 2) return false;
+    strName.pop_back();
+    memset(&info, 0, sizeof info);
+    info.bIsDir = true;
+    CopyToField(info.szPathName, sizeof info.szPathName, strName.c_str());
+    return true;
+}
