@@ -73,9 +73,8 @@ void Application::Configure(httplib::Server& server, bool is_store) {
                   : std::function<void()>());
     };
     if (is_store) {
-        // The store answers Range itself (206, 416, or ignoring it on demand).
         server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-            const_cast<httplib::Request&>(req).ranges.clear();
+            PrepareRequest(req);
             return httplib::Server::HandlerResponse::Unhandled;
         });
     }

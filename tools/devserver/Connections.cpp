@@ -114,6 +114,13 @@ void ForEachConnectedSocket(Fn fn) {
 
 }  // namespace
 
+void PrepareRequest(const httplib::Request& req) {
+    // The request object is httplib's own mutable local; routes see it as const.
+    auto& mutable_req = const_cast<httplib::Request&>(req);
+    mutable_req.ranges.clear();
+    mutable_req.headers.erase("Accept-Encoding");
+}
+
 bool AbortConnection(const httplib::Request& req) {
     bool found = false;
     ForEachConnectedSocket(

@@ -43,6 +43,11 @@ private:
     std::list<std::unique_ptr<Worker>> workers_;
 };
 
+// Undoes what httplib does on its own before routing and the servers answer
+// themselves: Range is handled (or ignored) by the store, and answers are never
+// compressed (the real store does not gzip objects or XML by default).
+void PrepareRequest(const httplib::Request& req);
+
 // Shuts down (both directions) the socket that carries `req`, so the client
 // sees the connection drop. Found by its addresses; false when not found.
 bool AbortConnection(const httplib::Request& req);

@@ -130,7 +130,7 @@ void StoreService::ListObjects(StoreContext& c) {
         if (e.is_prefix) continue;
         w.Open("Contents")
             .Element("Key", enc(e.object.key))
-            .Element("LastModified", IsoMillis(e.object.last_modified_ms))
+            .Element("LastModified", IsoListingTime(e.object.last_modified_ms))
             .Element("ETag", e.object.etag)
             .Element("Type", e.object.type)
             .Element("Size", e.object.size)

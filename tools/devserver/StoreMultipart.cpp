@@ -181,7 +181,7 @@ void StoreService::ListParts(StoreContext& c) {
     for (const Part& p : parts) {
         w.Open("Part")
             .Element("PartNumber", p.part_number)
-            .Element("LastModified", IsoMillis(p.last_modified_ms))
+            .Element("LastModified", IsoListingTime(p.last_modified_ms))
             .Element("ETag", p.etag)
             .Element("HashCrc64ecma", std::to_string(p.crc64))
             .Element("Size", p.size)

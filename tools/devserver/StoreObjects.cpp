@@ -222,7 +222,7 @@ void StoreService::CopyObject(StoreContext& c) {
     XmlWriter w;
     w.Open("CopyObjectResult")
         .Element("ETag", m.etag)
-        .Element("LastModified", IsoMillis(m.last_modified_ms))
+        .Element("LastModified", IsoListingTime(m.last_modified_ms))
         .Close("CopyObjectResult");
     SendXml(c, 200, w.str());
 }

@@ -20,15 +20,13 @@ std::string HttpDate(int64_t millis) {
     return buf;
 }
 
-std::string IsoMillis(int64_t millis) {
+std::string IsoListingTime(int64_t millis) {
     time_t t = static_cast<time_t>(millis / 1000);
     struct tm tm_utc;
     gmtime_r(&t, &tm_utc);
     char buf[64];
     strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm_utc);
-    char out[80];
-    snprintf(out, sizeof out, "%s.%03dZ", buf, static_cast<int>(millis % 1000));
-    return out;
+    return std::string(buf) + ".000Z";
 }
 
 std::string IsoSeconds(int64_t seconds) {

@@ -11,8 +11,8 @@ namespace devserver {
 int64_t NowMillis();
 // "Sat, 05 Dec 2026 08:00:00 GMT"
 std::string HttpDate(int64_t millis);
-// "2019-03-15T08:20:31.000Z"
-std::string IsoMillis(int64_t millis);
+// "2019-03-15T08:20:31.000Z" (whole seconds, as the store lists them)
+std::string IsoListingTime(int64_t millis);
 // "2019-03-15T08:20:31Z"
 std::string IsoSeconds(int64_t seconds);
 // Parses an RFC 1123 date; false when it is not one.

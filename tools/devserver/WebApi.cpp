@@ -47,9 +47,20 @@ JsonPtr RecordJson(const Record& r) {
     return j;
 }
 
+// A decoded query parameter (httplib leaves the query undecoded, see RawHeaders.cpp).
+std::string Param(const httplib::Request& req, const char* key, bool* found = nullptr) {
+    std::string path;
+    KeyValues query;
+    if (!ParseTarget(req.target, path, query)) {
+        if (found) *found = false;
+        return "";
+    }
+    return QueryValue(query, key, found);
+}
+
 // The "name" query parameter; false (400 sent) when missing or empty.
 bool RequireName(const httplib::Request& req, httplib::Response& res, std::string& name) {
-    name = req.get_param_value("name");
+    name = Param(req, "name");
     if (name.empty()) {
         BadRequest(res, "missing name");
         return false;
@@ -59,8 +70,10 @@ bool RequireName(const httplib::Request& req, httplib::Response& res, std::strin
 
 bool PositiveParam(const httplib::Request& req, const char* key, int def, int max, int& out) {
     out = def;
-    if (!req.has_param(key)) return true;
-    return ParseListCount(req.get_param_value(key), 1, max, out);
+    bool found = false;
+    std::string text = Param(req, key, &found);
+    if (!found) return true;
+    return ParseListCount(text, 1, max, out);
 }
 
 }  // namespace
@@ -68,7 +81,7 @@ bool PositiveParam(const httplib::Request& req, const char* key, int def, int ma
 void WebApi::Register(httplib::Server& server) {
     // Scripted answers come first: a status and body, or a dropped connection.
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        const_cast<httplib::Request&>(req).ranges.clear();
+        PrepareRequest(req);
         ApiScript script;
         if (!faults_.TakeApiScript(req.path, script))
             return httplib::Server::HandlerResponse::Unhandled;

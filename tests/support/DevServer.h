@@ -1,0 +1,105 @@
+// Test fixture around the nimbra-devserver binary: starts it on free ports
+// with its own data directory, talks to its web API and control interface,
+// and sends signed store requests.
+#ifndef TESTS_SUPPORT_DEVSERVER_H
+#define TESTS_SUPPORT_DEVSERVER_H
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct DevServerOptions {
+    bool api_plain_http = false;
+    bool allow_anonymous = false;
+    int sts_ttl = 3600;
+    std::string bucket = "nimbra-backup";
+    int api_port = 0;      // 0 = free port
+    int store_port = 0;    // 0 = free port
+    std::string data_dir;  // empty = fresh temp dir owned by the fixture
+};
+
+class DevServer {
+public:
+    explicit DevServer(DevServerOptions opts = {});  // spawns, waits for "ready"; throws
+    ~DevServer();                                    // SIGTERM, waitpid, removes its temp dir
+    DevServer(const DevServer&) = delete;
+    DevServer& operator=(const DevServer&) = delete;
+
+    int api_port() const { return api_port_; }
+    int store_port() const { return store_port_; }
+    std::string store_endpoint() const;  // "http://127.0.0.1:<store_port>"
+    std::string api_url() const;  // "https://127.0.0.1:<api_port>" (http with api_plain_http)
+    const std::string& data_dir() const { return data_dir_; }
+    const std::string& bucket() const { return opts_.bucket; }
+
+    struct Credentials {
+        std::string access_key_id, access_key_secret, security_token;
+    };
+    Credentials IssueCredentials();  // GET /getStsKey
+
+    // Control interface; each throws std::runtime_error unless answered 200.
+    void Reset();
+    void ExpireCredentials();
+    void AddFault(const std::string& json_rule);  // POST /__dev/faults
+    void Settings(const std::string& json);       // POST /__dev/settings
+    void ScriptApi(const std::string& json);      // POST /__dev/api-script
+
+    struct Stats {
+        long connections_accepted = 0;
+        std::map<std::string, long> requests;
+    };
+    Stats GetStats();
+
+    void Kill();     // SIGKILL now (simulated crash), keeps data dir
+    void Restart();  // start again on the same ports and data dir (stops a running server first)
+    // SIGTERM and wait; returns the exit status (0 = clean shutdown), -1 if not running.
+    int Stop();
+
+    // Store request: method, path(+query, percent-encoded, path-style
+    // "/bucket/key"), body -> (status, body); status 0 when no answer came.
+    // Signed with a credential the fixture issues for itself, unless `headers`
+    // holds "Authorization" (sent as given; an empty value sends none).
+    std::pair<int, std::string> StoreRequest(
+        const std::string& method, const std::string& target, const std::string& body = "",
+        const std::map<std::string, std::string>& headers = {});
+
+    struct Response {
+        int status = 0;  // 0: no answer (connection failed or dropped)
+        std::multimap<std::string, std::string> headers;  // names lower-cased
+        std::string body;
+        std::string header(const std::string& lower_name) const;
+    };
+    // Like StoreRequest, with the response headers.
+    Response StoreExchange(const std::string& method, const std::string& target,
+                           const std::string& body = "",
+                           const std::map<std::string, std::string>& headers = {});
+    // Adds Date, x-oss-security-token and Authorization for `creds` to
+    // `headers`. `target` as for StoreRequest; the bucket comes from a
+    // virtual-hosted "Host" header when one is given, else from the path.
+    static void SignRequest(const Credentials& creds, const std::string& method,
+                            const std::string& target, std::map<std::string, std::string>& headers);
+    // Plain request to the web API: (status, body).
+    std::pair<int, std::string> ApiRequest(const std::string& method, const std::string& target,
+                                           const std::string& body = "",
+                                           const std::string& content_type = "application/json");
+
+private:
+    void Spawn();
+    std::pair<int, std::string> Control(const std::string& method, const std::string& path,
+                                        const std::string& body = "");
+    void ControlOk(const std::string& path, const std::string& body = "");
+
+    DevServerOptions opts_;
+    std::string data_dir_;
+    bool owns_dir_ = false;
+    pid_t pid_ = -1;
+    int api_port_ = 0;
+    int store_port_ = 0;
+    Credentials own_creds_;
+    bool have_own_creds_ = false;
+};
+
+#endif  // TESTS_SUPPORT_DEVSERVER_H
