@@ -117,7 +117,9 @@ KESTLIB_API bool FileWriteBufW(std::wstring strPath, const void* pData, int nSiz
 KESTLIB_API bool FileDeleteFileA(std::string strPath);
 KESTLIB_API bool FileDeleteFileW(std::wstring strPath);
 
-// Copies the file, always replacing the destination; true in every case.
+// Copies the file, always replacing the destination; true in every case. The
+// destination is left untouched when the source cannot be opened, is a
+// directory, or is the destination itself.
 KESTLIB_API bool FileCopyFileA(std::string strSrc, std::string strDst, bool bOverwrite);
 KESTLIB_API bool FileCopyFileW(std::wstring strSrc, std::wstring strDst, bool bOverwrite);
 
@@ -141,7 +143,7 @@ KESTLIB_API FILE* FileOpenW(std::wstring strPath, std::wstring strMode);
 // Formatted texts hold at most 4096 characters; longer output is cut there.
 
 // A new buffer of 4097 elements holding the formatted text (empty for a null
-// format); the caller releases it with delete[].
+// format), null only when memory runs out; the caller releases it with delete[].
 KESTLIB_API char* StrFormatArgBufferA(const char* szFormat, va_list args);
 KESTLIB_API wchar_t* StrFormatArgBufferW(const wchar_t* szFormat, va_list args);
 
