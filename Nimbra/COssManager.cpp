@@ -1,7 +1,11 @@
 #include "Nimbra/COssManager.h"
 
+#include "Contracts/LogHandler.h"
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/NimbraConfig.h"
+#include "Nimbra/OssOperate.h"
+#include "Nimbra/WebApiJson.h"
+#include "Nimbra/WebRequest.h"
 
 // Deployment constants of this module (OssOperate keeps its own copy of the
 // server URL with the same value).
@@ -9,46 +13,170 @@ static const std::string g_strServerUrl = NIMBRA_SERVER_URL;
 const std::string g_strEndPoint = NIMBRA_ENDPOINT;
 const std::string g_strBucketName = NIMBRA_BUCKET;
 
+#define MANAGER_LOG(szFunction, ...) \
+    LogHandlerA(szFunction, "Nimbra/COssManager", __LINE__, 1, __VA_ARGS__)
+
+namespace {
+
+const char* const kFormHeader = "Content-Type: application/x-www-form-urlencoded";
+const char* const kJsonHeader = "Content-Type: application/json";
+const long long kRecordsPerPage = 50;
+
+// The leading arguments every store operation takes.
+struct _ST_StoreCredentials {
+    std::string strAccessKeyId;
+    std::string strAccessKeySecret;
+    std::string strSecurityToken;
+};
+
+}  // namespace
+
 COssManager* COssManager::GetInstance() {
     // Constructed on first use; C++11 makes concurrent first calls safe.
     static COssManager s_manager;
     return &s_manager;
 }
 
-void COssManager::PauseDownload() { gbIsNeedPause.store(true, std::memory_order_relaxed); }
+void COssManager::PauseDownload() {
+    gbIsNeedPause.store(true, std::memory_order_relaxed);
+}
 
-void COssManager::ContinueDownload() { gbIsNeedPause.store(false, std::memory_order_relaxed); }
+void COssManager::ContinueDownload() {
+    gbIsNeedPause.store(false, std::memory_order_relaxed);
+}
 
-void COssManager::Stop() { gbIsNeedStopEx.store(true, std::memory_order_relaxed); }
+void COssManager::Stop() {
+    gbIsNeedStopEx.store(true, std::memory_order_relaxed);
+}
 
-bool COssManager::InsertUserInfo(_ST_UserInfo /*info*/) { return false; }
+bool COssManager::GetStsKey(std::string& strAccessKeyId, std::string& strAccessKeySecret,
+                            std::string& strSecurityToken, bool& bNetError) {
+    CWebRequest request;
+    request.AddHeader(kFormHeader);
+    if (!request.DoGet(g_strServerUrl + "/getStsKey")) {
+        if (request.IsNetError()) bNetError = true;
+        MANAGER_LOG("GetStsKey", "GetStsKey fail!");
+        return false;
+    }
+    return ParseStsKeyJson(request.GetResultText(), strAccessKeyId, strAccessKeySecret,
+                           strSecurityToken);
+}
 
-long long COssManager::GetUserUsedSize(const char* /*szUserName*/) { return 0; }
+bool COssManager::InsertUserInfo(_ST_UserInfo info) {
+    CWebRequest request;
+    request.AddHeader(kJsonHeader);
+    // The body must outlive the transfer: the request does not copy it.
+    const std::string strBody = BuildUserInfoJson(info);
+    bool bResult = request.DoPost(g_strServerUrl + "/uploadUserInfo", strBody);
+    if (bResult) {
+        MANAGER_LOG("InsertUserInfo", "InsertUserInfo success!");
+    } else {
+        MANAGER_LOG("InsertUserInfo", "InsertUserInfo fail!");
+    }
+    return bResult;
+}
 
-bool COssManager::GetUserUploadInfo(const char* /*szUserName*/, IOssCallback* /*pCallback*/) {
+long long COssManager::GetUserUsedSize(const char* szUserName) {
+    if (szUserName == nullptr) return 0;
+    CWebRequest request;
+    request.AddHeader(kFormHeader);
+    if (!request.DoGet(g_strServerUrl + "/getUserSpace?name=" + szUserName)) {
+        MANAGER_LOG("GetUserUsedSize", "getUserSpace fail!");
+        return 0;
+    }
+    long long llSize = 0;
+    if (!ParseUsedSizeJson(request.GetResultText(), llSize)) return 0;
+    return llSize;
+}
+
+bool COssManager::GetUserUploadInfo(const char* szUserName, IOssCallback* pCallback) {
+    if (szUserName == nullptr) return false;
+
+    // The total of the latest page that carried one decides whether another
+    // page is fetched.
+    long long llTotal = 0;
+    for (long long llPage = 1;; ++llPage) {
+        CWebRequest request;
+        request.AddHeader(kFormHeader);
+        std::string strUrl = g_strServerUrl + "/getUser?name=" + szUserName + "&per_page=50" +
+                             "&page=" + std::to_string(llPage);
+        if (!request.DoGet(strUrl)) {
+            MANAGER_LOG("GetUserUploadInfo", "GetUserUploadSize fail!");
+            return false;
+        }
+        bool bParsed = ParseUserPageJson(request.GetResultText(), llTotal,
+                                         [pCallback](const _ST_UserInfo& info) {
+                                             if (pCallback == nullptr) return;
+                                             _ST_UserInfo record = info;
+                                             pCallback->OnProgress(0, 0, &record);
+                                         });
+        if (!bParsed) return false;
+        if (llTotal < llPage * kRecordsPerPage) return true;
+    }
+}
+
+namespace {
+
+// Fetches credentials for a store operation. On a network failure the host
+// hears (1, 100) when it gave a callback; any failure returns false.
+bool FetchCredentials(COssManager& manager, _ST_StoreCredentials& creds, IOssCallback* pCallback) {
+    bool bNetError = false;
+    if (manager.GetStsKey(creds.strAccessKeyId, creds.strAccessKeySecret, creds.strSecurityToken,
+                          bNetError)) {
+        return true;
+    }
+    if (bNetError && pCallback != nullptr) pCallback->OnProgress(1, 100, nullptr);
     return false;
 }
 
-bool COssManager::DeleteRemoteFile(const char* /*szUserName*/, const char* /*szObjectKey*/) {
-    return false;
+}  // namespace
+
+bool COssManager::UploadFile(const char* szLocalPath, long long llFileSize, const char* szObjectKey,
+                             IOssCallback* pCallback) {
+    if (szLocalPath == nullptr || szObjectKey == nullptr) return false;
+    _ST_StoreCredentials creds;
+    if (!FetchCredentials(*this, creds, pCallback)) return false;
+    return MultiUploadFile(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
+                           creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
+                           creds.strSecurityToken.c_str(), szObjectKey, szLocalPath, llFileSize,
+                           pCallback);
 }
 
-bool COssManager::ListRemotePath(const char* /*szPrefix*/, IOssCallback* /*pCallback*/,
-                                 bool* /*pbStop*/) {
-    return false;
+bool COssManager::DownloadFile(const char* szObjectKey, const char* szLocalPath,
+                               IOssCallback* pCallback) {
+    if (szLocalPath == nullptr || szObjectKey == nullptr) return false;
+    _ST_StoreCredentials creds;
+    if (!FetchCredentials(*this, creds, pCallback)) return false;
+    return ::DownloadFile(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
+                          creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
+                          creds.strSecurityToken.c_str(), szObjectKey, szLocalPath, pCallback);
 }
 
-bool COssManager::DownloadFile(const char* /*szObjectKey*/, const char* /*szLocalPath*/,
-                               IOssCallback* /*pCallback*/) {
-    return false;
+bool COssManager::ListRemotePath(const char* szPrefix, IOssCallback* pCallback, bool* pbStop) {
+    if (szPrefix == nullptr || pCallback == nullptr) return false;
+    _ST_StoreCredentials creds;
+    if (!FetchCredentials(*this, creds, pCallback)) return false;
+    return ListObject(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
+                      creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
+                      creds.strSecurityToken.c_str(), szPrefix, pCallback, pbStop);
 }
 
-bool COssManager::UploadFile(const char* /*szLocalPath*/, long long /*llFileSize*/,
-                             const char* /*szObjectKey*/, IOssCallback* /*pCallback*/) {
-    return false;
-}
+bool COssManager::DeleteRemoteFile(const char* szUserName, const char* szObjectKey) {
+    if (szObjectKey == nullptr) return false;
+    _ST_StoreCredentials creds;
+    if (!FetchCredentials(*this, creds, nullptr)) return false;
+    if (!DeleteObject(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
+                      creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
+                      creds.strSecurityToken.c_str(), szObjectKey)) {
+        return false;
+    }
+    if (szUserName == nullptr) return true;
 
-bool COssManager::GetStsKey(std::string& /*strAccessKeyId*/, std::string& /*strAccessKeySecret*/,
-                            std::string& /*strSecurityToken*/, bool& /*bNetError*/) {
-    return false;
+    // The records go with the object; their deletion does not change the result.
+    CWebRequest request;
+    request.AddHeader(kFormHeader);
+    if (!request.DoGet(g_strServerUrl + "/deleteUser?name=" + szUserName)) {
+        MANAGER_LOG("DeleteRemoteFile", "deleteUser %s fail!", szUserName);
+    }
+    return true;
 }
