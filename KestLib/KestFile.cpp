@@ -70,7 +70,7 @@ void WalkOpenDir(DIR* pDir, const std::string& strDir, std::vector<std::string>&
 
 // Walks a subdirectory found on disk. A backslash in an on-disk name is part
 // of the name: normalising would turn it into a separator and walk some other
-// directory (a name like "x\.." would even walk the parent again), so such a
+// directory (a name like "x\.." would walk the same directory again), so such a
 // path is opened exactly as found.
 void WalkSubdirectory(const std::string& strFull, std::vector<std::string>& vecFiles,
                       std::vector<std::string>& vecDirs, long long& llTotal) {
