@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Nimbra/WebRequest.h"
-#include "tests/webrequest/TestServers.h"
+#include "tests/support/TestServers.h"
 
 namespace {
 

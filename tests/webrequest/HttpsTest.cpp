@@ -12,7 +12,7 @@
 #include "Nimbra/WebRequest.h"
 #include "tests/support/LogCapture.h"
 #include "tests/webrequest/SendUrlLog.h"
-#include "tests/webrequest/TestServers.h"
+#include "tests/support/TestServers.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 #include "tests/webrequest/SendUrlLog.h"
-#include "tests/webrequest/TestServers.h"
+#include "tests/support/TestServers.h"
 
 namespace {
 

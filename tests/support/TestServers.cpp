@@ -1,4 +1,4 @@
-#include "tests/webrequest/TestServers.h"
+#include "tests/support/TestServers.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,13 +22,16 @@ std::string Lower(std::string text) {
 }
 
 // A TCP socket bound to 127.0.0.1 at a free port.
+// Binds 127.0.0.1:port (0 = a free port) and reports the bound port.
 int BindLoopback(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t len = sizeof(addr);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -172,11 +175,15 @@ void HttpServer::post(const std::string& pattern, Handler handler) {
     server_->Post(pattern, recording(std::move(handler)));
 }
 
-void HttpServer::start() {
+void HttpServer::start(int port) {
     if (!server_->is_valid()) throw std::runtime_error("server setup failed");
     server_->set_keep_alive_timeout(1);
     server_->set_payload_max_length(size_t{1} << 30);
-    port_ = server_->bind_to_any_port("127.0.0.1");
+    if (port > 0) {
+        port_ = server_->bind_to_port("127.0.0.1", port) ? port : -1;
+    } else {
+        port_ = server_->bind_to_any_port("127.0.0.1");
+    }
     if (port_ <= 0) throw std::runtime_error("server bind failed");
     // The socket already listens, so connections queue until the loop runs.
     thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -193,7 +200,7 @@ std::vector<ReceivedRequest> HttpServer::received() const {
 
 // ---------------------------------------------------------------------------
 
-RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
+RawServer::RawServer(Handler handler, int port) : handler_(std::move(handler)), port_(port) {
     listen_fd_ = BindLoopback(port_);
     if (::listen(listen_fd_, 16) != 0) {
         ::close(listen_fd_);

@@ -1,8 +1,8 @@
-// Servers on 127.0.0.1 for the HTTP client tests: a cpp-httplib server (plain
+// Servers on 127.0.0.1 for tests of the HTTP client and the web API client: a cpp-httplib server (plain
 // or TLS with a certificate made at run time) that records what it received,
 // and a raw TCP server whose handler scripts each connection byte by byte.
-#ifndef TESTS_WEBREQUEST_TESTSERVERS_H
-#define TESTS_WEBREQUEST_TESTSERVERS_H
+#ifndef TESTS_SUPPORT_TESTSERVERS_H
+#define TESTS_SUPPORT_TESTSERVERS_H
 
 #include <httplib.h>
 #include <openssl/evp.h>
@@ -64,7 +64,8 @@ public:
 
     void get(const std::string& pattern, Handler handler);
     void post(const std::string& pattern, Handler handler);
-    void start();
+    // Listens on 127.0.0.1:port, a free port when 0.
+    void start(int port = 0);
 
     int port() const { return port_; }
     // "http://127.0.0.1:<port><path>" (https for a TLS server).
@@ -91,7 +92,8 @@ class RawServer {
 public:
     using Handler = std::function<void(int& fd, const std::string& request)>;
 
-    explicit RawServer(Handler handler);
+    // Listens on 127.0.0.1:port, a free port when 0.
+    explicit RawServer(Handler handler, int port = 0);
     ~RawServer();
     RawServer(const RawServer&) = delete;
     RawServer& operator=(const RawServer&) = delete;
@@ -136,4 +138,4 @@ private:
 
 }  // namespace webtest
 
-#endif  // TESTS_WEBREQUEST_TESTSERVERS_H
+#endif  // TESTS_SUPPORT_TESTSERVERS_H
