@@ -33,8 +33,10 @@ bool FetchChunk(const COssSession& session, const aos_string_t& bucket, const ao
         return false;
     }
     aos_table_t* pHeaders = apr_table_make(chunk.Pool(), 1);
-    apr_table_set(pHeaders, OSS_RANGE,
-                  apr_psprintf(chunk.Pool(), "bytes=%lld-%lld", llStart, llEnd));
+    // APR's formatter has no %lld, so the value is formatted by the C library.
+    char szRange[64];
+    snprintf(szRange, sizeof szRange, "bytes=%lld-%lld", llStart, llEnd);
+    apr_table_set(pHeaders, OSS_RANGE, szRange);
     aos_list_t body;
     aos_list_init(&body);
     aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &bucket, &object, pHeaders,
