@@ -72,7 +72,10 @@ TEST_F(ControlFlags, SetFromOtherThreads) {
     std::vector<std::thread> threads;
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([this, i] {
-            if (i % 2) m->PauseDownload(); else m->Stop();
+            if (i % 2)
+                m->PauseDownload();
+            else
+                m->Stop();
         });
     }
     for (auto& t : threads) t.join();

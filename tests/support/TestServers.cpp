@@ -151,6 +151,7 @@ HttpServer::Handler HttpServer::recording(Handler handler) {
         ReceivedRequest r;
         r.method = req.method;
         r.path = req.path;
+        r.target = req.target;
         for (const auto& h : req.headers) {
             if (h.first == "REMOTE_ADDR" || h.first == "REMOTE_PORT" || h.first == "LOCAL_ADDR" ||
                 h.first == "LOCAL_PORT") {
@@ -179,6 +180,13 @@ void HttpServer::start(int port) {
     if (!server_->is_valid()) throw std::runtime_error("server setup failed");
     server_->set_keep_alive_timeout(1);
     server_->set_payload_max_length(size_t{1} << 30);
+    // SO_REUSEADDR alone (httplib's default is SO_REUSEPORT, which would let
+    // two servers share a fixed port): rebinding over TIME_WAIT works, a
+    // second live listener fails.
+    server_->set_socket_options([](int sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     if (port > 0) {
         port_ = server_->bind_to_port("127.0.0.1", port) ? port : -1;
     } else {

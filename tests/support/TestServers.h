@@ -39,6 +39,7 @@ private:
 struct ReceivedRequest {
     std::string method;
     std::string path;
+    std::string target;  // path and query exactly as sent
     std::vector<std::pair<std::string, std::string>> headers;  // connection info removed
     std::string body;
 
