@@ -1,10 +1,5 @@
 // The calls against a scripted loopback peer: what goes on the wire, how
 // answers and broken answers become statuses.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <thread>
 
 #include "Contracts/oss/aos_crc64.h"
@@ -12,6 +7,7 @@
 #include "OssClientFixture.h"
 #include "ScriptedServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestServers.h"
 
 namespace {
 
@@ -277,18 +273,10 @@ TEST_F(OssRequestTest, StalledAnswerTimesOut) {
 }
 
 TEST_F(OssRequestTest, RefusedConnection) {
-    // A bound socket that does not listen refuses connections.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(bind(fd, (sockaddr*)&addr, sizeof addr), 0);
-    ASSERT_EQ(getsockname(fd, (sockaddr*)&addr, &len), 0);
-    oss_request_options_t* o = Options("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+    webtest::RefusingPort refusing;
+    oss_request_options_t* o = Options("127.0.0.1:" + std::to_string(refusing.port()));
     aos_string_t key = Str("k");
     aos_status_t* s = oss_delete_object(o, &bucket_, &key, nullptr);
-    close(fd);
     EXPECT_EQ(s->code, AOSE_CONNECTION_FAILED) << Msg(s);
     EXPECT_STREQ(s->error_code, "ConnectionFailed");
     EXPECT_NE(s->error_msg, nullptr);

@@ -1,7 +1,10 @@
 // A test fixture with the layer initialised and one fresh pool per test.
+// The pool holds its own APR reference, so a test may end and restart the
+// layer's initialisation without losing it.
 #ifndef TESTS_OSS_OSSTESTPOOL_H
 #define TESTS_OSS_OSSTESTPOOL_H
 
+#include <apr_general.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,12 +15,14 @@
 class PoolTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_EQ(apr_initialize(), APR_SUCCESS);
         ASSERT_EQ(aos_http_io_initialize(nullptr, 0), AOSE_OK);
         ASSERT_EQ(apr_pool_create_ex(&pool_, nullptr, nullptr, nullptr), APR_SUCCESS);
     }
     void TearDown() override {
         if (pool_) apr_pool_destroy(pool_);
         aos_http_io_deinitialize();
+        apr_terminate();
     }
 
     // A body list holding `text`, split into buffers of `piece` bytes.
