@@ -51,7 +51,6 @@ struct Transfer {
     // Response body.
     int64_t content_length = -1;
     aos_buf_t* cur_buf = nullptr;
-    aos_list_t* cur_list = nullptr;
 
     void Fail(int code, const char* msg) {
         if (local_error == AOSE_OK) {
@@ -104,13 +103,6 @@ size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
         t->Fail(AOSE_OUT_MEMORY, "response body exceeds max_memory_size");
         return 0;
     }
-    aos_list_t* list = (resp->body_sink && resp->status >= 200 && resp->status <= 299)
-                           ? resp->body_sink
-                           : &resp->body;
-    if (list != t->cur_list) {
-        t->cur_list = list;
-        t->cur_buf = nullptr;
-    }
     resp->body_crc64 = aos_crc64(resp->body_crc64, data, (size_t)n);
     resp->body_len += n;
     const char* src = data;
@@ -122,7 +114,7 @@ size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
             if (t->content_length >= 0 && rest > 0 && rest <= t->max_body) want = rest;
             if (want < n) want = n;
             b = aos_create_buf(t->pool, want);
-            aos_list_add_tail(&b->node, list);
+            aos_list_add_tail(&b->node, &resp->body);
             t->cur_buf = b;
         }
         int64_t k = b->end - b->last;

@@ -27,10 +27,9 @@ typedef struct {
 } aos_http_request_t;
 
 typedef struct {
-    int status;             // HTTP status of the answer
-    aos_table_t* headers;   // names as received; lookups ignore case
-    aos_list_t body;        // the body, unless a 2xx body went to body_sink
-    aos_list_t* body_sink;  // where the body of a 2xx answer is appended, or NULL
+    int status;            // HTTP status of the answer
+    aos_table_t* headers;  // names as received; lookups ignore case
+    aos_list_t body;       // the body received
     int64_t body_len;
     uint64_t body_crc64;  // CRC-64 of the body received
     int64_t sent_len;

@@ -79,7 +79,7 @@ aos_status_t* oss_get_object_to_buffer(const oss_request_options_t* options,
         if (buffer == NULL) {
             oss_request_fail(&r, AOSE_INVALID_ARGUMENT, "body list missing");
         } else {
-            r.resp->body_sink = buffer;
+            r.body_out = buffer;
             r.check_body_crc = AOS_TRUE;
             oss_request_send(&r);
         }

@@ -123,6 +123,7 @@ aos_status_t* oss_request_send(oss_request_t* r) {
                                                  resp->body_len, resp->body_crc64, store_crc));
         }
     }
+    if (r->body_out) aos_list_splice_tail(&resp->body, r->body_out);
     return s;
 }
 

@@ -13,8 +13,9 @@ typedef struct {
     aos_http_response_t* resp;
     const char* resource;  // canonical resource for the signature
     aos_status_t* s;
-    int check_sent_crc;  // compare the sent body's CRC-64 with the store's
-    int check_body_crc;  // compare a whole (200) body's CRC-64 with the store's
+    int check_sent_crc;    // compare the sent body's CRC-64 with the store's
+    int check_body_crc;    // compare a whole (200) body's CRC-64 with the store's
+    aos_list_t* body_out;  // receives the body of a successful answer, or NULL
 } oss_request_t;
 
 // 1 when options, its configuration and its pool are all present.
@@ -34,7 +35,8 @@ int oss_request_init(oss_request_t* r, const oss_request_options_t* options, htt
 // Signs and sends the request; returns r->s: the HTTP status with the
 // store's error document read into it, or the layer's failure code. A 2xx
 // answer whose CRC-64 differs from the body's fails with
-// AOSE_CRC_INCONSISTENT_ERROR.
+// AOSE_CRC_INCONSISTENT_ERROR. Only a successful answer's body reaches
+// body_out, whole.
 aos_status_t* oss_request_send(oss_request_t* r);
 
 // Hands the response headers to the caller's pointer, when given.

@@ -212,11 +212,11 @@ TEST_F(OssRequestTest, GetAppendsTheBodyAndChecksWholeObjectCrc) {
     apr_table_set(range, "Range", "bytes=0-999");
     aos_table_t* params = apr_table_make(pool_, 0);
 
-    aos_list_t body;
-    aos_list_init(&body);
-    aos_status_t* s = oss_get_object_to_buffer(o, &bucket_, &key, range, params, &body, nullptr);
+    // Appended after what the list already holds.
+    aos_list_t* body = Body("head:");
+    aos_status_t* s = oss_get_object_to_buffer(o, &bucket_, &key, range, params, body, nullptr);
     ASSERT_TRUE(aos_status_is_ok(s)) << Msg(s);
-    EXPECT_EQ(Text(&body), data.substr(0, 1000));
+    EXPECT_EQ(Text(body), "head:" + data.substr(0, 1000));
     EXPECT_EQ(server_.Requests()[0].Header("Range"), "bytes=0-999");
 
     aos_list_t whole;
@@ -229,6 +229,7 @@ TEST_F(OssRequestTest, GetAppendsTheBodyAndChecksWholeObjectCrc) {
     aos_list_init(&corrupt);
     s = oss_get_object_to_buffer(o, &bucket_, &key, nullptr, nullptr, &corrupt, nullptr);
     EXPECT_EQ(s->code, AOSE_CRC_INCONSISTENT_ERROR) << Msg(s);
+    EXPECT_TRUE(aos_list_empty(&corrupt));
 }
 
 TEST_F(OssRequestTest, ErrorBodiesNeverReachTheCallersList) {
@@ -256,6 +257,7 @@ TEST_F(OssRequestTest, BrokenAnswersAreNetworkFailures) {
 
     aos_status_t* s = oss_get_object_to_buffer(o, &bucket_, &key, nullptr, nullptr, &body, nullptr);
     EXPECT_EQ(s->code, AOSE_CONNECTION_FAILED) << Msg(s);
+    EXPECT_TRUE(aos_list_empty(&body));  // no partial body
     s = oss_delete_object(o, &bucket_, &key, nullptr);
     EXPECT_EQ(s->code, AOSE_CONNECTION_FAILED) << Msg(s);
     s = oss_delete_object(o, &bucket_, &key, nullptr);
