@@ -1,0 +1,61 @@
+// The subcommands. Each returns the process exit status (Status.h).
+#ifndef NIMBRA_CLI_COMMANDS_H
+#define NIMBRA_CLI_COMMANDS_H
+
+#include <string>
+
+#include "Nimbra/Nimbra.h"
+
+namespace cli {
+
+struct UploadArgs {
+    std::string local;
+    std::string key;  // ending in '/': the file's name is appended
+};
+
+struct DownloadArgs {
+    std::string key;
+    std::string local;  // an existing folder: the key's name is appended
+};
+
+struct BackupArgs {
+    std::string local;
+    std::string user;
+    std::string backup = "default";
+    std::string key;            // empty: USER/BACKUP/<file name>
+    long long expire_days = 0;  // 0: the record never expires
+};
+
+struct ListArgs {
+    std::string prefix = "/";
+    bool json = false;
+    bool human = false;
+};
+
+struct RemoveArgs {
+    std::string key;
+    std::string user;  // non-empty: the user's records are deleted too
+};
+
+struct RecordsArgs {
+    std::string user;
+    bool json = false;
+    bool human = false;
+};
+
+struct UsageArgs {
+    std::string user;
+    bool json = false;
+};
+
+int RunUpload(IOssManager& manager, const UploadArgs& args);
+int RunDownload(IOssManager& manager, const DownloadArgs& args);
+int RunBackup(IOssManager& manager, const BackupArgs& args);
+int RunList(IOssManager& manager, const ListArgs& args);
+int RunRemove(IOssManager& manager, const RemoveArgs& args);
+int RunRecords(IOssManager& manager, const RecordsArgs& args);
+int RunUsage(IOssManager& manager, const UsageArgs& args);
+
+}  // namespace cli
+
+#endif  // NIMBRA_CLI_COMMANDS_H

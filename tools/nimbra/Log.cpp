@@ -1,0 +1,130 @@
+#include "Log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "Contracts/LogHandler.h"
+
+namespace cli {
+namespace {
+
+std::mutex g_log_mutex;
+std::string g_log_path;  // empty: stderr
+FILE* g_log_file = nullptr;
+bool g_log_open_failed = false;
+
+std::string DefaultLogPath() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    std::string dir;
+    if (cache != nullptr && cache[0] == '/') {
+        dir = cache;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') return "";
+        dir = std::string(home) + "/.cache";
+    }
+    return dir + "/nimbra/nimbra.log";
+}
+
+// mkdir -p for the directories above `path`.
+void MakeParents(const std::string& path) {
+    for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+        ::mkdir(path.substr(0, pos).c_str(), 0700);
+    }
+}
+
+// The stream for one line; falls back to stderr when the file cannot be opened.
+FILE* Stream() {
+    if (g_log_path.empty() || g_log_open_failed) return stderr;
+    if (g_log_file == nullptr) {
+        MakeParents(g_log_path);
+        g_log_file = std::fopen(g_log_path.c_str(), "a");
+        if (g_log_file == nullptr) {
+            g_log_open_failed = true;
+            std::fprintf(stderr, "nimbra: cannot open the log file %s; logging to stderr\n",
+                         g_log_path.c_str());
+            return stderr;
+        }
+    }
+    return g_log_file;
+}
+
+}  // namespace
+
+void ConfigureLog(bool verbose) {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    g_log_path.clear();
+    if (verbose) return;
+    const char* env = std::getenv("NIMBRA_LOG");
+    if (env != nullptr && env[0] != '\0') {
+        if (std::string(env) != "-") g_log_path = env;
+        return;
+    }
+    g_log_path = DefaultLogPath();
+}
+
+std::string LogLocation() {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    return g_log_path.empty() || g_log_open_failed ? "stderr" : g_log_path;
+}
+
+StderrToLog::StderrToLog() {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    if (g_log_path.empty() || g_log_open_failed) return;
+    MakeParents(g_log_path);
+    const int fd = ::open(g_log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    if (saved_ >= 0) ::dup2(fd, STDERR_FILENO);
+    ::close(fd);
+}
+
+StderrToLog::~StderrToLog() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+}
+
+}  // namespace cli
+
+// One line per call: "<local time> [L<level>] <function> <file>:<line> <message>".
+extern "C" __attribute__((visibility("default"))) void LogHandlerA(const char* function,
+                                                                   const char* file, int line,
+                                                                   int level, const char* format,
+                                                                   ...) {
+    char message[4096];
+    message[0] = '\0';
+    if (format != nullptr) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(message, sizeof message, format, args);
+        va_end(args);
+    }
+    std::string text(message);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    tm local{};
+    localtime_r(&tv.tv_sec, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+
+    std::lock_guard<std::mutex> lock(cli::g_log_mutex);
+    FILE* out = cli::Stream();
+    std::fprintf(out, "%s.%03ld [L%d] %s %s:%d %s\n", stamp, static_cast<long>(tv.tv_usec / 1000),
+                 level, function ? function : "?", file ? file : "?", line, text.c_str());
+    std::fflush(out);
+}

@@ -1,0 +1,36 @@
+// The logging function libNimbra imports (LogHandlerA) is exported by this
+// executable, so it takes precedence over the stand-in logging library: the
+// library's lines go to a log file, or to stderr with --verbose.
+#ifndef NIMBRA_CLI_LOG_H
+#define NIMBRA_CLI_LOG_H
+
+#include <string>
+
+namespace cli {
+
+// Chooses the destination before the first library call: stderr when
+// `verbose`; otherwise $NIMBRA_LOG ("-" means stderr), else
+// $XDG_CACHE_HOME/nimbra/nimbra.log or ~/.cache/nimbra/nimbra.log.
+// The file is opened (appending) on the first line.
+void ConfigureLog(bool verbose);
+
+// "stderr" or the path of the log file.
+std::string LogLocation();
+
+// While alive, whatever is written to file descriptor 2 goes to the log file
+// instead (libcurl's trace of the library's POST request, for one); does
+// nothing when the log is stderr.
+class StderrToLog {
+public:
+    StderrToLog();
+    ~StderrToLog();
+    StderrToLog(const StderrToLog&) = delete;
+    StderrToLog& operator=(const StderrToLog&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+}  // namespace cli
+
+#endif  // NIMBRA_CLI_LOG_H

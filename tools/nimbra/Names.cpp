@@ -1,0 +1,68 @@
+#include "Names.h"
+
+namespace cli {
+namespace {
+
+bool HasControlCharacter(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string KeyProblem(const std::string& key) {
+    if (key.empty()) return "the object key is empty";
+    if (key.front() == '/') return "object keys do not start with '/'; try '" + key.substr(1) + "'";
+    if (key.back() == '/') return "'" + key + "' names a folder, not an object";
+    if (key.size() > 1023) return "the object key is longer than 1023 bytes";
+    if (HasControlCharacter(key)) return "the object key contains control characters";
+    return "";
+}
+
+std::string NameProblem(const std::string& what, const std::string& name, size_t max_bytes) {
+    if (name.empty()) return "the " + what + " is empty";
+    if (name.size() > max_bytes)
+        return "the " + what + " is longer than " + std::to_string(max_bytes) + " bytes";
+    if (name.find('/') != std::string::npos) return "the " + what + " contains '/'";
+    if (HasControlCharacter(name)) return "the " + what + " contains control characters";
+    return "";
+}
+
+void SplitKey(const std::string& key, std::string& folder, std::string& name) {
+    const size_t slash = key.rfind('/');
+    if (slash == std::string::npos) {
+        folder = "/";
+        name = key;
+    } else {
+        folder = key.substr(0, slash + 1);
+        name = key.substr(slash + 1);
+    }
+}
+
+std::string FolderPrefix(const std::string& typed) {
+    std::string prefix = typed;
+    while (!prefix.empty() && prefix.front() == '/') prefix.erase(0, 1);
+    if (prefix.empty()) return "/";
+    if (prefix.back() != '/') prefix += '/';
+    return prefix;
+}
+
+std::string QueryEscape(const std::string& text) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace cli

@@ -1,0 +1,32 @@
+// Object keys, listing prefixes and user names as the command line takes
+// them.
+#ifndef NIMBRA_CLI_NAMES_H
+#define NIMBRA_CLI_NAMES_H
+
+#include <cstddef>
+#include <string>
+
+namespace cli {
+
+// Empty when `key` can name an object; otherwise what is wrong with it.
+std::string KeyProblem(const std::string& key);
+
+// Empty when `name` can be a user or backup name (the web API's field is
+// `max_bytes` long, terminator excluded); otherwise what is wrong with it.
+std::string NameProblem(const std::string& what, const std::string& name, size_t max_bytes);
+
+// The folder a key lies in, as a listing prefix ("/" for the top level),
+// and its name in that folder: "a/b/c" -> ("a/b/", "c").
+void SplitKey(const std::string& key, std::string& folder, std::string& name);
+
+// A listing prefix from what the user typed: "" and "/" are the top level,
+// a leading "/" is dropped and a trailing "/" added ("alice" -> "alice/").
+std::string FolderPrefix(const std::string& typed);
+
+// Percent-encodes everything but unreserved characters, for a user name
+// that the library appends to a query string as it is.
+std::string QueryEscape(const std::string& text);
+
+}  // namespace cli
+
+#endif  // NIMBRA_CLI_NAMES_H

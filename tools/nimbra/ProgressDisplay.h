@@ -1,0 +1,81 @@
+// Transfer progress on stderr: a bar redrawn in place on a terminal, plain
+// lines at every tenth otherwise.
+#ifndef NIMBRA_CLI_PROGRESSDISPLAY_H
+#define NIMBRA_CLI_PROGRESSDISPLAY_H
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+
+namespace cli {
+
+enum class ProgressMode { kBar, kLines, kOff };
+
+// kBar when stderr is a terminal (and TERM is not "dumb"), else kLines.
+ProgressMode ChooseProgressMode();
+
+struct ProgressSnapshot {
+    std::string verb;  // "upload", "download"
+    long long bytes = 0;
+    long long total = 0;
+    double rate = 0;  // bytes per second, recent
+    bool paused = false;
+    bool keys = false;  // the p/r/s keys work (named while paused)
+};
+
+// One bar line fitted to `columns`, e.g.
+// "upload [#####.....]  52%  33.0 MiB/64.0 MiB  120.3 MiB/s  0:01 left".
+std::string ProgressBarLine(const ProgressSnapshot& s, int columns);
+// "upload: 52% (33.0 MiB of 64.0 MiB, 120.3 MiB/s, 0:01 left)".
+std::string ProgressPlainLine(const ProgressSnapshot& s);
+
+// Thread-safe: the transfer's callback updates it on the main thread, the
+// control thread marks pauses and ticks it so the bar keeps moving.
+class ProgressDisplay {
+public:
+    ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out = stderr);
+    ~ProgressDisplay();
+    ProgressDisplay(const ProgressDisplay&) = delete;
+    ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+
+    void ShowKeys(bool keys);
+    void Update(long long bytes);
+    void SetPaused(bool paused);
+    void Note(const std::string& text);  // a message line above the bar
+    void Tick();                         // periodic redraw
+    void Finish();                       // ends the bar line; idempotent
+
+    double ElapsedSeconds() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Sample {
+        Clock::time_point time;
+        long long bytes;
+    };
+
+    ProgressSnapshot SnapshotLocked(Clock::time_point now) const;
+    void DrawLocked(bool force);
+    void ClearBarLocked();
+
+    mutable std::mutex mutex_;
+    std::string verb_;
+    long long total_;
+    ProgressMode mode_;
+    FILE* out_;
+    bool keys_ = false;
+    bool paused_ = false;
+    bool finished_ = false;
+    bool bar_drawn_ = false;
+    long long bytes_ = 0;
+    int last_tenth_ = -1;
+    Clock::time_point start_;
+    Clock::time_point last_draw_{};
+    std::deque<Sample> samples_;
+};
+
+}  // namespace cli
+
+#endif  // NIMBRA_CLI_PROGRESSDISPLAY_H
