@@ -366,6 +366,7 @@ TEST_F(OssDevServerTest, ServerClosingMidBodyIsAConnectionFailure) {
     aos_list_init(&body);
     aos_status_t* s = oss_get_object_to_buffer(o, &bucket_, &k, nullptr, nullptr, &body, nullptr);
     EXPECT_EQ(s->code, AOSE_CONNECTION_FAILED) << Msg(s);
+    EXPECT_TRUE(aos_list_empty(&body));  // no partial body
     // The next request of the operation connects again.
     aos_list_t again;
     aos_list_init(&again);
@@ -391,6 +392,7 @@ TEST_F(OssDevServerTest, CrcMismatchIsDetected) {
     aos_list_init(&body);
     s = oss_get_object_to_buffer(o, &bucket_, &k, nullptr, nullptr, &body, nullptr);
     EXPECT_EQ(s->code, AOSE_CRC_INCONSISTENT_ERROR) << Msg(s);
+    EXPECT_TRUE(aos_list_empty(&body));
 }
 
 TEST_F(OssDevServerTest, InjectedErrorsCarryCodeMessageAndRequestId) {
