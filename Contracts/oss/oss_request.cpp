@@ -112,15 +112,18 @@ aos_status_t* oss_request_send(oss_request_t* r) {
                 apr_psprintf(p,
                              "CRC-64 of the %" APR_INT64_T_FMT " bytes sent is %" APR_UINT64_T_FMT
                              ", the store computed %" APR_UINT64_T_FMT,
-                             resp->sent_len, resp->sent_crc64, store_crc));
+                             (apr_int64_t)resp->sent_len, (apr_uint64_t)resp->sent_crc64,
+                             (apr_uint64_t)store_crc));
         }
         if (r->check_body_crc && resp->status == 200 && store_crc != resp->body_crc64) {
-            return oss_request_fail(r, AOSE_CRC_INCONSISTENT_ERROR,
-                                    apr_psprintf(p,
-                                                 "CRC-64 of the %" APR_INT64_T_FMT
-                                                 " bytes received is %" APR_UINT64_T_FMT
-                                                 ", the store sent %" APR_UINT64_T_FMT,
-                                                 resp->body_len, resp->body_crc64, store_crc));
+            return oss_request_fail(
+                r, AOSE_CRC_INCONSISTENT_ERROR,
+                apr_psprintf(p,
+                             "CRC-64 of the %" APR_INT64_T_FMT
+                             " bytes received is %" APR_UINT64_T_FMT
+                             ", the store sent %" APR_UINT64_T_FMT,
+                             (apr_int64_t)resp->body_len, (apr_uint64_t)resp->body_crc64,
+                             (apr_uint64_t)store_crc));
         }
     }
     if (r->body_out) aos_list_splice_tail(&resp->body, r->body_out);
