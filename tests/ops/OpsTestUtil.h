@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "Contracts/oss/oss_api.h"
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/Nimbra.h"
 #include "tests/support/DevServer.h"
@@ -79,6 +80,26 @@ inline int ClosedPort() {
     return port;
 }
 
+// True when the store layer is not initialised on this thread any more: a
+// request then fails with AOSE_FAILED_INITIALIZE before it is sent. After
+// every operation, whatever way it ended, this must hold.
+inline bool LayerReleased() {
+    if (apr_initialize() != APR_SUCCESS) return false;
+    apr_pool_t* pool = nullptr;
+    apr_pool_create(&pool, nullptr);
+    oss_request_options_t* options = oss_request_options_create(pool);
+    options->config = oss_config_create(pool);
+    aos_str_set(&options->config->endpoint, "http://127.0.0.1:9");
+    aos_string_t bucket, key;
+    aos_str_set(&bucket, "nimbra-backup");
+    aos_str_set(&key, "probe");
+    const bool released =
+        oss_delete_object(options, &bucket, &key, nullptr)->code == AOSE_FAILED_INITIALIZE;
+    apr_pool_destroy(pool);
+    apr_terminate();
+    return released;
+}
+
 inline void ClearFlags() {
     gbIsNeedPause = false;
     gbIsNeedStopEx = false;
@@ -101,7 +122,10 @@ protected:
         ClearFlags();
         testlog::Clear();
     }
-    void TearDown() override { ClearFlags(); }
+    void TearDown() override {
+        ClearFlags();
+        EXPECT_TRUE(LayerReleased()) << "the store layer is still initialised";
+    }
 
     DevServer& server() { return *server_; }
     const char* ep() const { return endpoint_.c_str(); }

@@ -107,4 +107,28 @@ TEST_F(SimpleOps, CreateBucket) {
     EXPECT_TRUE(testlog::Messages().empty());  // bucket creation logs nothing
 }
 
+TEST_F(SimpleOps, NullNamesFailCleanly) {
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "simple/n", nullptr));
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), nullptr, tok(), "simple/n", "/dev/null"));
+    EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), nullptr, "simple/n"));
+    EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), nullptr));
+    EXPECT_FALSE(DeleteObject(nullptr, ak(), sk(), bucket(), tok(), "simple/n"));
+    opstest::RecordingCallback download, upload, list;
+    EXPECT_FALSE(DownloadFile(ep(), ak(), sk(), bucket(), tok(), nullptr, nullptr, &download));
+    EXPECT_EQ(download.events, (std::vector<opstest::Event>{{-1, 100, false}}));
+    EXPECT_FALSE(MultiUploadFile(ep(), ak(), sk(), bucket(), tok(), nullptr, nullptr, 5, &upload));
+    EXPECT_EQ(upload.events, (std::vector<opstest::Event>{{-1, 100, false}}));
+    EXPECT_FALSE(ListObject(ep(), ak(), sk(), nullptr, tok(), nullptr, &list, nullptr));
+    EXPECT_EQ(list.events, (std::vector<opstest::Event>{{-1, 100, false}}));
+    EXPECT_EQ(Requests("PutObject") + Requests("DeleteObject") + Requests("HeadObject"), 0);
+}
+
+TEST(LayerProbe, SeesALayerLeftInitialised) {
+    ASSERT_TRUE(opstest::LayerReleased());
+    ASSERT_EQ(aos_http_io_initialize(nullptr, 0), 0);
+    EXPECT_FALSE(opstest::LayerReleased());
+    aos_http_io_deinitialize();
+    EXPECT_TRUE(opstest::LayerReleased());
+}
+
 }  // namespace
