@@ -1,11 +1,26 @@
 #include "Nimbra/OssListEntry.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "KestLib/KestLib.h"
 #include "Nimbra/WebApiJson.h"
+
+namespace {
+
+// A date or time field as atoi reads it, less nOffset. A number beyond the
+// int range (a broken or hostile listing) is pinned to the range's ends
+// instead of wrapping, and the subtraction cannot overflow.
+int DateField(const std::string& strField, int nOffset) {
+    long long llValue = strtoll(strField.c_str(), nullptr, 10);
+    llValue = std::min<long long>(std::max<long long>(llValue, INT_MIN), INT_MAX) - nOffset;
+    return static_cast<int>(std::max<long long>(llValue, INT_MIN));
+}
+
+}  // namespace
 
 std::string ListRelativeName(const std::string& strPrefix, const std::string& strKey) {
     if (strPrefix.empty() || strKey.compare(0, strPrefix.size(), strPrefix) == 0)
@@ -31,16 +46,16 @@ time_t ListLastModifiedTime(const std::string& strLastModified) {
     std::vector<std::string> vecDate;
     KestLib::StrSplitA(strDate, "-", vecDate);
     if (vecDate.size() == 3) {
-        tmTime.tm_year = atoi(vecDate[0].c_str()) - 1900;
-        tmTime.tm_mon = atoi(vecDate[1].c_str()) - 1;
-        tmTime.tm_mday = atoi(vecDate[2].c_str());
+        tmTime.tm_year = DateField(vecDate[0], 1900);
+        tmTime.tm_mon = DateField(vecDate[1], 1);
+        tmTime.tm_mday = DateField(vecDate[2], 0);
     }
     std::vector<std::string> vecTime;
     KestLib::StrSplitA(strTime, ":", vecTime);
     if (vecTime.size() == 3) {
-        tmTime.tm_hour = atoi(vecTime[0].c_str());
-        tmTime.tm_min = atoi(vecTime[1].c_str());
-        tmTime.tm_sec = atoi(vecTime[2].c_str());
+        tmTime.tm_hour = DateField(vecTime[0], 0);
+        tmTime.tm_min = DateField(vecTime[1], 0);
+        tmTime.tm_sec = DateField(vecTime[2], 0);
     }
     return mktime(&tmTime);
 }

@@ -17,7 +17,8 @@ std::string ListRelativeName(const std::string& strPrefix, const std::string& st
 // time (mktime, no daylight saving): the text is cut at its last '.', the
 // date is what precedes the first 'T' and the time what follows it (each
 // the whole text without a 'T'); "Y-M-D" and "h:m:s" are used only when
-// they have exactly three fields. Unparsed fields stay 0.
+// they have exactly three fields. Unparsed fields stay 0; numbers beyond
+// the int range are pinned to its ends.
 time_t ListLastModifiedTime(const std::string& strLastModified);
 
 // A file entry: size from its decimal text (0 when not a number), name

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs every fuzz target of a libFuzzer build (see tests/fuzz/CMakeLists.txt)
+# for a fixed time each, starting from its seed corpus.
+#
+#   tests/fuzz/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]
+#
+# New inputs go to BUILD_DIR/fuzz-corpus/<name>/, never into the source
+# tree. A crash stops the run; its input is kept as
+# BUILD_DIR/fuzz-artifacts/<name>-crash-<hash>: copy it into
+# tests/fuzz/corpus/<name>/ (so the ordinary builds replay it) and add a
+# regression test for the fix.
+set -euo pipefail
+
+build=${1:?build directory}
+seconds=${2:?seconds per target}
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+targets=("$@")
+if ((${#targets[@]} == 0)); then
+    for dir in "$here"/corpus/*/; do targets+=("$(basename "$dir")"); done
+fi
+
+mkdir -p "$build/fuzz-artifacts"
+status=0
+for name in "${targets[@]}"; do
+    bin="$build/tests/fuzz/fuzz_$name"
+    if [[ ! -x "$bin" ]]; then
+        echo "fuzz: $bin not built" >&2
+        exit 1
+    fi
+    work="$build/fuzz-corpus/$name"
+    log="$build/fuzz-artifacts/$name.log"
+    mkdir -p "$work"
+    start=$(date +%s)
+    if UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        "$bin" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$build/fuzz-artifacts/$name-" "$work" "$here/corpus/$name" \
+        >"$log" 2>&1; then
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+        echo "fuzz: $name: ${runs:-?} inputs in $(($(date +%s) - start)) s, no failure"
+    else
+        status=1
+        echo "fuzz: $name FAILED; last lines of $log:" >&2
+        tail -n 40 "$log" >&2
+    fi
+done
+exit $status
