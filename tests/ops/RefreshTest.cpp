@@ -1,6 +1,9 @@
 // MultiUploadFile's credential refresh. The refresh goes to the web API
 // address compiled into the library, so this suite's server listens there.
 #include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
 
 #include "Nimbra/NimbraConfig.h"
 #include "Nimbra/OssOperate.h"
@@ -25,7 +28,17 @@ protected:
     static void SetUpTestSuite() {
         DevServerOptions opts;
         opts.api_port = CompiledInApiPort();
-        server_ = new DevServer(opts);
+        // The port is shared with other suites, possibly run by another
+        // process at the same moment: wait for it a while if it is taken.
+        for (int attempt = 1;; ++attempt) {
+            try {
+                server_ = new DevServer(opts);
+                return;
+            } catch (const std::exception&) {
+                if (attempt == 30) throw;
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+            }
+        }
     }
     // Once the upload is initiated, every credential issued so far expires.
     void ExpireAfterInitiation(RecordingCallback& cb) {
