@@ -258,8 +258,11 @@ void CheckBuiltCompletion(FuzzedDataProvider& fdp) {
         for (char c : fdp.ConsumeRandomLengthString(40))
             etag.push_back(static_cast<char>(0x20 + static_cast<unsigned char>(c) % 0x5f));
         number = number.substr(0, number.find('\0'));
-        if (!IsDecimal(number) || number.size() > 5 ||
-            std::atoi(number.c_str()) > OSS_MAX_PART_NUM || etag.empty())
+        // Leading zeros are fine: the value counts.
+        const size_t digits = number.find_first_not_of('0');
+        const std::string value = digits == std::string::npos ? "0" : number.substr(digits);
+        if (!IsDecimal(number) || value.size() > 5 || std::atoi(value.c_str()) > OSS_MAX_PART_NUM ||
+            etag.empty())
             valid = false;
         oss_complete_part_content_t* entry = oss_create_complete_part_content(pool.get());
         aos_str_pset(pool.get(), &entry->part_number, number.data(), number.size());
