@@ -1,7 +1,6 @@
 #include "RemoteObjects.h"
 
 #include "Callbacks.h"
-#include "Nimbra/NimbraConfig.h"
 #include "Status.h"
 
 namespace cli {
@@ -27,9 +26,9 @@ Lookup FindObject(IOssManager& manager, const std::string& key) {
 }
 
 int FailCredentials(const std::string& what) {
-    return Fail(kExitFailed, what + ": the web API gave no credentials",
-                std::string("Is ") + NIMBRA_SERVER_URL +
-                    " the backup web API (compiled in, see nimbra --version)? " + LogHint());
+    // The library counts only some transport errors (not a refused
+    // connection) as network failures; the rest end here too.
+    return Fail(kExitFailed, what + ": no credentials from the web API", NetworkHint());
 }
 
 }  // namespace cli

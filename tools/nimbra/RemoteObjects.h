@@ -20,7 +20,7 @@ struct Lookup {
 Lookup FindObject(IOssManager& manager, const std::string& key);
 
 // Reports a failed library call that sent no final notification: the
-// credentials request was answered, but not with credentials.
+// credentials request failed (refused, answered with an error, not JSON).
 int FailCredentials(const std::string& what);
 
 }  // namespace cli

@@ -82,6 +82,9 @@ int InspectLocalFile(const std::string& path, LocalFile& file) {
     if (!S_ISREG(info.st_mode)) return Fail(kExitFailed, path + " is not a regular file");
     if (::access(path.c_str(), R_OK) != 0)
         return Fail(kExitFailed, "cannot read " + path + ": " + std::strerror(errno));
+    if (info.st_size == 0)
+        return Fail(kExitFailed,
+                    path + " is empty; the store's multipart upload needs at least one byte");
     if (info.st_size > kMaxUploadSize)
         return Fail(kExitFailed, path + " is " + FormatBytes(info.st_size) +
                                      "; uploads are limited to " + FormatBytes(kMaxUploadSize) +

@@ -121,7 +121,7 @@ int RunBackup(IOssManager& manager, const BackupArgs& args) {
     if (!registered)
         return Fail(kExitFailed,
                     key + " is stored, but the web API did not register the backup record",
-                    NetworkHint() + " Run the same backup again to retry.");
+                    "Run the same backup again to retry. " + NetworkHint());
     std::printf("registered backup '%s' of %s: %s, %s, %s\n", args.backup.c_str(),
                 args.user.c_str(), file.name.c_str(), FormatBytes(file.size).c_str(),
                 FieldText(info.szDateTime).c_str());

@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The demo behind `make demo`: starts nimbra-devserver on the ports compiled
+# into libNimbra with a fresh data directory, then backs up a sample file with
+# the `nimbra` command-line host, lists it, reads the records and the used
+# space, downloads it and compares checksums, and removes it again. Stops the
+# server it started on every exit and ends with a summary; exits non-zero if
+# any step failed.
+#
+# Environment: BUILD (build directory, default build), NIMBRA_BIN and
+# NIMBRA_DEVSERVER_BIN (explicit binaries), NIMBRA_DEMO_SIZE_MIB (sample
+# size, default 64).
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD:-build}
+[[ $BUILD_DIR = /* ]] || BUILD_DIR=$ROOT/$BUILD_DIR
+NIMBRA=${NIMBRA_BIN:-$BUILD_DIR/tools/nimbra/nimbra}
+DEVSERVER=${NIMBRA_DEVSERVER_BIN:-$BUILD_DIR/tools/devserver/nimbra-devserver}
+SIZE_MIB=${NIMBRA_DEMO_SIZE_MIB:-64}
+DEMO_USER=demo
+BACKUP=first
+
+if [[ -t 1 ]]; then
+    BOLD=$'\e[1m' GREEN=$'\e[32m' RED=$'\e[31m' DIM=$'\e[2m' RESET=$'\e[0m'
+else
+    BOLD='' GREEN='' RED='' DIM='' RESET=''
+fi
+
+die() {
+    echo "${RED}demo: $*${RESET}" >&2
+    exit 1
+}
+
+for bin in "$NIMBRA" "$DEVSERVER"; do
+    [[ -x $bin ]] || die "$bin is missing; build first with 'make build' (or run 'make demo')"
+done
+[[ $SIZE_MIB =~ ^[1-9][0-9]*$ ]] || die "NIMBRA_DEMO_SIZE_MIB must be a positive whole number"
+
+# The addresses libNimbra was built with decide where the server must listen.
+version=$("$NIMBRA" --version) || die "'nimbra --version' failed"
+api_url=$(sed -n 's/^web API: *//p' <<<"$version")
+endpoint=$(sed -n 's/^endpoint: *//p' <<<"$version")
+address_re='^https?://(127\.0\.0\.1|localhost):([0-9]+)/?$'
+[[ $api_url =~ $address_re ]] || die "this build talks to the web API at $api_url, not a local" \
+    "server; the demo needs a build with the default addresses"
+api_port=${BASH_REMATCH[2]}
+[[ $endpoint =~ $address_re ]] || die "this build talks to the store at $endpoint, not a local" \
+    "server; the demo needs a build with the default addresses"
+store_port=${BASH_REMATCH[2]}
+[[ $api_url == https://* ]] || die "the demo server serves the web API over https, but this build uses $api_url"
+
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for port in "$api_port" "$store_port"; do
+    if port_in_use "$port"; then
+        owner=$(ss -ltnpH "sport = :$port" 2>/dev/null | sed -n 's/.*users:((\("[^"]*"\),pid=\([0-9]*\).*/\1, pid \2/p' | head -1)
+        die "port $port on 127.0.0.1 is already in use${owner:+ (by $owner)}." \
+            "libNimbra is built to reach its servers at $api_url and $endpoint;" \
+            "stop whatever listens there and run the demo again."
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/nimbra-demo.XXXXXX") || die "cannot make a temporary folder"
+server_pid=""
+cleanup() {
+    if [[ -n $server_pid ]]; then
+        kill "$server_pid" 2>/dev/null
+        wait "$server_pid" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'echo; echo "demo: interrupted" >&2; exit 130' INT TERM
+
+echo "${BOLD}Nimbra demo${RESET}: web API $api_url, store $endpoint (compiled in)"
+"$DEVSERVER" --data-dir "$work/data" --api-port "$api_port" --store-port "$store_port" \
+    >"$work/server.out" 2>"$work/server.log" &
+server_pid=$!
+for _ in $(seq 1 600); do
+    grep -qx ready "$work/server.out" 2>/dev/null && break
+    if ! kill -0 "$server_pid" 2>/dev/null; then
+        wait "$server_pid" 2>/dev/null
+        server_pid=""
+        sed 's/^/  /' "$work/server.log" >&2
+        die "nimbra-devserver did not start (its messages are above)"
+    fi
+    sleep 0.1
+done
+grep -qx ready "$work/server.out" || die "nimbra-devserver did not get ready within 60 seconds"
+echo "started nimbra-devserver (pid $server_pid, data in $work/data)"
+
+cd "$work" || die "cannot enter $work"
+export NIMBRA_LOG="$work/nimbra.log"
+head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom >sample.bin || die "cannot write the sample file"
+echo "made sample.bin: $SIZE_MIB MiB of random bytes"
+
+nimbra() { "$NIMBRA" "$@"; }
+titles=()
+results=()
+failed=0
+
+# step TITLE COMMAND...: shows the command and its output, records the outcome.
+step() {
+    local title=$1
+    shift
+    titles+=("$title")
+    if ((failed)); then
+        results+=(skipped)
+        return
+    fi
+    printf '\n%s==> %s%s\n%s$ %s%s\n' "$BOLD" "$title" "$RESET" "$DIM" "$*" "$RESET"
+    "$@" 2>&1
+    local status=$?
+    if ((status == 0)); then
+        results+=(ok)
+    else
+        results+=("failed (exit $status)")
+        failed=1
+        echo "${RED}step failed: $title (exit status $status)${RESET}"
+        if [[ -s $NIMBRA_LOG ]]; then
+            echo "last lines of the library log:"
+            tail -n 5 "$NIMBRA_LOG" | sed 's/^/  /'
+        fi
+    fi
+}
+
+same_checksums() {
+    local a b
+    a=$(sha256sum sample.bin | cut -d' ' -f1)
+    b=$(sha256sum restored.bin | cut -d' ' -f1)
+    echo "sample.bin   $a"
+    echo "restored.bin $b"
+    [[ $a == "$b" ]]
+}
+
+no_records_left() {
+    local out
+    out=$(nimbra records "$DEMO_USER") || return
+    echo "$out"
+    [[ $out == "$DEMO_USER has no backup records" ]]
+}
+
+key=$DEMO_USER/$BACKUP/sample.bin
+started=$SECONDS
+step "Back up the sample file and register the record" \
+    nimbra backup sample.bin --user "$DEMO_USER" --name "$BACKUP" --expire-days 30
+step "List the backup's folder in the store" nimbra ls "$DEMO_USER/$BACKUP" --human
+step "Read the user's backup records from the web API" nimbra records "$DEMO_USER" --human
+step "Ask the web API for the used space" nimbra usage "$DEMO_USER"
+step "Download the object again" nimbra download "$key" restored.bin
+step "Compare checksums" same_checksums
+step "Remove the object and the user's records" nimbra rm "$key" --user "$DEMO_USER"
+step "Check that no record is left" no_records_left
+
+printf '\n%sSummary%s (%d s)\n' "$BOLD" "$RESET" $((SECONDS - started))
+for i in "${!titles[@]}"; do
+    case ${results[$i]} in
+    ok) mark="${GREEN}ok${RESET}     " ;;
+    skipped) mark="${DIM}skipped${RESET}" ;;
+    *) mark="${RED}FAILED${RESET} " ;;
+    esac
+    printf '  %s %s\n' "$mark" "${titles[$i]}"
+done
+if ((failed)); then
+    echo "${RED}The demo failed.${RESET} Server log: last lines below."
+    tail -n 5 "$work/server.log" | sed 's/^/  /'
+    exit 1
+fi
+echo "${GREEN}All ${#titles[@]} steps passed.${RESET} Stopping the server and removing its data."
