@@ -6,7 +6,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test test-main test-asan fuzz-build test-fuzz fuzz-long test-tsan clean
+.PHONY: all deps configure build demo test test-main test-asan fuzz-build test-fuzz fuzz-long test-tsan clean
 
 all: build
 
@@ -18,6 +18,11 @@ configure: deps
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
+
+# The README's first command: a backup round trip with the nimbra command
+# line against a local development server it starts and stops.
+demo: build
+	BUILD=$(BUILD) bash scripts/demo.sh
 
 # The whole suite, then again under AddressSanitizer + UndefinedBehaviorSanitizer,
 # then a short fuzzing pass and the thread tests under ThreadSanitizer.
