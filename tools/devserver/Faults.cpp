@@ -66,6 +66,21 @@ bool FaultBook::AddRule(const std::string& json, std::string& error) {
         return false;
     }
     if (found) r.delay_ms = static_cast<int>(v);
+    if (!JsonGetInt64(j.get(), "corrupt_offset", v, found) || (found && v < -1)) {
+        error = "\"corrupt_offset\" must be a byte offset or -1";
+        return false;
+    }
+    if (found) r.corrupt_offset = v;
+    if (!JsonGetInt64(j.get(), "corrupt_length", v, found) || (found && v < 1)) {
+        error = "\"corrupt_length\" must be a positive integer";
+        return false;
+    }
+    if (found) r.corrupt_length = v;
+    if (!JsonGetInt64(j.get(), "keep_bytes", v, found) || (found && v < 0)) {
+        error = "\"keep_bytes\" must be a non-negative integer";
+        return false;
+    }
+    if (found) r.keep_bytes = v;
     if (action == "error") {
         r.action = Action::kError;
     } else if (action == "close") {
@@ -76,6 +91,10 @@ bool FaultBook::AddRule(const std::string& json, std::string& error) {
         r.action = Action::kBadCrc;
     } else if (action == "expire") {
         r.action = Action::kExpire;
+    } else if (action == "corrupt_body") {
+        r.action = Action::kCorruptBody;
+    } else if (action == "truncate_body") {
+        r.action = Action::kTruncateBody;
     } else {
         error = "unknown action " + action;
         return false;
@@ -186,6 +205,17 @@ FaultDecision FaultBook::Match(const std::string& method, const std::set<std::st
                 break;
             case Action::kBadCrc:
                 d.bad_crc = true;
+                decided = true;
+                break;
+            case Action::kCorruptBody:
+                d.alter_body = true;
+                d.corrupt_offset = r.corrupt_offset;
+                d.corrupt_length = r.corrupt_length;
+                decided = true;
+                break;
+            case Action::kTruncateBody:
+                d.alter_body = true;
+                d.keep_bytes = r.keep_bytes;
                 decided = true;
                 break;
         }

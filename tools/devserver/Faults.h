@@ -18,6 +18,14 @@ struct FaultDecision {
     std::string code, message;
     long long close_after_bytes = -1;  // >= 0: cut the connection after that many body bytes
     bool bad_crc = false;              // corrupt x-oss-hash-crc64ecma
+    // Body faults that keep the answer well framed (its Content-Length
+    // matches what is sent): `alter_body` inverts `corrupt_length` bytes from
+    // `corrupt_offset` (-1: the middle), then cuts the body to `keep_bytes`
+    // (-1: whole; -2: half).
+    bool alter_body = false;
+    long long corrupt_offset = -1;
+    long long corrupt_length = 0;
+    long long keep_bytes = -1;
 };
 
 struct StoreSettings {
@@ -52,7 +60,7 @@ public:
     bool TakeApiScript(const std::string& path, ApiScript& out);
 
 private:
-    enum class Action { kError, kClose, kDelay, kBadCrc, kExpire };
+    enum class Action { kError, kClose, kDelay, kBadCrc, kExpire, kCorruptBody, kTruncateBody };
     struct Rule {
         std::string method, subresource, key_contains;
         long count = 1;
@@ -61,6 +69,8 @@ private:
         std::string code = "InternalError", message = "We encountered an internal error.";
         long long close_after_bytes = 0;
         int delay_ms = 0;
+        long long corrupt_offset = -1, corrupt_length = 1;  // corrupt_body
+        long long keep_bytes = -2;                          // truncate_body
     };
 
     std::mutex mu_;

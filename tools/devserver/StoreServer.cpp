@@ -54,6 +54,46 @@ bool HasUnhandledSubresource(const KeyValues& query) {
     return false;
 }
 
+// Applies a body fault that keeps the answer well framed: the bytes to
+// corrupt are inverted, the body is cut to the bytes to keep, and the length
+// sent says so. Works on in-memory and streamed bodies alike.
+void AlterBody(httplib::Response& res, const FaultDecision& f) {
+    const bool streamed = static_cast<bool>(res.content_provider_);
+    const size_t total = streamed ? res.content_length_ : res.body.size();
+    size_t keep = total;
+    if (f.keep_bytes == -2) keep = total / 2;
+    if (f.keep_bytes >= 0) keep = std::min(total, static_cast<size_t>(f.keep_bytes));
+    const size_t from = f.corrupt_offset >= 0 ? static_cast<size_t>(f.corrupt_offset) : keep / 2;
+    const size_t to = std::min(keep, from + static_cast<size_t>(f.corrupt_length));
+    // Inverts the corrupted bytes that fall into data[0, n), which holds the
+    // body from byte `at` on.
+    auto corrupt = [from, to](char* data, size_t n, size_t at) {
+        for (size_t i = std::max(from, at); i < std::min(to, at + n); ++i) data[i - at] ^= '\xff';
+    };
+    if (!streamed) {
+        res.body.resize(keep);
+        corrupt(&res.body[0], keep, 0);
+        return;
+    }
+    httplib::ContentProvider inner = res.content_provider_;
+    const std::string type = res.get_header_value("Content-Type");
+    res.headers.erase("Content-Type");
+    res.set_content_provider(
+        keep, type, [inner, corrupt](size_t offset, size_t length, httplib::DataSink& sink) {
+            httplib::DataSink proxy;
+            size_t at = offset;
+            proxy.write = [&](const char* data, size_t n) {
+                std::string copy(data, n);
+                corrupt(&copy[0], n, at);
+                at += n;
+                return sink.write(copy.data(), n);
+            };
+            proxy.is_writable = [&] { return sink.is_writable(); };
+            proxy.done = [&] { sink.done(); };
+            return inner(offset, length, proxy);
+        });
+}
+
 }  // namespace
 
 bool PercentDecode(const std::string& text, std::string& out) {
@@ -297,6 +337,7 @@ void StoreService::Handle(const httplib::Request& req, httplib::Response& res,
         res.headers.erase("x-oss-hash-crc64ecma");
         res.set_header("x-oss-hash-crc64ecma", std::to_string(crc ^ 0x5a5a5a5a5a5a5a5aULL));
     }
+    if (fault.alter_body) AlterBody(res, fault);
     if (fault.close_after_bytes >= 0) {
         res.set_header("Connection", "close");
         long long limit = fault.close_after_bytes;
