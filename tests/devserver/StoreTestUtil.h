@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -81,6 +82,17 @@ inline std::string XmlText(std::string s) {
             s.replace(p, std::strlen(e.first), e.second);
     }
     return s;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::string out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
 }
 
 inline std::string UrlEncode(const std::string& s, bool keep_slash = true) {

@@ -6,12 +6,14 @@
 #include <httplib.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -142,8 +144,11 @@ void DevServer::Spawn() {
     for (auto& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
 
+    // A server that drops a connection mid-request must not kill the test.
+    std::signal(SIGPIPE, SIG_IGN);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) {
         close(fds[0]);
@@ -151,6 +156,9 @@ void DevServer::Spawn() {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
+        // The server goes when the test process goes, even when it crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
         dup2(fds[1], STDOUT_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
