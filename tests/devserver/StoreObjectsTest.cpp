@@ -7,6 +7,7 @@
 
 #include "tests/devserver/StoreTestUtil.h"
 #include "tests/support/DevServer.h"
+#include "tools/devserver/Signer.h"
 
 using namespace storetest;
 
@@ -174,6 +175,10 @@ TEST_F(StoreObjects, MissingKeyErrorsCarryTheRequestId) {
     EXPECT_EQ(head.status, 404);
     EXPECT_TRUE(head.body.empty());
     EXPECT_FALSE(head.header("x-oss-request-id").empty());
+    // The error document of a HEAD travels base64-encoded in x-oss-err.
+    std::string err = devserver::Base64Decode(head.header("x-oss-err"));
+    EXPECT_EQ(XmlFirst(err, "Code"), "NoSuchKey");
+    EXPECT_EQ(XmlFirst(err, "RequestId"), head.header("x-oss-request-id"));
 }
 
 TEST_F(StoreObjects, DeleteIsIdempotentAndReleasesTheFile) {

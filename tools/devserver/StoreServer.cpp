@@ -384,12 +384,17 @@ bool StoreService::RequireBucket(StoreContext& c) {
 void StoreService::SendError(StoreContext& c, int status, const std::string& code,
                              const std::string& message, const KeyValues& extra) {
     c.res.status = status;
+    std::string xml = ErrorXml(code, message, c.request_id, c.req.get_header_value("Host"), extra);
     if (c.req.method == "HEAD") {
+        // No body; like the real store, the error document travels base64
+        // encoded in a header.
         c.res.body.clear();
+        c.res.set_header(
+            "x-oss-err",
+            Base64Encode(reinterpret_cast<const unsigned char*>(xml.data()), xml.size()));
         return;
     }
-    c.res.set_content(ErrorXml(code, message, c.request_id, c.req.get_header_value("Host"), extra),
-                      "application/xml");
+    c.res.set_content(xml, "application/xml");
 }
 
 void StoreService::SendXml(StoreContext& c, int status, const std::string& xml) {
