@@ -1,12 +1,16 @@
 // Ranged chunked download: the object's length from its metadata, then
 // consecutive 1 MiB ranges, each written and flushed before the next is
-// fetched, with the pause/stop poll between them.
+// fetched, with the pause/stop poll between them; the bytes written are
+// checked against the object's CRC-64 when the store announces one.
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "Contracts/oss/aos_crc64.h"
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/OssContext.h"
 #include "Nimbra/OssOperate.h"
@@ -14,6 +18,19 @@
 namespace {
 
 const long long kChunkSize = 1048576;
+
+// The store's CRC-64 of the whole object from its metadata; false when the
+// header is absent or not a decimal number.
+bool StoreCrc64(const aos_table_t* pHeaders, uint64_t& ullCrc) {
+    const char* szValue = pHeaders ? apr_table_get(pHeaders, OSS_HASH_CRC64_ECMA) : nullptr;
+    if (szValue == nullptr || *szValue < '0' || *szValue > '9') return false;
+    char* szEnd = nullptr;
+    errno = 0;
+    const unsigned long long ullValue = strtoull(szValue, &szEnd, 10);
+    if (errno != 0 || *szEnd != '\0') return false;
+    ullCrc = ullValue;
+    return true;
+}
 
 struct FileCloser {
     void operator()(FILE* pFile) const { fclose(pFile); }
@@ -86,6 +103,12 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
     }
     const char* szLength = pRespHeaders ? apr_table_get(pRespHeaders, OSS_CONTENT_LENGTH) : nullptr;
     const long long llSize = szLength ? atoll(szLength) : 0;
+    // Ranged answers carry no checksum of their own: the bytes written are
+    // checked as a whole against the object's CRC-64 when the store gave one,
+    // so a range that arrived with wrong bytes never ends as a success.
+    uint64_t ullStoreCrc = 0;
+    const bool bCheckCrc = StoreCrc64(pRespHeaders, ullStoreCrc);
+    uint64_t ullCrc = 0;
 
     const char* szPath = szLocalPath ? szLocalPath : "";
     std::unique_ptr<char[]> szBuffer;
@@ -115,11 +138,18 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
             OSS_LOG("DownloadFile", "write %s fail", szPath);
             return {-1, false};
         }
+        ullCrc = aos_crc64(ullCrc, szBuffer.get(), nLen);
         Report(pCallback, 0, static_cast<int>(95 * (llEnd + 1) / llSize));
         llStart = llEnd + 1;
     }
     if (fclose(pFile.release()) != 0) {
         OSS_LOG("DownloadFile", "write %s fail", szPath);
+        return {-1, false};
+    }
+    if (bCheckCrc && ullCrc != ullStoreCrc) {
+        OSS_LOG("DownloadFile", "crc64 of %s is %llu, the store's is %llu", szPath,
+                static_cast<unsigned long long>(ullCrc),
+                static_cast<unsigned long long>(ullStoreCrc));
         return {-1, false};
     }
     return {0, true};

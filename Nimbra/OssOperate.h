@@ -36,7 +36,8 @@ bool DeleteObject(const char* szEndPoint, const char* szAccessKeyId,
                   const char* szAccessKeySecret, const char* szBucketName,
                   const char* szSecurityToken, const char* szObjectKey);
 
-// Ranged download in 1 MiB chunks; true when complete or stopped.
+// Ranged download in 1 MiB chunks; true when complete (and matching the
+// object's CRC-64 when the store gives one) or stopped.
 bool DownloadFile(const char* szEndPoint, const char* szAccessKeyId,
                   const char* szAccessKeySecret, const char* szBucketName,
                   const char* szSecurityToken, const char* szObjectKey, const char* szLocalPath,
