@@ -49,8 +49,8 @@ TEST_F(BodyFaults, CorruptBodyInvertsBytesAndKeepsTheLength) {
     // A chosen run inside a range: offsets count from the answer's first byte.
     server_->AddFault(
         R"({"method":"GET","action":"corrupt_body","corrupt_offset":70000,"corrupt_length":5})");
-    auto ranged =
-        server_->StoreExchange("GET", "/nimbra-backup/b/obj", "", {{"Range", "bytes=100000-199999"}});
+    auto ranged = server_->StoreExchange("GET", "/nimbra-backup/b/obj", "",
+                                         {{"Range", "bytes=100000-199999"}});
     EXPECT_EQ(ranged.status, 206);
     EXPECT_TRUE(ranged.body == Inverted(data.substr(100000, 100000), 70000, 5));
 
