@@ -103,7 +103,9 @@ size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
         t->Fail(AOSE_OUT_MEMORY, "response body exceeds max_memory_size");
         return 0;
     }
-    resp->body_crc64 = aos_crc64(resp->body_crc64, data, (size_t)n);
+    // Only a whole object's body (200) is ever compared with the store's
+    // CRC-64; a ranged (206) or error answer is not checksummed for nothing.
+    if (resp->status == 200) resp->body_crc64 = aos_crc64(resp->body_crc64, data, (size_t)n);
     resp->body_len += n;
     const char* src = data;
     while (n > 0) {

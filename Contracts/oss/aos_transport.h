@@ -31,7 +31,7 @@ typedef struct {
     aos_table_t* headers;  // names as received; lookups ignore case
     aos_list_t body;       // the body received
     int64_t body_len;
-    uint64_t body_crc64;  // CRC-64 of the body received
+    uint64_t body_crc64;  // CRC-64 of the body received with status 200 (else 0)
     int64_t sent_len;
     uint64_t sent_crc64;  // CRC-64 of the request body sent
 } aos_http_response_t;
