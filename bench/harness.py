@@ -39,6 +39,7 @@ import urllib.error
 import urllib.request
 from pathlib import Path
 
+sys.dont_write_bytecode = True  # nothing to clean up in the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import report  # noqa: E402
 
