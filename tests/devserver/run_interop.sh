@@ -46,3 +46,15 @@ fi
 
 NODE_PATH="$modules_dir/node_modules" STORE_PORT="$store_port" API_PORT="$api_port" \
     BUCKET=nimbra-backup API_CA="$work/data/api-cert.pem" node "$script"
+node_status=$?
+
+# The server must also shut down cleanly (under sanitizers: without leaks).
+kill -TERM "$server_pid"
+wait "$server_pid"
+server_status=$?
+server_pid=""
+if ((server_status != 0)); then
+    echo "nimbra-devserver exited with status $server_status"
+    exit 1
+fi
+exit "$node_status"
