@@ -179,6 +179,11 @@ TEST_F(StoreObjects, MissingKeyErrorsCarryTheRequestId) {
     std::string err = devserver::Base64Decode(head.header("x-oss-err"));
     EXPECT_EQ(XmlFirst(err, "Code"), "NoSuchKey");
     EXPECT_EQ(XmlFirst(err, "RequestId"), head.header("x-oss-request-id"));
+
+    // Also answers that the HTTP layer makes itself (a malformed Range).
+    auto odd = server_->StoreExchange("GET", Obj("no/such/key"), "", {{"Range", "bytes=5-2"}});
+    EXPECT_NE(odd.status, 0);
+    EXPECT_EQ(odd.header("x-oss-request-id").size(), 24u);
 }
 
 TEST_F(StoreObjects, DeleteIsIdempotentAndReleasesTheFile) {

@@ -88,6 +88,11 @@ void Application::Configure(httplib::Server& server, bool is_store) {
             PrepareRequest(req);
             return httplib::Server::HandlerResponse::Unhandled;
         });
+        // Answers that httplib makes itself carry a request id too.
+        server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+            if (!res.has_header("x-oss-request-id"))
+                res.set_header("x-oss-request-id", NewRequestId());
+        });
     }
     if (options_.log_requests) {
         const char* name = is_store ? "store" : "api";

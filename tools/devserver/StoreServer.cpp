@@ -96,6 +96,13 @@ void AlterBody(httplib::Response& res, const FaultDecision& f) {
 
 }  // namespace
 
+std::string NewRequestId() {
+    std::string id = RandomHex(12);
+    std::transform(id.begin(), id.end(), id.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    return id;
+}
+
 bool PercentDecode(const std::string& text, std::string& out) {
     out.clear();
     out.reserve(text.size());
@@ -280,9 +287,7 @@ void StoreService::Handle(const httplib::Request& req, httplib::Response& res,
         stats_.CountConnection();
     }
     StoreContext c{req, res, reader};
-    c.request_id = RandomHex(12);
-    std::transform(c.request_id.begin(), c.request_id.end(), c.request_id.begin(),
-                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    c.request_id = NewRequestId();
     res.set_header("x-oss-request-id", c.request_id);
     res.set_header("Server", "AliyunOSS");
     res.set_header("Date", HttpDate(NowMillis()));

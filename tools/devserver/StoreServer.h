@@ -16,6 +16,9 @@
 
 namespace devserver {
 
+// 24 upper-case hex digits, fresh for every answer (x-oss-request-id).
+std::string NewRequestId();
+
 // Percent-decodes `text` ('+' stays '+'). False on a malformed escape.
 bool PercentDecode(const std::string& text, std::string& out);
 // Percent-encodes everything but unreserved characters (and '/' if keep_slash).
