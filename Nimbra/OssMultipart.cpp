@@ -1,6 +1,8 @@
 // Multipart upload in 10 MiB parts with progress, pause/stop between parts,
 // and a credential refresh from the web API when the security token expires
 // part-way; then the part listing (continued page by page) and completion.
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -49,6 +51,24 @@ int PercentAfterPart(long long llPartEnd, long long llFileSize) {
 bool SameText(const aos_string_t& a, const aos_string_t& b) {
     return a.len == b.len &&
            (a.len == 0 || memcmp(a.data, b.data, static_cast<size_t>(a.len)) == 0);
+}
+
+// The bytes the listed parts hold together; false when a part's size is
+// not given (nothing to check then).
+bool ListedBytes(const oss_list_upload_part_params_t* pParts, long long& llTotal) {
+    llTotal = 0;
+    oss_list_part_content_t* pPart;
+    aos_list_for_each_entry(oss_list_part_content_t, pPart, &pParts->part_list, node) {
+        if (pPart->size.len <= 0 || pPart->size.data == nullptr) return false;
+        const long long llPart =
+            atoll(std::string(pPart->size.data, static_cast<size_t>(pPart->size.len)).c_str());
+        if (llPart < 0 || llPart > LLONG_MAX - llTotal) {
+            llTotal = -1;  // no file has that size
+            return true;
+        }
+        llTotal += llPart;
+    }
+    return true;
 }
 
 // Lists every uploaded part, continuing from the next-part marker while the
@@ -159,6 +179,15 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     oss_list_upload_part_params_t* pParts = nullptr;
     const _ST_OssOutcome listed = ListParts(session, bucket, object, uploadId, pParts);
     if (!listed.bReturn) return listed;
+    // The parts are sent from the file as it is when each is read, so a file
+    // that shrank during the upload leaves short parts: completing them would
+    // store fewer bytes than the size given, reported as a success.
+    long long llListed = 0;
+    if (ListedBytes(pParts, llListed) && llListed != (llFileSize > 0 ? llFileSize : 0)) {
+        OSS_LOG("MultiUploadFile", "uploaded parts hold %lld bytes, the file size is %lld",
+                llListed, llFileSize);
+        return {-1, false};
+    }
 
     aos_list_t completeList;
     aos_list_init(&completeList);

@@ -406,6 +406,21 @@ TEST_F(FaultMatrix, LocalFileTruncatedDuringUpload) {
     RecordUpload("local-file-truncated", ok, up, "no object; next upload exact");
 }
 
+// The file shrinks to 35 MiB after the third part: the last part finds only
+// half of its bytes. The upload must not complete with fewer bytes than the
+// size it was given.
+TEST_F(FaultMatrix, LocalFileShrinksBeforeTheLastPart) {
+    const std::string path = dir_->file("shrinking-tail.bin");
+    ASSERT_TRUE(WriteFileBytes(path, *data_));
+    RecordingCallback up;
+    const bool ok =
+        Upload("matrix/shrunk-tail.bin",
+               AfterPart(3, [path] { ASSERT_EQ(truncate(path.c_str(), 35 * kMiB), 0); }), up, path);
+    EXPECT_FALSE(ok);
+    ExpectUploadRecovers("matrix/shrunk-tail.bin");
+    RecordUpload("local-file-shrunk", ok, up, "no object; next upload exact");
+}
+
 TEST_F(FaultMatrix, LocalFileDeletedDuringUpload) {
     const std::string path = dir_->file("vanishing.bin");
     ASSERT_TRUE(WriteFileBytes(path, *data_));
