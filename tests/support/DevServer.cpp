@@ -29,6 +29,7 @@
 namespace {
 
 constexpr int kStartTimeoutMs = 60000;
+constexpr int kStopTimeoutSeconds = 30;
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     ::remove(path);
@@ -125,7 +126,10 @@ DevServer::~DevServer() {
 }
 
 void DevServer::Spawn() {
-    std::vector<std::string> args = {NIMBRA_DEVSERVER_PATH,
+    // NIMBRA_DEVSERVER names another build's binary, e.g. an uninstrumented
+    // server for tests built under ThreadSanitizer.
+    const char* binary = std::getenv("NIMBRA_DEVSERVER");
+    std::vector<std::string> args = {binary && *binary ? binary : NIMBRA_DEVSERVER_PATH,
                                      "--data-dir",
                                      data_dir_,
                                      "--host",
@@ -204,8 +208,18 @@ void DevServer::Spawn() {
 int DevServer::Stop() {
     if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
+    // A server that does not stop within the limit is killed (and reported
+    // through the exit status).
     int status = 0;
-    waitpid(pid_, &status, 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopTimeoutSeconds);
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            break;
+        }
+        usleep(5000);
+    }
     pid_ = -1;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);

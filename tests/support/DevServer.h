@@ -21,6 +21,8 @@ struct DevServerOptions {
     std::string data_dir;  // empty = fresh temp dir owned by the fixture
 };
 
+// The server process is tied to the thread that starts it (it is killed when
+// that thread or the test process ends), so start it on the test's own thread.
 class DevServer {
 public:
     explicit DevServer(DevServerOptions opts = {});  // spawns, waits for "ready"; throws
@@ -55,7 +57,8 @@ public:
 
     void Kill();     // SIGKILL now (simulated crash), keeps data dir
     void Restart();  // start again on the same ports and data dir (stops a running server first)
-    // SIGTERM and wait; returns the exit status (0 = clean shutdown), -1 if not running.
+    // SIGTERM and wait (SIGKILL after 30 s); returns the exit status (0 = clean
+    // shutdown, 128 + signal when killed), -1 if not running.
     int Stop();
 
     // Store request: method, path(+query, percent-encoded, path-style
