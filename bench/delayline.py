@@ -10,75 +10,64 @@ TCP handshake would. Not modelled: slow start, loss, bandwidth limits.
 Prints "ready" on stdout once it listens; stops on SIGTERM or SIGINT.
 """
 import argparse
-import asyncio
+import queue
 import signal
+import socket
 import sys
+import threading
+import time
 
-CHUNK = 256 * 1024
+CHUNK = 1 << 20
 
 
-async def relay(reader, writer, delay, setup_until):
-    """Copies reader to writer, each chunk `delay` seconds late."""
-    loop = asyncio.get_running_loop()
-    queue = asyncio.Queue()
+def pump(src, dst, delay, hold_until):
+    """Copies src to dst, each chunk `delay` seconds after it was read."""
+    pending = queue.SimpleQueue()
 
-    async def collect():
+    def deliver():
         while True:
-            try:
-                data = await reader.read(CHUNK)
-            except ConnectionError:
-                data = b""
-            due = max(loop.time(), setup_until) + delay
-            queue.put_nowait((due, data))
-            if not data:
-                return
-
-    async def deliver():
-        while True:
-            due, data = await queue.get()
-            wait = due - loop.time()
+            due, data = pending.get()
+            wait = due - time.monotonic()
             if wait > 0:
-                await asyncio.sleep(wait)
+                time.sleep(wait)
             try:
                 if not data:
-                    if writer.can_write_eof():
-                        writer.write_eof()
+                    dst.shutdown(socket.SHUT_WR)
                     return
-                writer.write(data)
-                await writer.drain()
-            except ConnectionError:
+                dst.sendall(data)
+            except OSError:
                 return
 
-    await asyncio.gather(collect(), deliver())
-
-
-async def serve(listen_host, listen_port, target_host, target_port, delay):
-    async def on_client(client_reader, client_writer):
-        loop = asyncio.get_running_loop()
-        # The client's first bytes could leave only after SYN and SYN-ACK.
-        setup_until = loop.time() + 2 * delay
+    sender = threading.Thread(target=deliver, daemon=True)
+    sender.start()
+    buf = bytearray(CHUNK)
+    while True:
         try:
-            server_reader, server_writer = await asyncio.open_connection(target_host, target_port)
+            n = src.recv_into(buf)
         except OSError:
-            client_writer.close()
-            return
-        try:
-            await asyncio.gather(
-                relay(client_reader, server_writer, delay, setup_until),
-                relay(server_reader, client_writer, delay, 0.0),
-            )
-        finally:
-            for w in (server_writer, client_writer):
-                w.close()
+            n = 0
+        pending.put((max(time.monotonic(), hold_until) + delay, bytes(buf[:n])))
+        if n == 0:
+            break
+    sender.join()
 
-    server = await asyncio.start_server(on_client, listen_host, listen_port, reuse_address=True)
-    stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        loop.add_signal_handler(sig, stop.set)
-    print("ready", flush=True)
-    async with server:
-        await stop.wait()
+
+def serve_connection(client, target, delay):
+    # The client's first bytes could leave only after SYN and SYN-ACK.
+    hold_until = time.monotonic() + 2 * delay
+    try:
+        upstream = socket.create_connection(target)
+    except OSError:
+        client.close()
+        return
+    for s in (client, upstream):
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    back = threading.Thread(target=pump, args=(upstream, client, delay, 0.0), daemon=True)
+    back.start()
+    pump(client, upstream, delay, hold_until)
+    back.join()
+    client.close()
+    upstream.close()
 
 
 def main():
@@ -89,12 +78,24 @@ def main():
     args = parser.parse_args()
     lh, lp = args.listen.rsplit(":", 1)
     th, tp = args.target.rsplit(":", 1)
+    delay = args.delay_ms / 1000.0
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
-        asyncio.run(serve(lh, int(lp), th, int(tp), args.delay_ms / 1000.0))
+        listener = socket.create_server((lh, int(lp)), reuse_port=False)
     except OSError as e:
         print(f"delayline: {e}", file=sys.stderr)
         return 1
-    return 0
+    print("ready", flush=True)
+    try:
+        while True:
+            client, _ = listener.accept()
+            threading.Thread(target=serve_connection, args=(client, (th, int(tp)), delay),
+                             daemon=True).start()
+    except KeyboardInterrupt:
+        return 0
+    finally:
+        listener.close()
 
 
 if __name__ == "__main__":
