@@ -19,10 +19,14 @@ done <<<"$defined"
 
 grep -qx 'InitOssManager' <<<"$defined" || { echo "InitOssManager is not exported"; fail=1; }
 
-if ! nm -D --undefined-only "$lib" | grep -qw 'LogHandlerA'; then
+# Read the tables whole before matching: grep -q exiting early would break
+# nm's pipe, which pipefail reports as a failure.
+undefined_raw=$(nm -D --undefined-only "$lib")
+defined_raw=$(nm -D --defined-only "$lib")
+if ! grep -qw 'LogHandlerA' <<<"$undefined_raw"; then
     echo "LogHandlerA must be an undefined dynamic symbol"; fail=1
 fi
-if nm -D --defined-only "$lib" | grep -qw 'LogHandlerA'; then
+if grep -qw 'LogHandlerA' <<<"$defined_raw"; then
     echo "LogHandlerA must not be defined in libNimbra"; fail=1
 fi
 
