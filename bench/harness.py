@@ -465,7 +465,7 @@ def delay_method(s):
                         f"{s.delay_ms}ms"], capture_output=True, text=True)
     if r.returncode == 0:
         return "netem", f"tc netem delay {s.delay_ms:g}ms on the namespace's loopback"
-    return "delayline", f"tc netem refused ({r.stderr.strip()})"
+    return "delayline", f"tc netem refused: {r.stderr.strip()}"
 
 
 def delay_runs(s, scratch, source):

@@ -231,7 +231,7 @@ def delay_section(data):
     if info["method"] == "netem":
         how = f"`tc netem delay {info['delay_ms']:g}ms` on the loopback of the private namespace"
     else:
-        how = (f"netem is not available here ({info['why']}), so `bench/delayline.py`, a "
+        how = (f"netem is not available here — {info['why']} — so `bench/delayline.py`, a "
                f"userspace relay on the store port, delays every chunk {info['delay_ms']:g} ms "
                "each way and charges a new connection one round trip for its handshake; it does "
                "not model TCP slow start, so the cost of a new connection per range is if "
@@ -366,7 +366,7 @@ def chart(data, out_dir):
         "set ylabel 'MiB/s'",
         "set yrange [0:*]",
         "set grid ytics",
-        "set key top left",
+        "set key outside top center horizontal",
     ]
     for direction in ("upload", "download"):
         plots = []
