@@ -4,9 +4,12 @@
 //   nimbra-bench-host upload LOCAL_PATH OBJECT_KEY
 //   nimbra-bench-host download OBJECT_KEY LOCAL_PATH
 //
-// Prints one JSON line on stdout: {"ok":true,"result":0,"seconds":1.234,"bytes":N}
+// Prints one JSON line on stdout: {"ok":true,"result":0,"seconds":1.234,"bytes":N,...}
 // where seconds covers the library call alone (credentials included) and
-// bytes is the local file's size afterwards. Exit status 0 only on success.
+// bytes is the local file's size afterwards. An upload also gives the time
+// to its 20 % report (credentials, initiation) and to its 95 % report (all
+// parts sent and listed); the rest is the completion. Exit status 0 only on
+// success.
 #include <sys/stat.h>
 
 #include <chrono>
@@ -17,11 +20,16 @@
 
 namespace {
 
-// Keeps the final notification; progress in between is only counted.
+using Clock = std::chrono::steady_clock;
+
+// Keeps the final notification and when the 20 % and 95 % reports came;
+// progress in between is only counted.
 class FinalResult : public IOssCallback {
 public:
     void OnProgress(int result, int percent, void*) override {
         ++notifications;
+        if (result == 0 && percent == 20 && at20 == Clock::time_point()) at20 = Clock::now();
+        if (result == 0 && percent == 95) at95 = Clock::now();
         if (percent == 100) {
             final_seen = true;
             final_result = result;
@@ -30,7 +38,13 @@ public:
     bool final_seen = false;
     int final_result = -1;
     long notifications = 0;
+    Clock::time_point at20, at95;
 };
+
+// Seconds from start to t, or -1 when t never came.
+double Since(Clock::time_point start, Clock::time_point t) {
+    return t == Clock::time_point() ? -1.0 : std::chrono::duration<double>(t - start).count();
+}
 
 long long FileSize(const char* path) {
     struct stat st;
@@ -69,14 +83,16 @@ int main(int argc, char** argv) {
     }
 
     FinalResult callback;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     const bool ok = upload ? manager->UploadFile(local_path, size, object_key, &callback)
                            : manager->DownloadFile(object_key, local_path, &callback);
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const double elapsed = Since(start, Clock::now());
 
     const bool success = ok && callback.final_seen && callback.final_result == 0;
-    std::printf("{\"ok\":%s,\"result\":%d,\"seconds\":%.6f,\"bytes\":%lld,\"notifications\":%ld}\n",
-                success ? "true" : "false", callback.final_result, elapsed.count(),
-                FileSize(local_path), callback.notifications);
+    std::printf(
+        "{\"ok\":%s,\"result\":%d,\"seconds\":%.6f,\"bytes\":%lld,\"notifications\":%ld,"
+        "\"at20\":%.6f,\"at95\":%.6f}\n",
+        success ? "true" : "false", callback.final_result, elapsed, FileSize(local_path),
+        callback.notifications, Since(start, callback.at20), Since(start, callback.at95));
     return success ? 0 : 1;
 }

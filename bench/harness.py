@@ -363,13 +363,14 @@ class Runner:
         conns_after = self.server.connections()
         text = out.read_text(errors="replace").strip().splitlines()
         try:
-            seconds = float(json.loads(text[-1])["seconds"])
+            answer = json.loads(text[-1])
+            seconds = float(answer["seconds"])
         except (IndexError, ValueError, KeyError, TypeError):
-            seconds = float("nan")
+            answer, seconds = {}, float("nan")
         problem = verify() if code == 0 else f"exit status {code}"
         if problem:
             raise BenchError(f"{argv[0]} {' '.join(argv[1:3])}: {problem} (see {self.err_log})")
-        return {
+        sample = {
             "seconds": seconds,
             "wall": wall,
             "user": user,
@@ -379,6 +380,11 @@ class Runner:
             "server_cpu": cpu_after - cpu_before,
             "bytes": nbytes,
         }
+        # libNimbra's upload phases: to the 20 % and 95 % reports.
+        for key in ("at20", "at95"):
+            if isinstance(answer, dict) and answer.get(key, -1) >= 0:
+                sample[key] = answer[key]
+        return sample
 
     def transfer(self, contender, direction, size_mib, source):
         bucket = self.s.compiled["bucket"]
