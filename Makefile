@@ -56,7 +56,8 @@ fuzz-long: fuzz-build
 # ThreadSanitizer. The development server they start is the normal build's
 # (NIMBRA_DEVSERVER), so only library code runs instrumented.
 TSAN_TARGETS ?= control_flags_test faults_threads_test
-test-tsan: build
+test-tsan: configure
+	cmake --build $(BUILD) --target nimbra-devserver -j$(JOBS)
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_SANITIZE=thread $(CMAKE_ARGS)
 	cmake --build $(TSAN_BUILD) --target $(TSAN_TARGETS) -j$(JOBS)
 	cd $(TSAN_BUILD) && NIMBRA_DEVSERVER=$(abspath $(BUILD))/tools/devserver/nimbra-devserver \
