@@ -47,7 +47,7 @@ fuzz-build: deps
 	cmake --build $(FUZZ_BUILD) --target fuzzers -j$(JOBS)
 
 test-fuzz: fuzz-build
-	bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	FUZZ_SEED=1 bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 fuzz-long: fuzz-build
 	bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_LONG_SECONDS)

@@ -4,6 +4,9 @@
 #
 #   tests/fuzz/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]
 #
+# FUZZ_SEED fixes libFuzzer's seed (make test-fuzz uses 1, so a run explores
+# the same inputs in the same order); without it every run explores anew.
+#
 # New inputs go to BUILD_DIR/fuzz-corpus/<name>/, never into the source
 # tree. A crash stops the run; its input is kept as
 # BUILD_DIR/fuzz-artifacts/<name>-crash-<hash>: copy it into
@@ -34,7 +37,8 @@ for name in "${targets[@]}"; do
     start=$(date +%s)
     if UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-        "$bin" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+        "$bin" -max_total_time="$seconds" ${FUZZ_SEED:+-seed="$FUZZ_SEED"} -timeout=20 \
+        -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$build/fuzz-artifacts/$name-" "$work" "$here/corpus/$name" \
         >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
