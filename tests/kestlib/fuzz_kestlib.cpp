@@ -2,8 +2,7 @@
 // joining, splitting, trimming and marker extraction. Each call is checked
 // against properties that hold for every input.
 //
-//   clang++ -std=c++17 -fsanitize=fuzzer,address -I/work/main \
-//       tests/kestlib/fuzz_kestlib.cpp KestLib/*.cpp
+// Built and run with the other fuzz targets (tests/fuzz, `make test-fuzz`).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
