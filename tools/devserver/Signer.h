@@ -34,7 +34,7 @@ std::string StringToSign(const std::string& verb, const std::string& content_md5
 // base64(HMAC-SHA1(secret, string_to_sign))
 std::string SignString(const std::string& secret, const std::string& string_to_sign);
 
-// Base64 / MD5 helpers (OpenSSL).
+// Base64 (OpenSSL).
 std::string Base64Encode(const unsigned char* data, size_t len);
 std::string Base64Decode(const std::string& text);  // empty on malformed input
 

@@ -200,11 +200,11 @@ ByteRange ParseRange(const std::string& header, long long size) {
     std::transform(unit.begin(), unit.end(), unit.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (unit != "bytes=") return r;
-    std::string spec = h.substr(6);
-    if (spec.find(',') != std::string::npos) return r;  // several ranges: whole object
-    size_t dash = spec.find('-');
+    std::string set = h.substr(6);
+    if (set.find(',') != std::string::npos) return r;  // several ranges: whole object
+    size_t dash = set.find('-');
     if (dash == std::string::npos) return r;
-    std::string a = spec.substr(0, dash), z = spec.substr(dash + 1);
+    std::string a = set.substr(0, dash), z = set.substr(dash + 1);
     auto digits = [](const std::string& s) {
         return !s.empty() && s.size() <= 18 &&
                std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
