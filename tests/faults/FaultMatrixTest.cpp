@@ -385,6 +385,18 @@ TEST_F(FaultMatrix, WrongCrcFromTheStore) {
     RecordDownload("bad-crc", got, down, "reported as failed; next download exact");
 }
 
+// The metadata announces 20 MiB of the 40: the download fetches what it was
+// told, and must not call half an object a success.
+TEST_F(FaultMatrix, MetadataAnnouncesAShorterObject) {
+    server_->AddFault(R"({"method":"HEAD","action":"truncate_body","keep_bytes":20971520})");
+    RecordingCallback down;
+    const bool got = Download(dir_->file("short-meta.bin"), nullptr, down);
+    EXPECT_FALSE(got);
+    EXPECT_EQ(ReadFileBytes(dir_->file("short-meta.bin")).size(), static_cast<size_t>(20 * kMiB));
+    ExpectDownloadRecovers();
+    RecordDownload("metadata-short", got, down, "partial file is a prefix; next download exact");
+}
+
 TEST_F(FaultMatrix, LocalDiskFullDuringDownload) {
     RecordingCallback down;
     const bool got = Download("/dev/full", nullptr, down);
