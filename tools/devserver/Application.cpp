@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <iostream>
 #include <limits>
 #include <set>
@@ -119,6 +120,12 @@ void Application::Start() {
     store_port_ = bind(*store_server_, options_.store_port, "store");
     api_thread_ = std::thread([this] { api_server_->listen_after_bind(); });
     store_thread_ = std::thread([this] { store_server_->listen_after_bind(); });
+    // "ready" must mean accepting: and httplib's stop() only reaches a
+    // server whose accept loop runs, so a stop right after start would
+    // otherwise leave the threads waiting in accept forever.
+    while (!api_server_->is_running() || !store_server_->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void Application::Stop() {
