@@ -89,10 +89,12 @@ int main(int argc, char** argv) {
     const double elapsed = Since(start, Clock::now());
 
     const bool success = ok && callback.final_seen && callback.final_result == 0;
-    std::printf(
-        "{\"ok\":%s,\"result\":%d,\"seconds\":%.6f,\"bytes\":%lld,\"notifications\":%ld,"
-        "\"at20\":%.6f,\"at95\":%.6f}\n",
-        success ? "true" : "false", callback.final_result, elapsed, FileSize(local_path),
-        callback.notifications, Since(start, callback.at20), Since(start, callback.at95));
+    std::printf("{\"ok\":%s,\"result\":%d,\"seconds\":%.6f,\"bytes\":%lld,\"notifications\":%ld",
+                success ? "true" : "false", callback.final_result, elapsed, FileSize(local_path),
+                callback.notifications);
+    if (upload)
+        std::printf(",\"at20\":%.6f,\"at95\":%.6f", Since(start, callback.at20),
+                    Since(start, callback.at95));
+    std::printf("}\n");
     return success ? 0 : 1;
 }
