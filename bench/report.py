@@ -1,5 +1,11 @@
-"""Turns the benchmark's samples into bench/results/latest.md and throughput.png."""
+"""Turns the benchmark's samples into bench/results/latest.md and throughput.png.
+
+Run on its own, it renders both again from a saved latest.json:
+    python3 bench/report.py bench/results/latest.json
+"""
+import json
 import os
+import sys
 import platform
 import re
 import statistics
@@ -304,7 +310,7 @@ def machine_section(meta):
         f"- CPU: {meta['cpu']}, {meta['cores']} cores; memory {meta['memory']}",
         f"- Kernel {meta['kernel']}, {meta['os']}",
         f"- libNimbra and nimbra-devserver: {meta['build_type']} build, {meta['compiler']}; "
-        f"libcurl {meta['libcurl']}; cpp-httplib {meta['httplib']}; commit {meta['commit']}",
+        f"{meta['libcurl']}; cpp-httplib {meta['httplib']}; commit {meta['commit']}",
         f"- Peers: {meta['curl']}; Node.js {meta['node']}, ali-oss {meta['ali_oss']}",
         f"- Harness: Python {meta['python']}, {meta['gnuplot']}",
         f"- Ran on {meta['where']}, {meta['date']}, {meta['duration_s'] / 60:.1f} min",
@@ -384,7 +390,7 @@ def chart(data, out_dir):
         files[direction] = path
     colors = {"nimbra": "#1f77b4", "curl": "#7f7f7f", "ali-oss": "#ff7f0e"}
     script = [
-        "set terminal pngcairo size 1100,480 font 'sans,10'",
+        "set terminal pngcairo size 1100,500 font 'sans,10'",
         f"set output '{out_dir / 'throughput.png'}'",
         "set multiplot layout 1,2 title 'Throughput by file size (median, min–max bars; "
         "higher is better)'",
@@ -395,7 +401,7 @@ def chart(data, out_dir):
         "set ylabel 'MiB/s'",
         "set yrange [0:*]",
         "set grid ytics",
-        "set key outside top center horizontal",
+        "set key outside bottom center horizontal",
     ]
     for direction in ("upload", "download"):
         plots = []
@@ -413,3 +419,10 @@ def chart(data, out_dir):
         path.unlink(missing_ok=True)
     if r.returncode != 0:
         raise RuntimeError(f"gnuplot failed: {r.stderr}")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 2:
+        sys.exit("usage: report.py RESULTS_DIR/latest.json")
+    source = Path(sys.argv[1]).resolve()
+    write(json.loads(source.read_text()), source.parent, Path(__file__).resolve().parent)
