@@ -175,13 +175,15 @@ def ensure_file(cache, size_mib):
     return path
 
 
-def ensure_node_modules():
-    """Installs the pinned ali-oss with npm ci unless it is already there."""
+def ensure_node_modules(install):
+    """The pinned ali-oss version, installed with npm ci first if `install`."""
     lock = json.loads((BENCH_DIR / "package-lock.json").read_text())
     want = lock["packages"]["node_modules/ali-oss"]["version"]
     installed = BENCH_DIR / "node_modules/ali-oss/package.json"
     if installed.exists() and json.loads(installed.read_text()).get("version") == want:
         return want
+    if not install:
+        raise BenchError(f"ali-oss {want} is not installed in bench/node_modules")
     log(f"npm ci (ali-oss {want})")
     r = subprocess.run(["npm", "ci", "--no-audit", "--no-fund"], cwd=BENCH_DIR,
                        capture_output=True, text=True)
@@ -551,7 +553,9 @@ def main():
     alioss = None
     if "ali-oss" in s.contenders:
         try:
-            alioss = ensure_node_modules()
+            # npm cannot reach the registry from a private namespace; run.sh
+            # installs before entering it.
+            alioss = ensure_node_modules(install=not s.netns)
         except (BenchError, OSError) as e:
             # The comparison still stands without the Node client.
             log(f"ali-oss left out: {e}")
@@ -597,7 +601,14 @@ if __name__ == "__main__":
     # SIGTERM takes the same way out as Ctrl-C, so servers are stopped.
     signal.signal(signal.SIGTERM, interrupt)
     try:
-        main()
+        if sys.argv[1:] == ["--install-peers"]:
+            # Before the run, on the host's network: ali-oss from npm.
+            try:
+                ensure_node_modules(install=True)
+            except (BenchError, OSError) as e:
+                log(f"ali-oss cannot be installed, the run goes on without it: {e}")
+        else:
+            main()
     except BenchError as e:
         print(f"bench: {e}", file=sys.stderr)
         sys.exit(1)

@@ -11,6 +11,11 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export BENCH_BUILD=${BENCH_BUILD:-$here/../build}
 
+# The Node.js peer comes from npm, which a private namespace cannot reach.
+if [[ ",${BENCH_ONLY:-ali-oss}," == *,ali-oss,* ]]; then
+    python3 "$here/harness.py" --install-peers
+fi
+
 if [[ ${BENCH_NETNS:-auto} != 0 && $(id -u) -eq 0 ]] && command -v ip >/dev/null; then
     ns=nimbra-bench-$$
     if ip netns add "$ns" 2>/dev/null; then
