@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestData.h"
+
 namespace storetest {
 
 // Bitwise CRC-64/XZ, the slow textbook way.
@@ -46,12 +48,7 @@ inline std::string QuotedMd5(const std::string& data) {
     return "\"" + HexUpper(Md5Raw(data)) + "\"";
 }
 
-inline std::string RandomBytes(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(gen() & 0xff);
-    return s;
-}
+using testdata::RandomBytes;
 
 // Text of every <tag>...</tag> in document order (no nesting of the same tag).
 inline std::vector<std::string> XmlAll(const std::string& xml, const std::string& tag) {

@@ -8,15 +8,11 @@
 #include <string>
 
 #include "tests/support/DevServer.h"
+#include "tests/support/TestData.h"
 
 namespace {
 
-std::string Bytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(gen() & 0xff);
-    return s;
-}
+using testdata::RandomBytes;
 
 std::string Inverted(std::string s, size_t from, size_t length) {
     for (size_t i = from; i < from + length && i < s.size(); ++i) s[i] = static_cast<char>(~s[i]);
@@ -36,7 +32,7 @@ protected:
 DevServer* BodyFaults::server_ = nullptr;
 
 TEST_F(BodyFaults, CorruptBodyInvertsBytesAndKeepsTheLength) {
-    const std::string data = Bytes(300000, 1);
+    const std::string data = RandomBytes(300000, 1);
     ASSERT_EQ(server_->StoreRequest("PUT", "/nimbra-backup/b/obj", data).first, 200);
 
     // Default: one byte in the middle of a streamed whole-object answer.
@@ -59,7 +55,7 @@ TEST_F(BodyFaults, CorruptBodyInvertsBytesAndKeepsTheLength) {
 }
 
 TEST_F(BodyFaults, TruncateBodySendsAShorterButCompleteAnswer) {
-    const std::string data = Bytes(200000, 2);
+    const std::string data = RandomBytes(200000, 2);
     ASSERT_EQ(server_->StoreRequest("PUT", "/nimbra-backup/b/obj", data).first, 200);
 
     server_->AddFault(R"({"method":"GET","action":"truncate_body","keep_bytes":1234})");

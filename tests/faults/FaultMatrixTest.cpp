@@ -28,11 +28,12 @@
 #include "Contracts/oss/aos_crc64.h"
 #include "Nimbra/COssManager.h"
 #include "Nimbra/ControlFlags.h"
-#include "tests/support/CompiledIn.h"
+#include "tests/support/CompiledInServer.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RecordingCallback.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 
 #ifndef NIMBRA_FAULT_TABLE
 #error "NIMBRA_FAULT_TABLE must name the results table to write"
@@ -48,15 +49,7 @@ constexpr long long kMiB = 1024 * 1024;
 constexpr long long kFileSize = 40 * kMiB;
 const char kSourceKey[] = "matrix/source.bin";
 
-std::string Bytes(size_t n, unsigned seed) {
-    std::mt19937_64 gen(seed);
-    std::string s(n, '\0');
-    for (size_t i = 0; i + 8 <= n; i += 8) {
-        const uint64_t v = gen();
-        std::memcpy(&s[i], &v, 8);
-    }
-    return s;
-}
+using testdata::RandomBytes;
 
 std::string Outcome(bool returned, const RecordingCallback& cb) {
     std::string text = returned ? "true" : "false";
@@ -77,14 +70,10 @@ void Record(const std::string& fault, const std::string& op, const std::string& 
 class FaultMatrix : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (compiled_in::ApiPort() == 0 || compiled_in::StorePort() == 0) return;
-        DevServerOptions opts;
-        opts.api_port = compiled_in::ApiPort();
-        opts.store_port = compiled_in::StorePort();
-        opts.bucket = compiled_in::Bucket();
-        server_ = new DevServer(opts);
+        server_ = compiled_in::StartServer();
+        if (server_ == nullptr) return;
         dir_ = new TempDir();
-        data_ = new std::string(Bytes(kFileSize, 40));
+        data_ = new std::string(RandomBytes(kFileSize, 40));
         source_ = new std::string(dir_->file("source.bin"));
         ASSERT_TRUE(WriteFileBytes(*source_, *data_));
         crc_ = aos_crc64(0, data_->data(), data_->size());

@@ -19,10 +19,11 @@
 #include "Nimbra/COssManager.h"
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/WebRequest.h"
-#include "tests/support/CompiledIn.h"
+#include "tests/support/CompiledInServer.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/RecordingCallback.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 #include "tests/support/TestServers.h"
 
 namespace {
@@ -88,23 +89,11 @@ private:
     std::thread thread_;
 };
 
-std::string Bytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(gen() & 0xff);
-    return s;
-}
+using testdata::RandomBytes;
 
 class Threads : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (compiled_in::ApiPort() == 0 || compiled_in::StorePort() == 0) return;
-        DevServerOptions opts;
-        opts.api_port = compiled_in::ApiPort();
-        opts.store_port = compiled_in::StorePort();
-        opts.bucket = compiled_in::Bucket();
-        server_ = new DevServer(opts);
-    }
+    static void SetUpTestSuite() { server_ = compiled_in::StartServer(); }
     static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;
@@ -125,7 +114,7 @@ protected:
 DevServer* Threads::server_ = nullptr;
 
 TEST_F(Threads, DownloadPausedContinuedAndStoppedFromAnotherThread) {
-    const std::string data = Bytes(8 * kMiB, 1);
+    const std::string data = RandomBytes(8 * kMiB, 1);
     ASSERT_EQ(server_->StoreRequest("PUT", "/" + server_->bucket() + "/t/down.bin", data).first,
               200);
     const std::string out = dir_.file("down.bin");
@@ -163,7 +152,7 @@ TEST_F(Threads, DownloadPausedContinuedAndStoppedFromAnotherThread) {
 }
 
 TEST_F(Threads, UploadStoppedDuringAPauseFromAnotherThread) {
-    const std::string data = Bytes(30 * kMiB, 2);
+    const std::string data = RandomBytes(30 * kMiB, 2);
     const std::string path = dir_.file("up.bin");
     ASSERT_TRUE(WriteFileBytes(path, data));
     HostThread host;

@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "Nimbra/Nimbra.h"
-#include "tests/support/CompiledIn.h"
+#include "tests/support/CompiledInServer.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RecordingCallback.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 
 namespace {
 
@@ -45,27 +46,11 @@ IOssManager* Manager() {
     return manager;
 }
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937_64 gen(seed);
-    std::string s(n, '\0');
-    for (size_t i = 0; i + 8 <= n; i += 8) {
-        uint64_t v = gen();
-        std::memcpy(&s[i], &v, 8);
-    }
-    for (size_t i = n - n % 8; i < n; ++i) s[i] = static_cast<char>(gen());
-    return s;
-}
+using testdata::RandomBytes;
 
 class EndToEnd : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (compiled_in::ApiPort() == 0 || compiled_in::StorePort() == 0) return;
-        DevServerOptions opts;
-        opts.api_port = compiled_in::ApiPort();
-        opts.store_port = compiled_in::StorePort();
-        opts.bucket = compiled_in::Bucket();
-        server_ = new DevServer(opts);
-    }
+    static void SetUpTestSuite() { server_ = compiled_in::StartServer(); }
     static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;

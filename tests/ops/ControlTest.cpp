@@ -21,7 +21,7 @@ protected:
                             dir_.file("out").c_str(), &cb);
     }
     bool Upload(const std::string& key, size_t size, RecordingCallback& cb) {
-        EXPECT_TRUE(WriteFileBytes(dir_.file("in"), opstest::Pattern(size, 2)));
+        EXPECT_TRUE(WriteFileBytes(dir_.file("in"), opstest::RandomBytes(size, 2)));
         return MultiUploadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(),
                                dir_.file("in").c_str(), static_cast<long long>(size), &cb);
     }
@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(Control, StopDuringAPausedDownloadKeepsTheChunksWritten) {
-    const std::string data = opstest::Pattern(3 * kMiB, 8);
+    const std::string data = opstest::RandomBytes(3 * kMiB, 8);
     PutObject("ctl/dl", data);
     RecordingCallback cb;
     cb.hook = [&](int, int percent) {
@@ -77,7 +77,7 @@ TEST_F(Control, PausedUploadWaitsAndContinues) {
 }
 
 TEST_F(Control, StopFromTheCallbackEndsTheDownloadAtTheNextChunk) {
-    PutObject("ctl/dl2", opstest::Pattern(2 * kMiB, 3));
+    PutObject("ctl/dl2", opstest::RandomBytes(2 * kMiB, 3));
     RecordingCallback cb;
     cb.hook = [&](int, int percent) {
         if (percent < 100) gbIsNeedStopEx = true;

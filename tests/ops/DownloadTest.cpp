@@ -19,7 +19,7 @@ protected:
     // Puts an object of n bytes, downloads it, checks the bytes and the
     // number of ranged GETs, returns the notifications.
     std::vector<Event> RoundTrip(const std::string& key, size_t n, long gets) {
-        const std::string data = opstest::Pattern(n, static_cast<uint32_t>(n));
+        const std::string data = opstest::RandomBytes(n, static_cast<uint32_t>(n));
         PutObject(key, data);
         RecordingCallback cb;
         EXPECT_TRUE(Run(key, dir_.file("out"), cb));
@@ -99,7 +99,7 @@ TEST_F(Download, FailedWriteFailsTheDownload) {
 }
 
 TEST_F(Download, StoreIgnoringRangeFailsWithoutWritingTheBody) {
-    PutObject("dl/norange", opstest::Pattern(kMiB + 1, 9));
+    PutObject("dl/norange", opstest::RandomBytes(kMiB + 1, 9));
     server().Settings(R"({"ignore_range":true})");
     RecordingCallback cb;
     EXPECT_FALSE(Run("dl/norange", dir_.file("out"), cb));
@@ -110,7 +110,7 @@ TEST_F(Download, StoreIgnoringRangeFailsWithoutWritingTheBody) {
 }
 
 TEST_F(Download, ChunkErrorKeepsTheChunksWrittenBefore) {
-    const std::string data = opstest::Pattern(2 * kMiB + 5, 3);
+    const std::string data = opstest::RandomBytes(2 * kMiB + 5, 3);
     PutObject("dl/err", data);
     RecordingCallback cb;
     // After the first chunk, the next ranged GET gets a server error.
@@ -127,7 +127,7 @@ TEST_F(Download, ChunkErrorKeepsTheChunksWrittenBefore) {
 }
 
 TEST_F(Download, ConnectionClosedMidBodyIsANetworkFailure) {
-    PutObject("dl/cut", opstest::Pattern(kMiB, 4));
+    PutObject("dl/cut", opstest::RandomBytes(kMiB, 4));
     server().AddFault(R"({"method":"GET","action":"close","close_after_bytes":1000})");
     RecordingCallback cb;
     EXPECT_FALSE(Run("dl/cut", dir_.file("out"), cb));

@@ -43,9 +43,9 @@ protected:
 };
 
 TEST_F(Memory, PeakDoesNotGrowWithTheObject) {
-    PutObject("mem/small", opstest::Pattern(4 * kMiB, 1));
+    PutObject("mem/small", opstest::RandomBytes(4 * kMiB, 1));
     {
-        std::string big = opstest::Pattern(48 * kMiB, 2);
+        std::string big = opstest::RandomBytes(48 * kMiB, 2);
         PutObject("mem/big", big);
     }  // the parent holds neither object when it forks
     const long small = PeakKiBOfDownload("mem/small");

@@ -16,7 +16,7 @@ class Multipart : public ServerTest {
 protected:
     // Writes n pattern bytes to a local file and returns them.
     std::string MakeFile(const std::string& name, size_t n) {
-        std::string data = opstest::Pattern(n, static_cast<uint32_t>(n) ^ 77);
+        std::string data = opstest::RandomBytes(n, static_cast<uint32_t>(n) ^ 77);
         EXPECT_TRUE(WriteFileBytes(dir_.file(name), data));
         return data;
     }

@@ -21,6 +21,7 @@
 #include "tests/support/DevServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 
 namespace opstest {
 
@@ -57,12 +58,7 @@ private:
     bool copy_pages_;
 };
 
-inline std::string Pattern(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(gen() & 0xff);
-    return s;
-}
+using testdata::RandomBytes;
 
 // A loopback port with nothing listening on it.
 inline int ClosedPort() {

@@ -47,7 +47,7 @@ protected:
         };
     }
     bool Run(const std::string& key, long long size, RecordingCallback& cb) {
-        std::string data = opstest::Pattern(static_cast<size_t>(size), 5);
+        std::string data = opstest::RandomBytes(static_cast<size_t>(size), 5);
         EXPECT_TRUE(WriteFileBytes(dir_.file("f"), data));
         return MultiUploadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(),
                                dir_.file("f").c_str(), size, &cb);
@@ -71,7 +71,7 @@ TEST_F(Refresh, ExpiryOnPartThreeRefreshesAndResendsThePart) {
     EXPECT_EQ(Requests("UploadPart"), 4);
     auto got = GetObject("rf/three");
     EXPECT_EQ(got.first, 200);
-    EXPECT_TRUE(got.second == opstest::Pattern(2 * kPart + 1, 5));
+    EXPECT_TRUE(got.second == opstest::RandomBytes(2 * kPart + 1, 5));
     auto msgs = testlog::Messages("MultiUploadFile");
     ASSERT_EQ(msgs.size(), 4u);
     EXPECT_EQ(msgs[1], "error code: SecurityTokenExpired");

@@ -10,7 +10,7 @@ using opstest::ServerTest;
 class SimpleOps : public ServerTest {};
 
 TEST_F(SimpleOps, UploadFileSendsTheWholeFile) {
-    const std::string data = opstest::Pattern(300000, 1);
+    const std::string data = opstest::RandomBytes(300000, 1);
     ASSERT_TRUE(WriteFileBytes(dir_.file("up.bin"), data));
     EXPECT_TRUE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "simple/up.bin",
                            dir_.file("up.bin").c_str()));

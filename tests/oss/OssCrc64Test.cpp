@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Contracts/oss/aos_crc64.h"
+#include "tests/support/TestData.h"
 
 namespace {
 
@@ -18,12 +19,7 @@ uint64_t BitwiseCrc64(const std::string& data, uint64_t start = 0) {
     return ~crc;
 }
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = (char)(gen() & 0xff);
-    return s;
-}
+using testdata::RandomBytes;
 
 }  // namespace
 

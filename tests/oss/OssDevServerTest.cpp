@@ -8,15 +8,11 @@
 #include "OssClientFixture.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 
 namespace {
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = (char)(gen() & 0xff);
-    return s;
-}
+using testdata::RandomBytes;
 
 // Compares large binary strings without printing them.
 ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
