@@ -13,6 +13,7 @@
 
 #include "tests/devserver/StoreTestUtil.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/SharedDevServerTest.h"
 
 using namespace storetest;
 
@@ -49,15 +50,8 @@ RawReply RawExchange(int port, const std::string& request) {
     return r;
 }
 
-class Faults : public ::testing::Test {
+class Faults : public SharedDevServerTest {
 protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { server_->Reset(); }
-
     // A signed GET as raw bytes (Connection: close).
     static std::string RawGet(const std::string& target) {
         std::map<std::string, std::string> h;
@@ -66,9 +60,7 @@ protected:
         for (const auto& kv : h) req += kv.first + ": " + kv.second + "\r\n";
         return req + "\r\n";
     }
-    static DevServer* server_;
 };
-DevServer* Faults::server_ = nullptr;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include "tests/devserver/StoreTestUtil.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/SharedDevServerTest.h"
 #include "tools/devserver/Signer.h"
 
 using namespace storetest;
@@ -20,15 +21,10 @@ std::string HttpDate(time_t t) {
     return buf;
 }
 
-class StoreAuth : public ::testing::Test {
+class StoreAuth : public SharedDevServerTest {
 protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
     void SetUp() override {
-        server_->Reset();
+        SharedDevServerTest::SetUp();
         creds_ = server_->IssueCredentials();
     }
     DevServer::Response Signed(const std::string& method, const std::string& target,
@@ -38,10 +34,8 @@ protected:
         DevServer::SignRequest(creds_, method, target, headers);
         return server_->StoreExchange(method, target, body, headers);
     }
-    static DevServer* server_;
     DevServer::Credentials creds_;
 };
-DevServer* StoreAuth::server_ = nullptr;
 
 }  // namespace
 

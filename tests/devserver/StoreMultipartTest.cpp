@@ -5,6 +5,7 @@
 
 #include "tests/devserver/StoreTestUtil.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/SharedDevServerTest.h"
 
 using namespace storetest;
 
@@ -12,15 +13,8 @@ namespace {
 
 const size_t kMinPart = 100 * 1024;
 
-class StoreMultipart : public ::testing::Test {
+class StoreMultipart : public SharedDevServerTest {
 protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { server_->Reset(); }
-
     static std::string Initiate(const std::string& key) {
         auto r = server_->StoreRequest("POST", "/nimbra-backup/" + key + "?uploads");
         EXPECT_EQ(r.first, 200) << r.second;
@@ -55,9 +49,7 @@ protected:
         }
         return n;
     }
-    static DevServer* server_;
 };
-DevServer* StoreMultipart::server_ = nullptr;
 
 }  // namespace
 

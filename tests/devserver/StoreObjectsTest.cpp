@@ -7,25 +7,17 @@
 
 #include "tests/devserver/StoreTestUtil.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/SharedDevServerTest.h"
 #include "tools/devserver/Signer.h"
 
 using namespace storetest;
 
 namespace {
 
-class StoreObjects : public ::testing::Test {
+class StoreObjects : public SharedDevServerTest {
 protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { server_->Reset(); }
-
     static std::string Obj(const std::string& key) { return "/nimbra-backup/" + UrlEncode(key); }
-    static DevServer* server_;
 };
-DevServer* StoreObjects::server_ = nullptr;
 
 size_t CountFiles(const std::string& dir) {
     size_t n = 0;

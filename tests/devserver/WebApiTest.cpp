@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "tests/support/DevServer.h"
+#include "tests/support/SharedDevServerTest.h"
 
 namespace {
 
@@ -36,17 +37,7 @@ std::string RecordJson(const std::string& name, const std::string& file, long lo
            "\",\"file_size\":" + std::to_string(size) + ",\"expire_time\":1767225600}";
 }
 
-class WebApi : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { server_->Reset(); }
-    static DevServer* server_;
-};
-DevServer* WebApi::server_ = nullptr;
+class WebApi : public SharedDevServerTest {};
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/DevServer.h"
+#include "tests/support/SharedDevServerTest.h"
 #include "tests/support/TestData.h"
 
 namespace {
@@ -19,17 +20,7 @@ std::string Inverted(std::string s, size_t from, size_t length) {
     return s;
 }
 
-class BodyFaults : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { server_->Reset(); }
-    static DevServer* server_;
-};
-DevServer* BodyFaults::server_ = nullptr;
+class BodyFaults : public SharedDevServerTest {};
 
 TEST_F(BodyFaults, CorruptBodyInvertsBytesAndKeepsTheLength) {
     const std::string data = RandomBytes(300000, 1);

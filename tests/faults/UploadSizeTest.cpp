@@ -12,6 +12,7 @@
 #include "tests/support/DevServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RecordingCallback.h"
+#include "tests/support/SharedDevServerTest.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -21,15 +22,10 @@ using testcb::RecordingCallback;
 
 constexpr long long kMiB = 1024 * 1024;
 
-class UploadSize : public ::testing::Test {
+class UploadSize : public SharedDevServerTest {
 protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
     void SetUp() override {
-        server_->Reset();
+        SharedDevServerTest::SetUp();
         testlog::Clear();
         std::mt19937 gen(11);
         data_.resize(25 * kMiB);
@@ -47,12 +43,10 @@ protected:
         return server_->StoreExchange("HEAD", "/nimbra-backup/" + key).status;
     }
 
-    static DevServer* server_;
     TempDir dir_;
     std::string path_ = dir_.file("source.bin");
     std::string data_;
 };
-DevServer* UploadSize::server_ = nullptr;
 
 TEST_F(UploadSize, AFileThatShrinksBeforeItsLastPartFails) {
     RecordingCallback cb;

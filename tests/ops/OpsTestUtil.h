@@ -20,6 +20,7 @@
 #include "Nimbra/Nimbra.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/SharedDevServerTest.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -103,16 +104,10 @@ inline void ClearFlags() {
 
 // One dev server for every test of a suite; each test starts from a reset
 // server (no faults, no caps), fresh credentials, empty log and clear flags.
-class ServerTest : public ::testing::Test {
+class ServerTest : public SharedDevServerTest {
 protected:
-    static void SetUpTestSuite() { server_ = new DevServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-
     void SetUp() override {
-        server_->Reset();
+        SharedDevServerTest::SetUp();
         creds_ = server_->IssueCredentials();
         endpoint_ = server_->store_endpoint();
         ClearFlags();
@@ -144,13 +139,10 @@ protected:
         return it == stats.requests.end() ? 0 : it->second;
     }
 
-    static DevServer* server_;
     DevServer::Credentials creds_;
     std::string endpoint_;
     TempDir dir_;
 };
-
-inline DevServer* ServerTest::server_ = nullptr;
 
 }  // namespace opstest
 
