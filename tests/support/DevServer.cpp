@@ -20,7 +20,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "tools/devserver/Signer.h"
+#include "Signer.h"
 
 #ifndef NIMBRA_DEVSERVER_PATH
 #error "NIMBRA_DEVSERVER_PATH must name the nimbra-devserver binary"

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "BuildInfo.h"
 #include "Log.h"
-#include "Nimbra/NimbraConfig.h"
 
 namespace cli {
 
@@ -14,9 +14,8 @@ int Fail(int code, const std::string& what, const std::string& hint) {
 }
 
 std::string NetworkHint() {
-    return std::string("Is the web API at ") + NIMBRA_SERVER_URL + " and the store at " +
-           NIMBRA_ENDPOINT + " reachable? Both addresses are compiled in (nimbra --version). " +
-           LogHint();
+    return std::string("Is the web API at ") + kServerUrl + " and the store at " + kEndpoint +
+           " reachable? Both addresses are compiled in (nimbra --version). " + LogHint();
 }
 
 std::string LogHint() {

@@ -1,10 +1,10 @@
 // ls and rm.
 #include <cstdio>
 
+#include "BuildInfo.h"
 #include "Callbacks.h"
 #include "Commands.h"
 #include "Control.h"
-#include "Nimbra/NimbraConfig.h"
 #include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
@@ -50,7 +50,7 @@ int RunRemove(IOssManager& manager, const RemoveArgs& args) {
         return FailWithResult(lookup.result, "cannot look up " + args.key);
     }
     if (lookup.state == Lookup::kMissing)
-        return Fail(kExitFailed, "no object " + args.key + " in bucket " + NIMBRA_BUCKET,
+        return Fail(kExitFailed, "no object " + args.key + " in bucket " + kBucket,
                     "Nothing was deleted.");
 
     const std::string user = QueryEscape(args.user);

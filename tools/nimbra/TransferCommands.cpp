@@ -7,10 +7,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "BuildInfo.h"
 #include "Commands.h"
 #include "Format.h"
 #include "Log.h"
-#include "Nimbra/NimbraConfig.h"
 #include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
@@ -74,7 +74,7 @@ int RunDownload(IOssManager& manager, const DownloadArgs& args) {
         return FailWithResult(lookup.result, "cannot look up " + args.key);
     }
     if (lookup.state == Lookup::kMissing)
-        return Fail(kExitFailed, "no object " + args.key + " in bucket " + NIMBRA_BUCKET,
+        return Fail(kExitFailed, "no object " + args.key + " in bucket " + kBucket,
                     "See what is there with: nimbra ls " + (folder == "/" ? "" : folder));
     return DownloadWithProgress(manager, args.key, lookup.size, target);
 }

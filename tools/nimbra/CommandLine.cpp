@@ -1,22 +1,22 @@
-// nimbra: a command-line host of libNimbra. It uses the library exactly as a
-// desktop host does: the public header, InitOssManager, and its own
-// IOssCallback implementations.
+// nimbra's command line: parses the arguments and runs one command. nimbra
+// uses the library exactly as a desktop host does: the public header,
+// InitOssManager, and its own IOssCallback implementations.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <string>
 
+#include "BuildInfo.h"
 #include "Commands.h"
 #include "Log.h"
 #include "Nimbra/Nimbra.h"
-#include "Nimbra/NimbraConfig.h"
 #include "Status.h"
 
 namespace {
 
 std::string VersionText() {
-    return std::string("nimbra ") + NIMBRA_VERSION + "\nweb API:  " + NIMBRA_SERVER_URL +
-           "\nendpoint: " + NIMBRA_ENDPOINT + "\nbucket:   " + NIMBRA_BUCKET;
+    return std::string("nimbra ") + cli::kVersion + "\nweb API:  " + cli::kServerUrl +
+           "\nendpoint: " + cli::kEndpoint + "\nbucket:   " + cli::kBucket;
 }
 
 // One line saying what is wrong and one pointing at the help.
@@ -38,7 +38,7 @@ int UsageError(const CLI::App& app, const CLI::ParseError& error, int argc, char
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int cli::Run(int argc, char** argv) {
     CLI::App app{"Back up files to the object store and keep their records at the web API."};
     app.name("nimbra");
     app.set_version_flag("--version", VersionText(), "Print the version and compiled-in addresses");
