@@ -1,12 +1,13 @@
 # Entry points. `make test` is what CI runs.
-BUILD      ?= build
-ASAN_BUILD ?= build-asan
-FUZZ_BUILD ?= build-fuzz
-TSAN_BUILD ?= build-tsan
-JOBS       ?= 2
-CMAKE_ARGS ?=
+BUILD       ?= build
+ASAN_BUILD  ?= build-asan
+CLANG_BUILD ?= build-clang
+TSAN_BUILD  ?= build-tsan
+JOBS        ?= 2
+CMAKE_ARGS  ?=
 
-.PHONY: all deps configure build demo test test-main test-asan fuzz-build test-fuzz fuzz-long test-tsan clean
+.PHONY: all deps configure build demo test test-main test-asan clang-build test-clang test-fuzz fuzz-long \
+        test-tsan clean
 
 all: build
 
@@ -24,9 +25,11 @@ build: configure
 demo: build
 	BUILD=$(BUILD) bash scripts/demo.sh
 
-# The whole suite, then again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# then a short fuzzing pass and the thread tests under ThreadSanitizer.
-test: test-main test-asan test-fuzz test-tsan
+# Every tier in the normal build and again under AddressSanitizer +
+# UndefinedBehaviorSanitizer; the library and its unit tier built by clang
+# against libc++ with warnings as errors, then a short fuzzing pass; the
+# threading tests under ThreadSanitizer.
+test: test-main test-asan test-clang test-tsan
 
 test-main: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
@@ -37,25 +40,33 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-# libFuzzer targets (tests/fuzz), built with clang, ASan and UBSan; each runs
-# FUZZ_SECONDS from its seed corpus. fuzz-long runs each for minutes.
+# clang + libc++, warnings as errors, ASan + UBSan, and the fuzz targets as
+# libFuzzer binaries (tests/unit/fuzz): the library alone, its unit tier, then
+# each fuzz target for FUZZ_SECONDS from its seed corpus with a fixed seed.
+# fuzz-long explores anew for FUZZ_LONG_SECONDS each.
 FUZZ_SECONDS      ?= 5
 FUZZ_LONG_SECONDS ?= 300
-fuzz-build: deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+clang-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DNIMBRA_BUILD_TOOLS=OFF -DNIMBRA_BUILD_TESTS=ON -DNIMBRA_LIBCXX=ON -DNIMBRA_WERROR=ON \
 	  -DNIMBRA_FUZZ=ON -DNIMBRA_SANITIZE=fuzzer-no-link,address,undefined $(CMAKE_ARGS)
-	cmake --build $(FUZZ_BUILD) --target fuzzers -j$(JOBS)
+	cmake --build $(CLANG_BUILD) --target all fuzzers -j$(JOBS)
 
-test-fuzz: fuzz-build
-	FUZZ_SEED=1 bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+test-clang: clang-build
+	cd $(CLANG_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+	FUZZ_SEED=1 bash tests/unit/fuzz/run-fuzzers.sh $(CLANG_BUILD) $(FUZZ_SECONDS)
 
-fuzz-long: fuzz-build
-	bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_LONG_SECONDS)
+test-fuzz: clang-build
+	FUZZ_SEED=1 bash tests/unit/fuzz/run-fuzzers.sh $(CLANG_BUILD) $(FUZZ_SECONDS)
+
+fuzz-long: clang-build
+	bash tests/unit/fuzz/run-fuzzers.sh $(CLANG_BUILD) $(FUZZ_LONG_SECONDS)
 
 # The tests labelled tsan (pause, continue and stop across threads) under
 # ThreadSanitizer. The development server they start is the normal build's
 # (NIMBRA_DEVSERVER), so only library code runs instrumented.
-TSAN_TARGETS ?= control_flags_test faults_threads_test
+TSAN_TARGETS ?= system_control
 test-tsan: configure
 	cmake --build $(BUILD) --target nimbra-devserver -j$(JOBS)
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_SANITIZE=thread $(CMAKE_ARGS)
@@ -73,4 +84,4 @@ bench: configure
 	BENCH_BUILD=$(abspath $(BUILD)) bash bench/run.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CLANG_BUILD) $(TSAN_BUILD)
