@@ -85,3 +85,9 @@ bench: configure
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(CLANG_BUILD) $(TSAN_BUILD)
+
+# Debian packages of the normal build (CPack): libnimbra1, libnimbra-dev and
+# nimbra-tools, written to $(BUILD)/packages.
+.PHONY: package
+package: build
+	cd $(BUILD) && cpack -G DEB
