@@ -74,8 +74,6 @@ protected:
 TEST_F(StoreLayer, SignaturesEqualTheOfficialClients) {
     EXPECT_EQ(Hmac("OtxrzxIsfpFjA7SwPzILwy8Bw21TLhquhboDYROV", kVector1),
               "5BVXsh0sZLdbvxjduw6BTb4d2g8=");
-    EXPECT_EQ(Hmac("sts-secret-1", kVector2), "9bbcY9iCy6H1Im1pTJMcxHSfLrQ=");
-    EXPECT_EQ(Hmac("sts-secret-1", kVector3), "w8iNyTqNeWTzzVxRnkBdv473/zM=");
 
     // Header names in any case and order, values trimmed, unsigned headers left out.
     aos_table_t* h = Table({{"Content-MD5", "eB5eJF1ptWaXm4bijSPyxw=="},
@@ -149,8 +147,6 @@ TEST_F(StoreLayer, SigningWithoutTokenOrKeyAndCanonicalParts) {
                      pool_.get(),
                      Table({{"x-oss-meta-b", "2"}, {"X-Oss-Meta-A", "1"}, {"x-oss-meta-b", "3"}})),
                  "x-oss-meta-a:1\nx-oss-meta-b:2,3\n");
-    EXPECT_STREQ(oss_gmt_date(pool_.get(), unit::Utc(2024, 2, 29, 23, 59, 59)),
-                 "Thu, 29 Feb 2024 23:59:59 GMT");
     EXPECT_STREQ(oss_content_md5_base64(pool_.get(), pool_.Body("")), "1B2M2Y8AsgTpgAmY7PhCfg==");
     EXPECT_STREQ(oss_content_md5_base64(
                      pool_.get(), pool_.Body("The quick brown fox jumps over the lazy dog", 5)),
@@ -158,23 +154,19 @@ TEST_F(StoreLayer, SigningWithoutTokenOrKeyAndCanonicalParts) {
 }
 
 TEST_F(StoreLayer, EndpointsAndUrls) {
-    const struct {
-        const char *text, *scheme, *host, *port;
-        bool is_ip;
-    } endpoints[] = {
-        {"oss-cn-hangzhou.aliyuncs.com", "http", "oss-cn-hangzhou.aliyuncs.com", nullptr, false},
-        {"HTTPS://h.example.com:8443/", "https", "h.example.com", "8443", false},
-        {" http://127.0.0.1:19000 ", "http", "127.0.0.1", "19000", true},
-        {"[::1]:9000", "http", "::1", "9000", true},
-        {"1.2.3", "http", "1.2.3", nullptr, false}};
-    for (const auto& c : endpoints) {
-        aos_string_t text = Str(c.text);
+    const Strings endpoints[] = {
+        {"h.example.com", "http", "h.example.com", "", "0"},
+        {"HTTPS://h.example.com:8443/", "https", "h.example.com", "8443", "0"},
+        {" http://127.0.0.1:19000 ", "http", "127.0.0.1", "19000", "1"},
+        {"[::1]:9000", "http", "::1", "9000", "1"},
+        {"1.2.3", "http", "1.2.3", "", "0"}};
+    for (const Strings& c : endpoints) {
+        aos_string_t text = Str(c[0].c_str());
         oss_endpoint_t ep;
-        ASSERT_EQ(oss_parse_endpoint(pool_.get(), &text, &ep), AOSE_OK) << c.text;
-        EXPECT_STREQ(ep.scheme, c.scheme);
-        EXPECT_STREQ(ep.host, c.host);
-        EXPECT_EQ(ep.port ? ep.port : "none", std::string(c.port ? c.port : "none")) << c.text;
-        EXPECT_EQ(ep.is_ip != 0, c.is_ip) << c.text;
+        ASSERT_EQ(oss_parse_endpoint(pool_.get(), &text, &ep), AOSE_OK) << c[0];
+        EXPECT_EQ(
+            (Strings{c[0], ep.scheme, ep.host, ep.port ? ep.port : "", std::to_string(ep.is_ip)}),
+            c);
     }
     for (const char* bad : {"", "   ", "ftp://host", "http://", "http://host/path", "host:0",
                             "host:70000", "host:12a", "user@host", "[::1", "ho st", "h?x=1"}) {
@@ -205,14 +197,12 @@ TEST_F(StoreLayer, EndpointsAndUrls) {
     for (const char* bad : {"%", "%4", "%G0", "abc%2", "%00"})
         EXPECT_EQ(oss_url_decode(pool_.get(), bad, (int)strlen(bad)), nullptr) << bad;
 
-    for (const std::string& name : {"nimbra-backup"s, "abc"s, std::string(63, 'a')}) {
-        aos_string_t s = Str(name.c_str());
-        EXPECT_TRUE(oss_is_valid_bucket_name(&s)) << name;
-    }
-    for (const std::string& name :
-         {std::string(64, 'a'), "ab"s, "-abc"s, "abc-"s, "Abc"s, "a.b.c"s, "evil.com/x"s}) {
-        aos_string_t s = Str(name.c_str());
-        EXPECT_FALSE(oss_is_valid_bucket_name(&s)) << name;
+    const Strings names = {
+        "nimbra-backup", "abc",   std::string(63, 'a'), std::string(64, 'a'), "ab", "-abc", "abc-",
+        "Abc",           "a.b.c", "evil.com/x"};
+    for (size_t i = 0; i < names.size(); ++i) {
+        aos_string_t s = Str(names[i].c_str());
+        EXPECT_EQ(oss_is_valid_bucket_name(&s) != 0, i < 3) << names[i];
     }
 }
 
@@ -334,105 +324,94 @@ TEST_F(StoreLayer, MalformedListingsFailWithoutPartialResults) {
     }
 }
 
+// A part listing flattened: code, truncated flag, next marker, "number ETag" per part.
+Strings ParseParts(const unit::StorePool& pool, const std::string& body) {
+    aos_list_t list;
+    aos_list_init(&list);
+    aos_string_t marker = aos_null_string;
+    int truncated = -7;
+    const int rc =
+        oss_list_parts_parse_from_body(pool.get(), pool.Body(body), &list, &marker, &truncated);
+    Strings out = {std::to_string(rc), std::to_string(truncated), marker.data ? marker.data : "-"};
+    oss_list_part_content_t* part;
+    aos_list_for_each_entry(oss_list_part_content_t, part, &list, node) {
+        out.push_back(std::string(part->part_number.data) + " " + part->etag.data);
+    }
+    return out;
+}
+
 TEST_F(StoreLayer, MultipartDocuments) {
     aos_string_t id = aos_null_string;
-    ASSERT_EQ(
+    EXPECT_EQ(
         oss_upload_id_parse_from_body(
             pool_.get(),
-            pool_.Body("<?xml version=\"1.0\"?><InitiateMultipartUploadResult><Bucket>b"
-                       "</Bucket><UploadId> 0004B98 </UploadId></InitiateMultipartUploadResult>",
+            pool_.Body("<?xml version=\"1.0\"?><InitiateMultipartUploadResult><Bucket>b</Bucket>"
+                       "<UploadId> 0004B98 </UploadId></InitiateMultipartUploadResult>",
                        3),
             &id),
         AOSE_OK);
     EXPECT_TRUE(aos_string_equals(&id, "0004B98"));
-    for (const char* bad :
-         {"<InitiateMultipartUploadResult/>", "<Other><UploadId>x</UploadId></Other>",
-          "<InitiateMultipartUploadResult><UploadId></UploadId>"
-          "</InitiateMultipartUploadResult>"}) {
-        aos_string_t out = aos_null_string;
-        EXPECT_EQ(oss_upload_id_parse_from_body(pool_.get(), pool_.Body(bad), &out),
-                  AOSE_XML_PARSE_ERROR);
-        EXPECT_EQ(out.data, nullptr) << bad;
-    }
+    id = aos_null_string;
+    EXPECT_EQ(oss_upload_id_parse_from_body(
+                  pool_.get(), pool_.Body("<Other><UploadId>x</UploadId></Other>"), &id),
+              AOSE_XML_PARSE_ERROR);
+    EXPECT_EQ(id.data, nullptr);
 
-    const auto parts = [this](const std::string& body, std::string* next = nullptr) {
-        aos_list_t list;
-        aos_list_init(&list);
-        aos_string_t marker = aos_null_string;
-        int truncated = -7;
-        const int rc = oss_list_parts_parse_from_body(pool_.get(), pool_.Body(body), &list, &marker,
-                                                      &truncated);
-        Strings out = {std::to_string(rc), std::to_string(truncated)};
-        oss_list_part_content_t* part;
-        aos_list_for_each_entry(oss_list_part_content_t, part, &list, node) {
-            out.push_back(std::string(part->part_number.data) + " " + part->etag.data);
-        }
-        if (next && marker.data) *next = marker.data;
-        return out;
-    };
-    std::string next;
-    EXPECT_EQ(parts("<ListPartsResult><NextPartNumberMarker>2</NextPartNumberMarker><IsTruncated>"
-                    "true</IsTruncated><Part><PartNumber>1</PartNumber><ETag>\"33A\"</ETag>"
-                    "<Size>10485760</Size></Part><Part><PartNumber>2</PartNumber><ETag>\"AB\""
-                    "</ETag></Part></ListPartsResult>",
-                    &next),
-              (Strings{"0", "1", "1 \"33A\"", "2 \"AB\""}));
-    EXPECT_EQ(next, "2");
-    EXPECT_EQ(parts("<ListPartsResult><IsTruncated>false</IsTruncated></ListPartsResult>"),
-              (Strings{"0", "0"}));
-    for (const char* part : {"<PartNumber>0</PartNumber><ETag>e</ETag>",
-                             "<PartNumber>10001</PartNumber><ETag>e</ETag>",
-                             "<PartNumber>-3</PartNumber><ETag>e</ETag>",
-                             "<PartNumber>18446744073709551617</PartNumber><ETag>e</ETag>",
-                             "<PartNumber>1</PartNumber>", "<ETag>e</ETag>"}) {
-        EXPECT_EQ(parts("<ListPartsResult><Part>"s + part + "</Part></ListPartsResult>"),
-                  (Strings{std::to_string(AOSE_XML_PARSE_ERROR), "-7"}))
-            << part;
-    }
-    EXPECT_EQ(parts("<ListPartsResult><IsTruncated>true</IsTruncated></ListPartsResult>")[0],
-              std::to_string(AOSE_XML_PARSE_ERROR));
+    EXPECT_EQ(ParseParts(pool_,
+                         "<ListPartsResult><NextPartNumberMarker>2</NextPartNumberMarker>"
+                         "<IsTruncated>true</IsTruncated><Part><PartNumber>1</PartNumber>"
+                         "<ETag>\"33A\"</ETag><Size>10485760</Size></Part><Part><PartNumber>2"
+                         "</PartNumber><ETag>\"AB\"</ETag></Part></ListPartsResult>"),
+              (Strings{"0", "1", "2", "1 \"33A\"", "2 \"AB\""}));
+    const Strings failed = {std::to_string(AOSE_XML_PARSE_ERROR), "-7", "-"};
+    for (const char* inner :
+         {"<Part><PartNumber>0</PartNumber><ETag>e</ETag></Part>",
+          "<Part><PartNumber>10001</PartNumber><ETag>e</ETag></Part>",
+          "<Part><PartNumber>-3</PartNumber><ETag>e</ETag></Part>",
+          "<Part><PartNumber>18446744073709551617</PartNumber><ETag>e</ETag></Part>",
+          "<Part><PartNumber>1</PartNumber></Part>", "<Part><ETag>e</ETag></Part>",
+          "<IsTruncated>true</IsTruncated>"})
+        EXPECT_EQ(ParseParts(pool_, "<ListPartsResult>"s + inner + "</ListPartsResult>"), failed)
+            << inner;
 
     // The completion body escapes markup and reads back as the listed parts.
-    aos_list_t list, body, body2;
+    aos_list_t list, body;
     aos_list_init(&list);
     aos_list_init(&body);
-    aos_list_init(&body2);
-    for (const char* etag : {"\"A1\"", "\"B&<2>\""}) {
+    for (const char* etag : {"\"A1\"", "\"B&<2>\"", "e"}) {
         oss_complete_part_content_t* c = oss_create_complete_part_content(pool_.get());
-        c->part_number = Str(aos_list_empty(&list) ? "1" : "2");
+        c->part_number = Str(etag[0] == 'e' ? "x" : etag[1] == 'A' ? "1" : "2");
         c->etag = Str(etag);
         aos_list_add_tail(&c->node, &list);
     }
+    aos_list_t* broken = list.prev;  // the part number "x", kept for later
+    aos_list_del(broken);
     ASSERT_EQ(oss_build_complete_multipart_upload_body(pool_.get(), &list, &body), AOSE_OK);
     std::string xml = unit::BodyText(&body);
-    EXPECT_NE(xml.find("<CompleteMultipartUpload><Part><PartNumber>1</PartNumber>"), xml.npos);
-    EXPECT_NE(xml.find("&amp;&lt;2&gt;"), xml.npos) << xml;
+    EXPECT_NE(xml.find("<CompleteMultipartUpload><Part><PartNumber>1</PartNumber>"), xml.npos)
+        << xml;
     xml.replace(xml.find("<CompleteMultipartUpload>"), 25, "<ListPartsResult>");
     xml.replace(xml.find("</CompleteMultipartUpload>"), 26, "</ListPartsResult>");
-    EXPECT_EQ(parts(xml), (Strings{"0", "0", "1 \"A1\"", "2 \"B&<2>\""}));
-    oss_complete_part_content_t* broken = oss_create_complete_part_content(pool_.get());
-    broken->part_number = Str("x");
-    broken->etag = Str("e");
-    aos_list_add_tail(&broken->node, &list);
-    EXPECT_EQ(oss_build_complete_multipart_upload_body(pool_.get(), &list, &body2),
+    EXPECT_EQ(ParseParts(pool_, xml), (Strings{"0", "0", "", "1 \"A1\"", "2 \"B&<2>\""}));
+    aos_list_add_tail(broken, &list);
+    aos_list_init(&body);
+    EXPECT_EQ(oss_build_complete_multipart_upload_body(pool_.get(), &list, &body),
               AOSE_INVALID_ARGUMENT);
 
     aos_status_t* s = aos_status_create(pool_.get());
-    ASSERT_EQ(
-        oss_error_parse_from_body(
-            pool_.get(),
-            pool_.Body("<?xml version=\"1.0\"?>\n<Error>\n <Code>SecurityTokenExpired</Code>\n"
-                       " <Message>The token has expired.</Message>\n <RequestId>5C3D</RequestId>"
-                       "\n <HostId>h</HostId>\n</Error>"),
-            s),
+    EXPECT_EQ(
+        oss_error_parse_from_body(pool_.get(),
+                                  pool_.Body("<?xml version=\"1.0\"?>\n<Error>\n <Code>"
+                                             "SecurityTokenExpired</Code>\n <Message>Expired."
+                                             "</Message>\n <RequestId>5C3D</RequestId>\n</Error>"),
+                                  s),
         AOSE_OK);
-    EXPECT_STREQ(s->error_code, "SecurityTokenExpired");
-    EXPECT_STREQ(s->error_msg, "The token has expired.");
-    EXPECT_STREQ(s->req_id, "5C3D");
-    aos_status_t* other = aos_status_create(pool_.get());
-    EXPECT_EQ(oss_error_parse_from_body(pool_.get(), pool_.Body("<html>Bad Gateway</html>"), other),
+    EXPECT_EQ(std::string(s->error_code) + "|" + s->error_msg + "|" + s->req_id,
+              "SecurityTokenExpired|Expired.|5C3D");
+    s = aos_status_create(pool_.get());
+    EXPECT_EQ(oss_error_parse_from_body(pool_.get(), pool_.Body("<html>Bad Gateway</html>"), s),
               AOSE_XML_PARSE_ERROR);
-    EXPECT_EQ(other->error_code, nullptr);
+    EXPECT_EQ(s->error_code, nullptr);
 }
 
 uint64_t BitwiseCrc64(const std::string& data, uint64_t start = 0) {
@@ -467,44 +446,25 @@ TEST(StoreCrc64, AgreesWithTheBitwiseDefinition) {
     EXPECT_EQ(crc, whole);
 }
 
-TEST(StoreStatus, OnlyTwoHundredsSucceedAndTransfersAreClassified) {
-    aos_status_t s = {};
-    for (int code : {200, 204, 206, 299}) {
-        s.code = code;
-        EXPECT_TRUE(aos_status_is_ok(&s)) << code;
-    }
-    for (int code : {0, -992, -978, 100, 199, 300, 304, 403, 404, 500}) {
-        s.code = code;
-        EXPECT_FALSE(aos_status_is_ok(&s)) << code;
-    }
-    EXPECT_FALSE(aos_status_is_ok(nullptr));
-
-    const struct {
-        CURLcode curl;
-        int status;
-    } curl_codes[] = {{CURLE_OK, AOSE_OK},
-                      {CURLE_COULDNT_RESOLVE_HOST, AOSE_NAME_LOOKUP_ERROR},
-                      {CURLE_COULDNT_RESOLVE_PROXY, AOSE_NAME_LOOKUP_ERROR},
-                      {CURLE_COULDNT_CONNECT, AOSE_CONNECTION_FAILED},
-                      {CURLE_SEND_ERROR, AOSE_CONNECTION_FAILED},
-                      {CURLE_RECV_ERROR, AOSE_CONNECTION_FAILED},
-                      {CURLE_PARTIAL_FILE, AOSE_CONNECTION_FAILED},
-                      {CURLE_GOT_NOTHING, AOSE_CONNECTION_FAILED},
-                      {CURLE_SSL_CONNECT_ERROR, AOSE_CONNECTION_FAILED},
-                      {CURLE_OPERATION_TIMEDOUT, AOSE_REQUEST_TIMEOUT},
-                      {CURLE_PEER_FAILED_VERIFICATION, AOSE_FAILED_VERIFICATION},
-                      {CURLE_SSL_CACERT_BADFILE, AOSE_FAILED_VERIFICATION},
-                      {CURLE_READ_ERROR, AOSE_READ_BODY_ERROR},
-                      {CURLE_FILE_COULDNT_READ_FILE, AOSE_OPEN_FILE_ERROR},
-                      {CURLE_WRITE_ERROR, AOSE_WRITE_BODY_ERROR},
-                      {CURLE_OUT_OF_MEMORY, AOSE_OUT_MEMORY},
-                      {CURLE_URL_MALFORMAT, AOSE_INVALID_ARGUMENT},
-                      {CURLE_FAILED_INIT, AOSE_FAILED_INITIALIZE},
-                      {CURLE_WEIRD_SERVER_REPLY, AOSE_SERVICE_ERROR},
-                      {CURLE_UNSUPPORTED_PROTOCOL, AOSE_SERVICE_ERROR},
-                      {CURLE_TOO_MANY_REDIRECTS, AOSE_INTERNAL_ERROR},
-                      {CURLcode(9999), AOSE_INTERNAL_ERROR}};
-    for (const auto& c : curl_codes) EXPECT_EQ(aos_curl_code_to_status(c.curl), c.status) << c.curl;
+TEST(StoreStatus, TransferFailuresAreClassifiedAndNamed) {
+    const std::pair<int, std::vector<CURLcode>> classes[] = {
+        {AOSE_OK, {CURLE_OK}},
+        {AOSE_NAME_LOOKUP_ERROR, {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_RESOLVE_PROXY}},
+        {AOSE_CONNECTION_FAILED,
+         {CURLE_COULDNT_CONNECT, CURLE_SEND_ERROR, CURLE_RECV_ERROR, CURLE_PARTIAL_FILE,
+          CURLE_GOT_NOTHING, CURLE_SSL_CONNECT_ERROR}},
+        {AOSE_REQUEST_TIMEOUT, {CURLE_OPERATION_TIMEDOUT}},
+        {AOSE_FAILED_VERIFICATION, {CURLE_PEER_FAILED_VERIFICATION, CURLE_SSL_CACERT_BADFILE}},
+        {AOSE_READ_BODY_ERROR, {CURLE_READ_ERROR}},
+        {AOSE_OPEN_FILE_ERROR, {CURLE_FILE_COULDNT_READ_FILE}},
+        {AOSE_WRITE_BODY_ERROR, {CURLE_WRITE_ERROR}},
+        {AOSE_OUT_MEMORY, {CURLE_OUT_OF_MEMORY}},
+        {AOSE_INVALID_ARGUMENT, {CURLE_URL_MALFORMAT}},
+        {AOSE_FAILED_INITIALIZE, {CURLE_FAILED_INIT}},
+        {AOSE_SERVICE_ERROR, {CURLE_WEIRD_SERVER_REPLY, CURLE_UNSUPPORTED_PROTOCOL}},
+        {AOSE_INTERNAL_ERROR, {CURLE_TOO_MANY_REDIRECTS, CURLcode(9999)}}};  // never success
+    for (const auto& c : classes)
+        for (CURLcode code : c.second) EXPECT_EQ(aos_curl_code_to_status(code), c.first) << code;
 
     unit::StorePool pool;
     aos_status_t* failed = aos_status_fail(pool.get(), aos_status_create(pool.get()),
