@@ -101,8 +101,8 @@ TEST(ListingEntries, LastModifiedReadAsLocalStandardTime) {
         const char* text;
         time_t expected;
     } cases[] = {{"2019-03-15T08:20:31.000Z", Utc(2019, 3, 15, 8, 20, 31)},
-                 {"2019-03-15T08:20:31Z", Utc(2019, 3, 15, 8, 20, 31)},     // no "."
-                 {"2019-03-15T08:20:31.5.9", Utc(2019, 3, 15, 8, 20, 31)},  // cut at the last "."
+                 {"2019-03-15T08:20:31Z", Utc(2019, 3, 15, 8, 20, 31)},      // no "."
+                 {"2019-03-1.5T08:20:31.000Z", Utc(2019, 3, 1, 8, 20, 31)},  // cut at the last "."
                  {"2019-03-15", Utc(2019, 3, 15)},             // no "T": the time fails
                  {"08:20:31", no_date},                        // no "T": the date fails
                  {"2019-03T08:20:31.000Z", no_date},           // two date fields
