@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a libFuzzer build (see tests/fuzz/CMakeLists.txt)
+# Runs every fuzz target of a libFuzzer build (see tests/unit/fuzz/CMakeLists.txt)
 # for a fixed time each, starting from its seed corpus.
 #
-#   tests/fuzz/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]
+#   tests/unit/fuzz/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]
 #
 # FUZZ_SEED fixes libFuzzer's seed (make test-fuzz uses 1, so a run explores
 # the same inputs in the same order); without it every run explores anew.
@@ -10,8 +10,8 @@
 # New inputs go to BUILD_DIR/fuzz-corpus/<name>/, never into the source
 # tree. A crash stops the run; its input is kept as
 # BUILD_DIR/fuzz-artifacts/<name>-crash-<hash>: copy it into
-# tests/fuzz/corpus/<name>/ (so the ordinary builds replay it) and add a
-# regression test for the fix.
+# tests/unit/fuzz/corpus/<name>/ (so the ordinary builds replay it) and add
+# a unit test for the fix.
 set -euo pipefail
 
 build=${1:?build directory}
@@ -26,7 +26,7 @@ fi
 mkdir -p "$build/fuzz-artifacts"
 status=0
 for name in "${targets[@]}"; do
-    bin="$build/tests/fuzz/fuzz_$name"
+    bin="$build/tests/unit/fuzz/fuzz_$name"
     if [[ ! -x "$bin" ]]; then
         echo "fuzz: $bin not built" >&2
         exit 1

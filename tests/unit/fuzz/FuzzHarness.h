@@ -1,0 +1,48 @@
+// What every fuzz target shares: the property check (a failed check names
+// itself and aborts, which libFuzzer reports as a crash with its input) and
+// the reading of fixed-size text fields.
+#ifndef TESTS_UNIT_FUZZ_FUZZHARNESS_H
+#define TESTS_UNIT_FUZZ_FUZZHARNESS_H
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#define Check(condition)                                                                       \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                      \
+        }                                                                                      \
+    } while (0)
+
+namespace fuzz {
+
+// A fixed field as the library leaves it: NUL-terminated within its width
+// and zero after the terminator (records start zeroed).
+inline std::string FieldText(const char* field, size_t width) {
+    const void* nul = std::memchr(field, '\0', width);
+    Check(nul != nullptr);
+    const size_t len = static_cast<size_t>(static_cast<const char*>(nul) - field);
+    for (size_t i = len; i < width; ++i) Check(field[i] == '\0');
+    return std::string(field, len);
+}
+
+// What a field holds after a copy of `source`: all of it when it fits (up to
+// an embedded NUL), otherwise the longest prefix that leaves room for the
+// terminator and does not end inside a UTF-8 sequence.
+inline void CheckFieldCopy(const std::string& got, std::string source, size_t width) {
+    source = source.substr(0, source.find('\0'));
+    if (source.size() < width) {
+        Check(got == source);
+        return;
+    }
+    Check(got.size() < width && source.compare(0, got.size(), got) == 0);
+    for (size_t i = got.size() + 1; i < width; ++i)
+        Check((static_cast<unsigned char>(source[i]) & 0xC0) == 0x80);
+}
+
+}  // namespace fuzz
+
+#endif  // TESTS_UNIT_FUZZ_FUZZHARNESS_H

@@ -1,0 +1,43 @@
+// Fuzz target: the response header store of CWebRequest, fed line by line
+// through the libcurl header callback as a server's answer would feed it.
+// Checks, for every input: each call takes every byte; the raw header text
+// is exactly what arrived; every line with a ':' is stored once, under the
+// bytes before its first ':', with everything after it as the value, and the
+// values of one name come back in arrival order.
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "Nimbra/WebRequest.h"
+#include "tests/unit/fuzz/FuzzHarness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const bool by_items = data[0] & 1;  // how libcurl's size and count split a line
+    const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    CWebRequest request;
+    std::map<std::string, std::vector<std::string>> by_name;
+    size_t fields = 0;
+    for (size_t start = 0, end; start < input.size(); start = end) {
+        end = input.find('\n', start);  // one line at a time, its CR LF included
+        end = end == std::string::npos ? input.size() : end + 1;
+        std::string line = input.substr(start, end - start);
+        const size_t count = by_items ? line.size() : 1, item = by_items ? 1 : line.size();
+        Check(CWebRequest::WriteHeaderCallback(&line[0], item, count, &request) == line.size());
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        by_name[line.substr(0, colon)].push_back(line.substr(colon + 1));
+        ++fields;
+    }
+    Check(request.GetResponseHeader() == input);
+    Check(request.GetResponseHeaders().size() == fields);
+    for (const auto& entry : by_name) {
+        Check(request.SearchResponseHeaders(entry.first) == entry.second);
+        Check(request.SearchResponseHeader(entry.first) == entry.second.front());
+    }
+    const std::string absent = input + "\n:absent";  // a name that never arrived
+    Check(request.SearchResponseHeader(absent).empty() &&
+          request.SearchResponseHeaders(absent).empty());
+    return 0;
+}

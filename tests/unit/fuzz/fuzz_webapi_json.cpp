@@ -1,0 +1,156 @@
+// Fuzz target: the web API answers as the manager reads them (credentials,
+// used space, record pages) and the record body it sends. Checks, for every
+// input: the walkers agree with cJSON on what is JSON and on which members
+// count, keep what they were told to keep, fill records whose text fields
+// stay NUL-terminated within their width, and a record survives the trip
+// through its JSON body.
+#include <cjson/cJSON.h>
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "Nimbra/WebApiJson.h"
+#include "tests/unit/fuzz/FuzzHarness.h"
+
+namespace {
+
+struct JsonFree {
+    void operator()(cJSON* p) const { cJSON_Delete(p); }
+};
+using Json = std::unique_ptr<cJSON, JsonFree>;
+
+// The first or last top-level member named exactly `name`, or null.
+const cJSON* Member(const cJSON* doc, const char* name, bool last) {
+    const cJSON* found = nullptr;
+    for (const cJSON* m = cJSON_IsObject(doc) ? doc->child : nullptr; m; m = m->next) {
+        if (m->string && std::strcmp(m->string, name) == 0) {
+            found = m;
+            if (!last) break;
+        }
+    }
+    return found;
+}
+
+std::string StringValue(const cJSON* item) {
+    return cJSON_IsString(item) && item->valuestring ? item->valuestring : "";
+}
+
+// A JSON number as the record fields hold it, when it fits exactly.
+bool Integral(const cJSON* item, long long& value) {
+    if (!cJSON_IsNumber(item) || !(std::fabs(item->valuedouble) < 9.2e18)) return false;
+    value = static_cast<long long>(std::trunc(item->valuedouble));
+    return true;
+}
+
+// The record's text fields: name, address and width.
+struct Field {
+    const char* name;
+    char* text;
+    size_t width;
+};
+std::vector<Field> Fields(_ST_UserInfo& r) {
+    return {{"name", r.szName, sizeof r.szName},
+            {"backup_name", r.szBackupName, sizeof r.szBackupName},
+            {"date_time", r.szDateTime, sizeof r.szDateTime},
+            {"file_path", r.szFilePath, sizeof r.szFilePath},
+            {"file_name", r.szFileName, sizeof r.szFileName}};
+}
+
+void CheckAnswers(const std::string& text) {
+    Json doc(cJSON_Parse(text.c_str()));
+    std::string id = "id-before", secret = "secret-before", token = "token-before";
+    Check(ParseStsKeyJson(text, id, secret, token) == (doc != nullptr));
+    const char* names[] = {"AccessKeyId", "AccessKeySecret", "SecurityToken"};
+    const std::string* got[] = {&id, &secret, &token};
+    const char* before[] = {"id-before", "secret-before", "token-before"};
+    for (int i = 0; i < 3; ++i) {
+        const cJSON* last = Member(doc.get(), names[i], true);
+        Check(*got[i] == (last ? StringValue(last) : before[i]));
+    }
+
+    long long size = 12345, expected = 0;
+    Check(ParseUsedSizeJson(text, size) == (doc != nullptr));
+    if (Integral(Member(doc.get(), "size", false), expected) ||
+        !cJSON_IsNumber(Member(doc.get(), "size", false)))
+        Check(size == expected);
+
+    long long total = -7;
+    std::vector<_ST_UserInfo> records;
+    const bool ok =
+        ParseUserPageJson(text, total, [&](const _ST_UserInfo& info) { records.push_back(info); });
+    Check(ok == (doc != nullptr));
+    const cJSON* total_item = Member(doc.get(), "total", true);  // the last one counts
+    long long expected_total = total_item ? 0 : -7;
+    if (!total_item || Integral(total_item, expected_total) || !cJSON_IsNumber(total_item))
+        Check(total == expected_total);
+    // The records: the object elements with an "id" of the last "data" array.
+    std::vector<const cJSON*> elements;
+    const cJSON* data = Member(doc.get(), "data", true);
+    for (const cJSON* e = cJSON_IsArray(data) ? data->child : nullptr; e; e = e->next)
+        if (cJSON_IsObject(e) && cJSON_GetObjectItem(e, "id")) elements.push_back(e);
+    Check(records.size() == elements.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        for (const Field& f : Fields(records[i])) {
+            fuzz::CheckFieldCopy(fuzz::FieldText(f.text, f.width),
+                                 StringValue(cJSON_GetObjectItem(elements[i], f.name)), f.width);
+        }
+        long long file_size = 0;
+        if (Integral(cJSON_GetObjectItem(elements[i], "file_size"), file_size) ||
+            !cJSON_IsNumber(cJSON_GetObjectItem(elements[i], "file_size")))
+            Check(records[i].llFileSize == file_size);
+    }
+}
+
+// A record of raw bytes (a field may fill its width without terminator)
+// goes out as the "/uploadUserInfo" body and comes back in a record page.
+void CheckRecordRoundTrip(FuzzedDataProvider& fdp) {
+    _ST_UserInfo sent;
+    std::memset(&sent, 0, sizeof sent);
+    for (const Field& f : Fields(sent)) {
+        const std::string bytes = fdp.ConsumeRandomLengthString(f.width + 8);
+        std::memcpy(f.text, bytes.data(), std::min(bytes.size(), f.width));
+    }
+    // The numbers travel as doubles: exact below 10^15, close up to 2^63.
+    const long long exact = 999999999999999LL;
+    const long long max = fdp.ConsumeBool() ? std::numeric_limits<long long>::max() : exact;
+    sent.llFileSize = fdp.ConsumeIntegralInRange<long long>(-max, max);
+    sent.llExpireTime = fdp.ConsumeIntegralInRange<long long>(-max, max);
+
+    Json record(cJSON_Parse(BuildUserInfoJson(sent).c_str()));
+    Check(cJSON_IsObject(record.get()));
+    cJSON_AddItemToObject(record.get(), "id", cJSON_CreateNumber(7));
+    Json page(cJSON_CreateObject());
+    cJSON* array = cJSON_AddArrayToObject(page.get(), "data");
+    cJSON_AddItemToArray(array, record.release());
+    std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_PrintUnformatted(page.get()),
+                                                      cJSON_free);
+    long long total = 0;
+    std::vector<_ST_UserInfo> got;
+    Check(ParseUserPageJson(text.get(), total, [&](const _ST_UserInfo& r) { got.push_back(r); }));
+    Check(got.size() == 1 && got[0].nId == 7);
+    for (const auto& n : {std::make_pair(got[0].llFileSize, sent.llFileSize),
+                          std::make_pair(got[0].llExpireTime, sent.llExpireTime)}) {
+        if (n.second >= -exact && n.second <= exact) Check(n.first == n.second);
+        const long double diff = static_cast<long double>(n.first) - n.second;
+        Check(std::fabs(diff) <= std::fabs(static_cast<long double>(n.second)) * 1e-15L);
+    }
+    std::vector<Field> in = Fields(sent), out = Fields(got[0]);
+    for (size_t i = 0; i < in.size(); ++i) {
+        fuzz::CheckFieldCopy(fuzz::FieldText(out[i].text, out[i].width),
+                             std::string(in[i].text, strnlen(in[i].text, in[i].width)),
+                             in[i].width);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckAnswers(std::string(reinterpret_cast<const char*>(data), size));
+    FuzzedDataProvider fdp(data, size);
+    CheckRecordRoundTrip(fdp);
+    return 0;
+}
