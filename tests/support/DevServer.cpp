@@ -71,17 +71,10 @@ void DevServer::Spawn() {
     // NIMBRA_DEVSERVER names another build's binary, e.g. an uninstrumented
     // server for tests built under ThreadSanitizer.
     const char* binary = std::getenv("NIMBRA_DEVSERVER");
-    std::vector<std::string> args = {binary && *binary ? binary : NIMBRA_DEVSERVER_PATH,
-                                     "--data-dir",
-                                     data_dir_,
-                                     "--host",
-                                     "127.0.0.1",
-                                     "--api-port",
-                                     std::to_string(api_port_),
-                                     "--store-port",
-                                     std::to_string(store_port_),
-                                     "--bucket",
-                                     opts_.bucket};
+    std::vector<std::string> args = {binary && *binary ? binary : NIMBRA_DEVSERVER_PATH};
+    args.insert(args.end(), {"--data-dir", data_dir_, "--host", "127.0.0.1", "--bucket",
+                             opts_.bucket, "--api-port", std::to_string(api_port_), "--store-port",
+                             std::to_string(store_port_)});
     if (opts_.api_plain_http) args.push_back("--api-plain-http");
     if (opts_.allow_anonymous) args.push_back("--allow-anonymous");
     std::vector<char*> argv;
@@ -152,20 +145,6 @@ void DevServer::Kill() {
     pid_ = -1;
 }
 
-void DevServer::Restart() {
-    Stop();
-    Spawn();
-}
-
-std::string DevServer::store_endpoint() const {
-    return "http://127.0.0.1:" + std::to_string(store_port_);
-}
-
-std::string DevServer::api_url() const {
-    return std::string(opts_.api_plain_http ? "http" : "https") +
-           "://127.0.0.1:" + std::to_string(api_port_);
-}
-
 std::pair<int, std::string> DevServer::ApiRequest(const std::string& method,
                                                   const std::string& target,
                                                   const std::string& body) {
@@ -192,27 +171,6 @@ void DevServer::ControlOk(const std::string& path, const std::string& body) {
     if (!r || r->status != 200)
         throw std::runtime_error(path +
                                  " refused: " + (r ? r->body : httplib::to_string(r.error())));
-}
-
-void DevServer::Reset() {
-    ControlOk("/__dev/reset");
-}
-
-void DevServer::ExpireCredentials() {
-    ControlOk("/__dev/expire-credentials");
-    own_creds_ = {};
-}
-
-void DevServer::AddFault(const std::string& json_rule) {
-    ControlOk("/__dev/faults", json_rule);
-}
-
-void DevServer::Settings(const std::string& json) {
-    ControlOk("/__dev/settings", json);
-}
-
-void DevServer::ScriptApi(const std::string& json) {
-    ControlOk("/__dev/api-script", json);
 }
 
 DevServer::Stats DevServer::GetStats() {
@@ -285,11 +243,4 @@ DevServer::Response DevServer::StoreExchange(const std::string& method, const st
         out.headers.emplace(name, kv.second);
     }
     return out;
-}
-
-std::pair<int, std::string> DevServer::StoreRequest(
-    const std::string& method, const std::string& target, const std::string& body,
-    const std::map<std::string, std::string>& headers) {
-    Response r = StoreExchange(method, target, body, headers);
-    return {r.status, r.body};
 }

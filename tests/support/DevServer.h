@@ -29,8 +29,12 @@ public:
 
     int api_port() const { return api_port_; }
     int store_port() const { return store_port_; }
-    std::string store_endpoint() const;  // "http://127.0.0.1:<store_port>"
-    std::string api_url() const;  // "https://127.0.0.1:<api_port>" (http with api_plain_http)
+    std::string store_endpoint() const { return "http://127.0.0.1:" + std::to_string(store_port_); }
+    // "https://127.0.0.1:<api_port>" (http with api_plain_http)
+    std::string api_url() const {
+        return (opts_.api_plain_http ? "http" : "https") + std::string("://127.0.0.1:") +
+               std::to_string(api_port_);
+    }
     const std::string& data_dir() const { return data_dir_; }
     const std::string& bucket() const { return opts_.bucket; }
 
@@ -40,11 +44,14 @@ public:
     Credentials IssueCredentials();  // GET /getStsKey
 
     // Control interface; each throws std::runtime_error unless answered 200.
-    void Reset();
-    void ExpireCredentials();
-    void AddFault(const std::string& json_rule);  // POST /__dev/faults
-    void Settings(const std::string& json);       // POST /__dev/settings
-    void ScriptApi(const std::string& json);      // POST /__dev/api-script
+    void Reset() { ControlOk("/__dev/reset"); }
+    void ExpireCredentials() {
+        ControlOk("/__dev/expire-credentials");
+        own_creds_ = {};
+    }
+    void AddFault(const std::string& json_rule) { ControlOk("/__dev/faults", json_rule); }
+    void Settings(const std::string& json) { ControlOk("/__dev/settings", json); }
+    void ScriptApi(const std::string& json) { ControlOk("/__dev/api-script", json); }
 
     struct Stats {
         long connections_accepted = 0;
@@ -52,8 +59,12 @@ public:
     };
     Stats GetStats();
 
-    void Kill();     // SIGKILL now (simulated crash), keeps the data dir
-    void Restart();  // start again on the same ports and data dir (stops a running server first)
+    void Kill();  // SIGKILL now (simulated crash), keeps the data dir
+    // Starts again on the same ports and data dir (stops a running server first).
+    void Restart() {
+        Stop();
+        Spawn();
+    }
     // SIGTERM and wait (SIGKILL after 30 s); the exit status (0 = clean
     // shutdown, 128 + signal when killed), -1 if not running.
     int Stop();
@@ -74,7 +85,10 @@ public:
     // The same, as (status, body).
     std::pair<int, std::string> StoreRequest(
         const std::string& method, const std::string& target, const std::string& body = "",
-        const std::map<std::string, std::string>& headers = {});
+        const std::map<std::string, std::string>& headers = {}) {
+        Response r = StoreExchange(method, target, body, headers);
+        return {r.status, r.body};
+    }
     // Adds Date, x-oss-security-token and Authorization for `creds` to
     // `headers`. `target` as for StoreExchange; the bucket comes from a
     // virtual-hosted "Host" header when one is given, else from the path.

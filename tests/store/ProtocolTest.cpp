@@ -1,13 +1,19 @@
-// The development server's own protocol over real sockets: objects and
-// their digests, ranges, signatures, listing, multipart, the faults and
-// settings of the control interface, persistence, and the web API.
-#include <dirent.h>
+// The store layer against scripted peers (how answers, broken answers and
+// silence become statuses, which bodies reach the caller, TLS), and the
+// development server's own protocol over real sockets: objects, ranges,
+// signatures, listing, multipart, fault rules, persistence, the web API.
 #include <httplib.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <memory>
 
+#include "Contracts/oss/aos_crc64.h"
+#include "Contracts/oss/oss_api.h"
 #include "JsonUtil.h"
 #include "Signer.h"
 #include "StoreServer.h"
@@ -15,6 +21,7 @@
 #include "tests/support/SharedDevServerTest.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
+#include "tests/support/TestServers.h"
 
 namespace {
 
@@ -22,14 +29,9 @@ using Lines = std::vector<std::string>;
 using testdata::RandomBytes;
 const std::string kBucket = "/nimbra-backup/";
 
-// CRC-64/XZ, bit by bit.
+// The layer's CRC-64 (checked against the standard vectors elsewhere) as text.
 std::string Crc64(const std::string& data) {
-    uint64_t crc = ~0ULL;
-    for (unsigned char c : data) {
-        crc ^= c;
-        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xC96C5795D7870F42ULL : crc >> 1;
-    }
-    return std::to_string(~crc);
+    return std::to_string(aos_crc64(0, data.data(), data.size()));
 }
 
 std::string QuotedMd5(const std::string& data) {
@@ -63,13 +65,156 @@ std::string HttpDate(time_t t) {
     return devserver::HttpDate(static_cast<int64_t>(t) * 1000);
 }
 
-size_t FilesIn(const std::string& dir) {
-    size_t n = 0;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (struct dirent* e = readdir(d)) n += e->d_name[0] != '.';
-        closedir(d);
+// A complete answer; the peer closes the connection after it.
+std::string Answer(int status, const std::string& body, const Lines& headers = {}) {
+    std::string a = "HTTP/1.1 " + std::to_string(status) + " X\r\nConnection: close\r\n";
+    for (const std::string& h : headers) a += h + "\r\n";
+    return a + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A peer answering each connection's request with the next scripted answer
+// (the last one again when they run out): "" closes without a word,
+// "stall" waits until the client leaves.
+std::unique_ptr<webtest::RawServer> ScriptedPeer(const Lines& answers) {
+    auto next = std::make_shared<size_t>(0);
+    return std::make_unique<webtest::RawServer>([answers, next](int& fd, const std::string&) {
+        const std::string a = answers[std::min((*next)++, answers.size() - 1)];
+        pollfd p{fd, POLLIN, 0};
+        if (a == "stall") poll(&p, 1, 10000);
+        webtest::RawServer::send_all(fd, a == "stall" ? "" : a);
+    });
+}
+
+class Layer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        apr_initialize();
+        ASSERT_EQ(aos_http_io_initialize(nullptr, 0), AOSE_OK);
+        apr_pool_create(&pool_, nullptr);
+        aos_str_set(&bucket_, "bkt");
+        aos_str_set(&key_, "dir/a b+\xc3\xa9.bin");
     }
-    return n;
+    void TearDown() override {
+        apr_pool_destroy(pool_);
+        aos_http_io_deinitialize();
+        apr_terminate();
+    }
+    oss_request_options_t* Options(const std::string& endpoint) {
+        oss_request_options_t* o = oss_request_options_create(pool_);
+        o->config = oss_config_create(pool_);
+        aos_str_set(&o->config->endpoint, apr_pstrdup(pool_, endpoint.c_str()));
+        aos_str_set(&o->config->access_key_id, "test-id");
+        aos_str_set(&o->config->access_key_secret, "test-secret");
+        o->ctl = aos_http_controller_create(pool_, 0);
+        o->ctl->options = aos_http_request_options_create(pool_);
+        return o;
+    }
+    aos_status_t* Get(oss_request_options_t* o, aos_list_t* body, aos_table_t* headers = nullptr) {
+        return oss_get_object_to_buffer(o, &bucket_, &key_, headers, nullptr, body, nullptr);
+    }
+    static std::string Text(const aos_list_t* list) {
+        std::string out;
+        for (const aos_list_t* it = list->next; it != list; it = it->next) {
+            const aos_buf_t* b = aos_list_entry(it, aos_buf_t, node);
+            out.append(reinterpret_cast<const char*>(b->pos), static_cast<size_t>(aos_buf_size(b)));
+        }
+        return out;
+    }
+
+    apr_pool_t* pool_ = nullptr;
+    aos_string_t bucket_, key_;
+    TempDir dir_;
+};
+
+TEST_F(Layer, AnswersAndTheirAbsenceBecomeStatuses) {
+    const std::string expired =
+        "<?xml version=\"1.0\"?><Error><Code>SecurityTokenExpired</Code><Message>The security "
+        "token you provided has expired.</Message><RequestId>R-XML</RequestId></Error>";
+    struct Case {
+        std::string answer;
+        bool head;
+        int code;
+        const char *error_code, *message, *request_id;
+    } cases[] = {
+        {Answer(403, expired, {"x-oss-request-id: R-HDR"}), false, 403, "SecurityTokenExpired",
+         "The security token you provided has expired.", "R-XML"},
+        // A HEAD answer has no body: the request id comes from the header.
+        {Answer(404, "", {"x-oss-request-id: R-404"}), true, 404, nullptr, nullptr, "R-404"},
+        {Answer(502, "<html>bad gateway</html>"), false, 502, nullptr, nullptr, nullptr},
+        {"", false, AOSE_CONNECTION_FAILED, "ConnectionFailed", nullptr, nullptr},
+        {"this is not http\r\n\r\n", false, AOSE_SERVICE_ERROR, "ServiceError", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        auto peer = ScriptedPeer({c.answer});
+        oss_request_options_t* o = Options(peer->url(""));
+        aos_status_t* s = c.head ? oss_get_object_meta(o, &bucket_, &key_, nullptr)
+                                 : oss_delete_object(o, &bucket_, &key_, nullptr);
+        EXPECT_EQ(s->code, c.code);
+        EXPECT_FALSE(aos_status_is_ok(s));
+        EXPECT_STREQ(s->error_code, c.error_code);
+        if (c.message) {
+            EXPECT_STREQ(s->error_msg, c.message);
+        }
+        EXPECT_STREQ(s->req_id, c.request_id);
+    }
+}
+
+TEST_F(Layer, BodiesReachTheListOnlyWhenWholeAndRight) {
+    const std::string data = RandomBytes(5000, 2);
+    auto peer =
+        ScriptedPeer({Answer(206, data.substr(0, 1000), {"x-oss-hash-crc64ecma: " + Crc64(data)}),
+                      Answer(200, data, {"x-oss-hash-crc64ecma: " + Crc64("other")}),
+                      Answer(404, "<Error><Code>NoSuchKey</Code></Error>"), Answer(200, data),
+                      Answer(200, "<html>not a listing</html>"), "stall"});
+    oss_request_options_t* o = Options(peer->url(""));
+    aos_table_t* range = apr_table_make(pool_, 1);
+    apr_table_set(range, "Range", "bytes=0-999");
+    aos_list_t body;
+    aos_list_init(&body);
+    aos_list_add_tail(&aos_buf_pack(pool_, "head:", 5)->node, &body);
+    // A range is appended to what the list holds; its checksum describes the
+    // whole object, so it is not checked.
+    EXPECT_TRUE(aos_status_is_ok(Get(o, &body, range)));
+    EXPECT_EQ(Text(&body), "head:" + data.substr(0, 1000));
+    aos_list_t none;
+    aos_list_init(&none);
+    EXPECT_EQ(Get(o, &none)->code, AOSE_CRC_INCONSISTENT_ERROR);
+    EXPECT_EQ(Get(o, &none)->code, 404);
+    o->ctl->options->max_memory_size = 4096;
+    EXPECT_EQ(Get(o, &none)->code, AOSE_OUT_MEMORY);
+    EXPECT_TRUE(aos_list_empty(&none));
+    oss_list_object_params_t* params = oss_create_list_object_params(pool_);
+    EXPECT_EQ(oss_list_object(o, &bucket_, params, nullptr)->code, AOSE_XML_PARSE_ERROR);
+    o->ctl->options->speed_limit = 1;
+    o->ctl->options->speed_time = 1;
+    EXPECT_EQ(oss_delete_object(o, &bucket_, &key_, nullptr)->code, AOSE_REQUEST_TIMEOUT);
+}
+
+// TLS to the store: a trusted peer must carry the store's name (an untrusted
+// one: the operations' transport failures).
+TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
+    for (const auto& c : {std::make_pair("IP:127.0.0.1", 200),
+                          std::make_pair("DNS:elsewhere.example", int{AOSE_FAILED_VERIFICATION})}) {
+        SCOPED_TRACE(c.first);
+        webtest::TestCertificate certificate(c.first);
+        webtest::HttpServer store(certificate);
+        store.get(".*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Connection", "close");
+            res.set_content("secure bytes", "application/octet-stream");
+        });
+        store.start();
+        const std::string ca = dir_.file("ca.pem");
+        FILE* f = fopen(ca.c_str(), "w");
+        ASSERT_EQ(PEM_write_X509(f, certificate.cert()), 1);
+        fclose(f);
+        oss_request_options_t* o = Options(store.url(""));
+        o->ctl->options->ca_file = apr_pstrdup(pool_, ca.c_str());
+        aos_list_t body;
+        aos_list_init(&body);
+        EXPECT_EQ(Get(o, &body)->code, c.second);
+        EXPECT_EQ(Text(&body), c.second == 200 ? "secure bytes" : "");
+    }
 }
 
 class Store : public SharedDevServerTest {
@@ -79,18 +224,16 @@ protected:
                            const std::map<std::string, std::string>& headers = {}) {
         return server_->StoreExchange(method, target, body, headers);
     }
-    // Error code of the answer's XML document (of x-oss-err for a HEAD).
-    static std::string Code(const DevServer::Response& r) {
-        return Xml(r.body.empty() ? devserver::Base64Decode(r.header("x-oss-err")) : r.body,
-                   "Code");
+    // The answer's error document; a HEAD answer carries it base64-encoded in x-oss-err.
+    static std::string Error(const DevServer::Response& r) {
+        return r.body.empty() ? devserver::Base64Decode(r.header("x-oss-err")) : r.body;
     }
+    static std::string Code(const DevServer::Response& r) { return Xml(Error(r), "Code"); }
 };
 
-TEST_F(Store, ObjectsCarryTheirDigests) {
+TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
     const std::string data = RandomBytes(300000, 1);
-    const std::string objects = server_->data_dir() + "/objects";
-    const size_t files = FilesIn(objects);
-    auto put = Do("PUT", kBucket + "o/data", data, {{"x-oss-meta-owner", "ann"}});
+    auto put = Do("PUT", kBucket + "o/data", data);
     EXPECT_EQ(put.header("x-oss-request-id").size(), 24u);
     for (const auto& r :
          {put, Do("GET", kBucket + "o/data"), Do("HEAD", kBucket + "o/data?objectMeta")}) {
@@ -98,31 +241,34 @@ TEST_F(Store, ObjectsCarryTheirDigests) {
         EXPECT_EQ(r.header("etag"), QuotedMd5(data));
         EXPECT_EQ(r.header("x-oss-hash-crc64ecma"), Crc64(data));
     }
-    auto head = Do("HEAD", kBucket + "o/data");
-    EXPECT_EQ(head.header("content-length"), "300000");
-    EXPECT_EQ(head.header("x-oss-meta-owner"), "ann");
-    EXPECT_NE(head.header("last-modified").find(" GMT"), std::string::npos);
+    EXPECT_EQ(Do("HEAD", kBucket + "o/data").header("content-length"), "300000");
     EXPECT_TRUE(Do("GET", kBucket + "o/data").body == data);
-    EXPECT_EQ(Do("PUT", kBucket + "o/data", "second").status, 200);  // replaces the first file
-    EXPECT_EQ(FilesIn(objects), files + 1);
-    auto keep = Do("PUT", kBucket + "o/data", "third", {{"x-oss-forbid-overwrite", "true"}});
-    EXPECT_EQ(Code(keep), "FileAlreadyExists");
-    // base64(md5("hello")) = XUFAKrxLKna5cZ2REBfFkg==
-    EXPECT_EQ(
-        Do("PUT", kBucket + "o/md5", "hello", {{"Content-MD5", "XUFAKrxLKna5cZ2REBfFkg=="}}).status,
-        200);
-    EXPECT_EQ(
-        Code(Do("PUT", kBucket + "o/md5", "hellO", {{"Content-MD5", "XUFAKrxLKna5cZ2REBfFkg=="}})),
-        "BadDigest");
-    EXPECT_EQ(Do("GET", kBucket + "o/md5").body, "hello");
     for (int i = 0; i < 2; ++i) EXPECT_EQ(Do("DELETE", kBucket + "o/data").status, 204);
-    EXPECT_EQ(Do("DELETE", kBucket + "o/md5").status, 204);
-    EXPECT_EQ(FilesIn(objects), files);
     for (const char* method : {"GET", "HEAD"}) {
         auto gone = Do(method, kBucket + "o/data");
         EXPECT_EQ(gone.status, 404);
         EXPECT_EQ(Code(gone), "NoSuchKey");
+        EXPECT_EQ(Xml(Error(gone), "RequestId"), gone.header("x-oss-request-id"));
     }
+    ASSERT_EQ(Do("PUT", kBucket + "c/src%20a", data, {{"Content-Type", "image/png"}}).status, 200);
+    auto copy = Do("PUT", kBucket + "c/dst", "", {{"x-oss-copy-source", kBucket + "c/src%20a"}});
+    EXPECT_EQ(Xml(copy.body, "ETag"), QuotedMd5(data));
+    ASSERT_EQ(Do("DELETE", kBucket + "c/src%20a").status, 204);
+    auto got = Do("GET", kBucket + "c/dst");
+    EXPECT_TRUE(got.body == data);
+    EXPECT_EQ(got.header("content-type"), "image/png");
+    EXPECT_EQ(Code(Do("PUT", kBucket + "c/x", "", {{"x-oss-copy-source", kBucket + "c/src%20a"}})),
+              "NoSuchKey");
+    // Virtual-hosted by the Host header; localhost and IP addresses are path-style.
+    ASSERT_EQ(Do("PUT", "/c/v", "virtual", {{"Host", "nimbra-backup.oss.example.com"}}).status,
+              200);
+    EXPECT_EQ(Do("GET", kBucket + "c/v", "", {{"Host", "localhost:1"}}).body, "virtual");
+    EXPECT_EQ(Xml(Do("GET", "/?prefix=c/v", "", {{"Host", "nimbra-backup.x.y:80"}}).body, "Key"),
+              "c/v");
+    auto acl = Do("GET", kBucket + "c/v?acl");
+    EXPECT_EQ(acl.status, 501);
+    EXPECT_EQ(Code(acl), "NotImplemented");
+    EXPECT_EQ(Code(Do("GET", "/Bad_Bucket/key")), "InvalidBucketName");
 }
 
 TEST_F(Store, RangeEdges) {
@@ -151,29 +297,6 @@ TEST_F(Store, RangeEdges) {
         // The checksum describes the whole object, so it comes only with it.
         EXPECT_EQ(r.header("x-oss-hash-crc64ecma").empty(), c.status != 200);
     }
-}
-
-TEST_F(Store, CopyAddressingAndUnknownRequests) {
-    const std::string data = RandomBytes(4096, 3);
-    ASSERT_EQ(Do("PUT", kBucket + "c/src%20a", data, {{"Content-Type", "image/png"}}).status, 200);
-    auto copy = Do("PUT", kBucket + "c/dst", "", {{"x-oss-copy-source", kBucket + "c/src%20a"}});
-    EXPECT_EQ(Xml(copy.body, "ETag"), QuotedMd5(data));
-    ASSERT_EQ(Do("DELETE", kBucket + "c/src%20a").status, 204);
-    auto got = Do("GET", kBucket + "c/dst");
-    EXPECT_TRUE(got.body == data);
-    EXPECT_EQ(got.header("content-type"), "image/png");
-    EXPECT_EQ(Code(Do("PUT", kBucket + "c/x", "", {{"x-oss-copy-source", kBucket + "c/src%20a"}})),
-              "NoSuchKey");
-    // Virtual-hosted by the Host header; localhost and IP addresses are path-style.
-    ASSERT_EQ(Do("PUT", "/c/v", "virtual", {{"Host", "nimbra-backup.oss.example.com"}}).status,
-              200);
-    EXPECT_EQ(Do("GET", kBucket + "c/v", "", {{"Host", "localhost:1"}}).body, "virtual");
-    EXPECT_EQ(Xml(Do("GET", "/?prefix=c/v", "", {{"Host", "nimbra-backup.x.y:80"}}).body, "Key"),
-              "c/v");
-    auto acl = Do("GET", kBucket + "c/v?acl");
-    EXPECT_EQ(acl.status, 501);
-    EXPECT_EQ(Code(acl), "NotImplemented");
-    EXPECT_EQ(Code(Do("GET", "/Bad_Bucket/key")), "InvalidBucketName");
 }
 
 TEST_F(Store, SignaturesAndCredentials) {
@@ -210,28 +333,6 @@ TEST_F(Store, SignaturesAndCredentials) {
     EXPECT_EQ(Xml(Do("GET", target, "", h).body, "StringToSign"),
               "GET\n\n\n" + h["Date"] + "\nx-oss-security-token:" + creds.security_token +
                   "\n/nimbra-backup/a b?uploadId=U1");
-
-    // The token as a query parameter, and a signed URL with Expires.
-    ASSERT_EQ(Do("PUT", kBucket + "q", "query").status, 200);
-    const std::string token = devserver::PercentEncode(creds.security_token, false);
-    const std::string expires = std::to_string(now + 300), date = HttpDate(now);
-    auto signature = [&](const std::string& when) {
-        return devserver::SignString(
-            creds.access_key_secret,
-            devserver::StringToSign(
-                "GET", "", "", when, "",
-                devserver::CanonicalizedResource("nimbra-backup", "q",
-                                                 {{"security-token", creds.security_token}})));
-    };
-    auto query = Do(
-        "GET", kBucket + "q?security-token=" + token, "",
-        {{"Date", date}, {"Authorization", "OSS " + creds.access_key_id + ":" + signature(date)}});
-    EXPECT_EQ(query.body, "query");
-    const std::string url = kBucket + "q?OSSAccessKeyId=" + creds.access_key_id +
-                            "&Signature=" + devserver::PercentEncode(signature(expires), false) +
-                            "&security-token=" + token;
-    EXPECT_EQ(Do("GET", url + "&Expires=" + expires, "", {{"Authorization", ""}}).body, "query");
-    EXPECT_EQ(Do("GET", url + "&Expires=1000", "", {{"Authorization", ""}}).status, 403);
 
     server_->ExpireCredentials();
     auto expired = signed_by(creds);
@@ -286,8 +387,6 @@ TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
 TEST_F(Store, MultipartAssemblesValidatedCompletions) {
     const size_t min = 100 * 1024;
     const std::string p1 = RandomBytes(min, 11), p2 = RandomBytes(min + 7, 12), p3 = "tail";
-    const std::string parts = server_->data_dir() + "/parts";
-    const size_t files = FilesIn(parts);
     auto initiate = [&](const std::string& key) {
         return Xml(Do("POST", kBucket + key + "?uploads").body, "UploadId");
     };
@@ -306,19 +405,8 @@ TEST_F(Store, MultipartAssemblesValidatedCompletions) {
     const std::string id = initiate("mp/obj");
     ASSERT_EQ(id.size(), 32u);
     EXPECT_EQ(part("mp/obj", id, 3, p3).header("etag"), QuotedMd5(p3));
-    ASSERT_EQ(part("mp/obj", id, 1, "stale").status, 200);  // replaced below
     const std::string e1 = part("mp/obj", id, 1, p1).header("etag"),
                       e2 = part("mp/obj", id, 2, p2).header("etag");
-    EXPECT_EQ(FilesIn(parts), files + 3);
-    server_->Settings(R"({"max_list_parts":2})");
-    auto listed = Do("GET", kBucket + "mp/obj?uploadId=" + id).body;
-    EXPECT_EQ(XmlAll(listed, "PartNumber"), (Lines{"1", "2"}));
-    EXPECT_EQ(XmlAll(listed, "Size"), (Lines{std::to_string(min), std::to_string(min + 7)}));
-    EXPECT_EQ(Xml(listed, "NextPartNumberMarker"), "2");
-    listed =
-        Do("GET", kBucket + "mp/obj?uploadId=" + id + "&max-parts=1&part-number-marker=2").body;
-    EXPECT_EQ(XmlAll(listed, "PartNumber"), Lines{"3"});
-    EXPECT_EQ(Xml(listed, "IsTruncated"), "false");
     struct Case {
         std::vector<std::pair<int, std::string>> list;
         const char* code;
@@ -342,7 +430,6 @@ TEST_F(Store, MultipartAssemblesValidatedCompletions) {
     EXPECT_TRUE(whole.body == p1 + p2);
     EXPECT_EQ(whole.header("x-oss-object-type"), "Multipart");
     EXPECT_EQ(whole.header("etag").substr(33), "-2\"");
-    EXPECT_EQ(FilesIn(parts), files);
     EXPECT_EQ(Code(Do("GET", kBucket + "mp/obj?uploadId=" + id)), "NoSuchUpload");
     // Part 1 below the minimum size while not the last: too small.
     const std::string small = initiate("mp/small");
@@ -351,11 +438,6 @@ TEST_F(Store, MultipartAssemblesValidatedCompletions) {
     EXPECT_EQ(Code(complete("mp/small", small, {{1, s1}, {2, s2}})), "EntityTooSmall");
     EXPECT_EQ(Do("DELETE", kBucket + "mp/small?uploadId=" + small).status, 204);
     EXPECT_EQ(Code(part("mp/small", small, 3, "z")), "NoSuchUpload");
-    for (const char* n : {"0", "10001", "x"})
-        EXPECT_EQ(
-            Code(Do("PUT", kBucket + "mp/o?partNumber=" + std::string(n) + "&uploadId=" + id, "x")),
-            "InvalidArgument");
-    EXPECT_EQ(FilesIn(parts), files);
 }
 
 TEST_F(Store, FaultRulesAndSettings) {
@@ -374,34 +456,16 @@ TEST_F(Store, FaultRulesAndSettings) {
     EXPECT_EQ(Do("GET", kBucket + "f/other").status, 404);
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(Xml(Do("GET", kBucket + "f/obj").body, "Message"), "busy");
-    server_->AddFault(R"({"method":"GET","action":"truncate_body","keep_bytes":1234})");
-    auto cut = Do("GET", kBucket + "f/obj");
-    EXPECT_EQ(cut.header("content-length"), "1234");
-    EXPECT_TRUE(cut.body == data.substr(0, 1234));
     server_->AddFault(
         R"({"method":"GET","action":"corrupt_body","corrupt_offset":7000,"corrupt_length":5})");
     EXPECT_TRUE(Do("GET", kBucket + "f/obj", "", {{"Range", "bytes=1000-9999"}}).body ==
                 inverted(data.substr(1000, 9000), 7000, 5));
     server_->AddFault(R"({"method":"GET","action":"corrupt_body"})");
     EXPECT_TRUE(Do("GET", kBucket + "f/obj").body == inverted(data, 50000, 1));
-    server_->AddFault(R"({"method":"GET","action":"bad_crc"})");
-    auto bad = Do("GET", kBucket + "f/obj");
-    EXPECT_TRUE(bad.body == data);
-    EXPECT_NE(bad.header("x-oss-hash-crc64ecma"), Crc64(data));
-    server_->AddFault(R"({"method":"PUT","action":"expire"})");
-    EXPECT_EQ(Xml(Do("PUT", kBucket + "f/e", "x").body, "Code"), "SecurityTokenExpired");
-    EXPECT_EQ(Do("PUT", kBucket + "f/e", "x").status, 200);  // nothing really expired
-    // close: the headers and K bytes, then the connection drops (a client sees no answer).
-    server_->AddFault(R"({"method":"GET","action":"close","close_after_bytes":10})");
-    EXPECT_EQ(Do("GET", kBucket + "?prefix=f/").status, 0);
     server_->AddFault(R"({"method":"HEAD","action":"delay","delay_ms":200})");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Do("HEAD", kBucket + "f/obj").status, 200);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-    server_->Settings(R"({"ignore_range":true})");
-    EXPECT_EQ(Do("GET", kBucket + "f/obj", "", {{"Range", "bytes=0-9"}}).body.size(), data.size());
-    server_->Reset();
-    EXPECT_EQ(Do("GET", kBucket + "f/obj", "", {{"Range", "bytes=0-9"}}).body.size(), 10u);
     for (const char* bad_rule :
          {"not json", R"({"action":"explode"})", R"({"method":"PATCH"})", R"({"count":0})",
           R"({"action":"corrupt_body","corrupt_length":0})",
@@ -409,28 +473,6 @@ TEST_F(Store, FaultRulesAndSettings) {
         EXPECT_THROW(server_->AddFault(bad_rule), std::runtime_error) << bad_rule;
     EXPECT_THROW(server_->Settings(R"({"max_list_keys":-2})"), std::runtime_error);
     EXPECT_THROW(server_->ScriptApi(R"({"status":500})"), std::runtime_error);
-}
-
-TEST_F(Store, StatsCountRequestsOverOneKeptAliveConnection) {
-    ASSERT_EQ(Do("PUT", kBucket + "s", "v").status, 200);
-    const DevServer::Credentials creds = server_->IssueCredentials();
-    server_->Reset();
-    EXPECT_TRUE(server_->GetStats().requests.empty());
-    httplib::Client cli("127.0.0.1", server_->store_port());
-    cli.set_keep_alive(true);
-    for (int i = 0; i < 300; ++i) {  // far beyond httplib's default of 5 a connection
-        std::map<std::string, std::string> h;
-        DevServer::SignRequest(creds, i % 2 ? "HEAD" : "GET", kBucket + "s", h);
-        httplib::Headers headers(h.begin(), h.end());
-        auto r = i % 2 ? cli.Head((kBucket + "s").c_str(), headers)
-                       : cli.Get((kBucket + "s").c_str(), headers);
-        ASSERT_TRUE(r && r->status == 200);
-    }
-    Do("DELETE", kBucket + "none");
-    DevServer::Stats stats = server_->GetStats();
-    EXPECT_EQ(stats.connections_accepted, 2);
-    EXPECT_EQ(stats.requests, (std::map<std::string, long>{
-                                  {"DeleteObject", 1}, {"GetObject", 150}, {"HeadObject", 150}}));
 }
 
 TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
@@ -477,102 +519,64 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
 
 class WebApi : public SharedDevServerTest {
 protected:
-    devserver::JsonPtr Get(const std::string& target) {
-        auto r = server_->ApiRequest("GET", target);
-        EXPECT_EQ(r.first, 200) << target;
-        return devserver::ParseJson(r.second);
-    }
-    static double Number(const devserver::JsonPtr& json, const char* name) {
-        const cJSON* item = cJSON_GetObjectItemCaseSensitive(json.get(), name);
+    // A number member of the JSON answer to `target` (a POST when `body` is given).
+    double Number(const std::string& target, const char* name, const std::string& body = "") {
+        auto r = server_->ApiRequest(body.empty() ? "GET" : "POST", target, body);
+        EXPECT_EQ(r.first, 200) << target << " " << r.second;
+        const cJSON* item =
+            cJSON_GetObjectItemCaseSensitive(devserver::ParseJson(r.second).get(), name);
         return cJSON_IsNumber(item) ? item->valuedouble : -1;
     }
 };
 
-TEST_F(WebApi, CredentialsExpireWithinTheHourOverVerifiedTls) {
-    for (const char* host : {"127.0.0.1", "localhost"}) {
-        httplib::SSLClient cli(host, server_->api_port());
-        cli.set_ca_cert_path((server_->data_dir() + "/api-cert.pem").c_str());
-        cli.enable_server_certificate_verification(true);
-        auto r = cli.Get("/getStsKey");
-        ASSERT_TRUE(r) << host;
-        devserver::JsonPtr j = devserver::ParseJson(r->body);
-        struct tm expiry = {};
-        ASSERT_TRUE(strptime(cJSON_GetObjectItem(j.get(), "Expiration")->valuestring,
-                             "%Y-%m-%dT%H:%M:%SZ", &expiry));
-        EXPECT_NEAR(static_cast<double>(timegm(&expiry) - time(nullptr)), 3600, 10);
-    }
-    EXPECT_NE(server_->IssueCredentials().access_key_id, server_->IssueCredentials().access_key_id);
-}
-
 TEST_F(WebApi, RecordsPagesSpaceAndDeletion) {
-    const long long sizes[] = {100, 3000000000LL, 7, 42, 5};
-    for (long long size : sizes)
-        ASSERT_EQ(
-            server_
-                ->ApiRequest(
-                    "POST", "/uploadUserInfo",
-                    R"({"name":"alice","backup_name":"nightly","date_time":"2026-12-05 08:00",)"
-                    R"("file_path":"/b/f","file_name":"f","expire_time":1767225600,"file_size":)" +
-                        std::to_string(size) + "}")
-                .first,
-            200);
-    ASSERT_EQ(
-        server_->ApiRequest("POST", "/uploadUserInfo", R"({"name":"bob","file_size":11})").first,
-        200);
-    EXPECT_EQ(Number(Get("/getUserSpace?name=alice"), "size"), 3000000154.0);
+    for (const char* size : {"100", "3000000000", "7", "42", "5"})
+        Number("/uploadUserInfo", "id",
+               std::string(R"({"name":"alice","backup_name":"nightly","file_size":)") + size + "}");
+    Number("/uploadUserInfo", "id", R"({"name":"bob","file_size":11})");
+    EXPECT_EQ(Number("/getUserSpace?name=alice", "size"), 3000000154.0);
     Lines seen;
     for (int page = 1; page <= 3; ++page) {
-        devserver::JsonPtr j = Get("/getUser?name=alice&per_page=2&page=" + std::to_string(page));
-        EXPECT_EQ(Number(j, "total"), 5);
-        for (const cJSON* r = cJSON_GetObjectItem(j.get(), "data")->child; r; r = r->next)
-            seen.push_back(std::to_string(static_cast<long long>(
-                               cJSON_GetObjectItem(r, "file_size")->valuedouble)) +
-                           " " + cJSON_GetObjectItem(r, "backup_name")->valuestring);
+        auto r = server_->ApiRequest("GET",
+                                     "/getUser?name=alice&per_page=2&page=" + std::to_string(page));
+        devserver::JsonPtr j = devserver::ParseJson(r.second);
+        EXPECT_EQ(cJSON_GetObjectItem(j.get(), "total")->valuedouble, 5);
+        for (const cJSON* rec = cJSON_GetObjectItem(j.get(), "data")->child; rec; rec = rec->next)
+            seen.push_back(std::to_string(
+                static_cast<long long>(cJSON_GetObjectItem(rec, "file_size")->valuedouble)));
     }
-    EXPECT_EQ(seen, (Lines{"5 nightly", "42 nightly", "7 nightly", "3000000000 nightly",
-                           "100 nightly"}));  // newest first
-    EXPECT_EQ(Number(Get("/deleteUser?name=alice"), "deleted"), 5);
-    EXPECT_EQ(Number(Get("/getUserSpace?name=alice"), "size"), 0);
-    EXPECT_EQ(Number(Get("/getUserSpace?name=bob"), "size"), 11);
+    EXPECT_EQ(seen, (Lines{"5", "42", "7", "3000000000", "100"}));  // newest first
+    EXPECT_EQ(Number("/deleteUser?name=alice", "deleted"), 5);
+    EXPECT_EQ(Number("/getUserSpace?name=alice", "size"), 0);
+    EXPECT_EQ(Number("/getUserSpace?name=bob", "size"), 11);
 }
 
-TEST_F(WebApi, ScriptsAndBadInput) {
-    server_->ScriptApi(R"({"path":"/getStsKey","status":500,"body":"{\"oops\":1}","count":2})");
-    server_->ScriptApi(R"({"path":"/getUserSpace","close":true})");
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(server_->ApiRequest("GET", "/getStsKey"),
-                  std::make_pair(500, std::string("{\"oops\":1}")));
-    EXPECT_EQ(server_->ApiRequest("GET", "/getStsKey").first, 200);
-    EXPECT_EQ(server_->ApiRequest("GET", "/getUserSpace?name=x").first, 0);
-    struct Case {
-        std::string body;
-        int status;
-    } records[] = {
-        {"not json", 400},
-        {"[1]", 400},
-        {"{}", 400},
-        {R"({"name":""})", 400},
-        {R"({"name":5})", 400},
-        {R"({"name":"u","file_size":"12"})", 400},
-        {R"({"name":"u","file_size":1.5})", 400},
-        {R"({"name":"u","expire_time":null})", 400},
-        {R"({"name":"u","backup_name":[]})", 400},
-        {R"({"name":")" + std::string(255, 'n') + "\"}", 400},
-        {R"({"name":")" + std::string(254, 'n') + "\"}", 200},
-        {R"({"name":"u","file_path":")" + std::string(256, 'p') + "\"}", 400},
-        {R"({"name":"u","file_path":")" + std::string(255, 'p') + "\"}", 200},
-        {R"({"name":"u","file_name":")" + std::string(100, 'f') + "\"}", 400},
-        {R"({"name":"u","file_name":")" + std::string(99, 'f') + "\"}", 200},
-    };
-    for (const Case& c : records) {
-        auto r = server_->ApiRequest("POST", "/uploadUserInfo", c.body);
-        EXPECT_EQ(r.first, c.status) << c.body.substr(0, 40);
+TEST_F(WebApi, BadInputGetsAJsonError) {
+    auto refused = [&](const std::string& method, const std::string& target,
+                       const std::string& body) {
+        auto r = server_->ApiRequest(method, target, body);
         devserver::JsonPtr answer = devserver::ParseJson(r.second);
-        EXPECT_EQ(c.status == 400, answer && cJSON_GetObjectItem(answer.get(), "error") != nullptr);
+        return r.first == 400 && answer && cJSON_GetObjectItem(answer.get(), "error");
+    };
+    for (const char* body : {"not json", "[1]", "{}", R"({"name":""})", R"({"name":5})",
+                             R"({"name":"u","file_size":"12"})", R"({"name":"u","file_size":1.5})",
+                             R"({"name":"u","file_size":-1})", R"({"name":"u","expire_time":null})",
+                             R"({"name":"u","backup_name":[]})"})
+        EXPECT_TRUE(refused("POST", "/uploadUserInfo", body)) << body;
+    // The longest texts each field holds.
+    for (const auto& field : std::vector<std::pair<std::string, size_t>>{
+             {"name", 254}, {"file_path", 255}, {"file_name", 99}, {"date_time", 99}}) {
+        auto record = [&](size_t n) {
+            return (field.first == "name" ? "{" : R"({"name":"u",)") + ("\"" + field.first) +
+                   R"(":")" + std::string(n, 'x') + "\"}";
+        };
+        EXPECT_EQ(server_->ApiRequest("POST", "/uploadUserInfo", record(field.second)).first, 200)
+            << field.first;
+        EXPECT_TRUE(refused("POST", "/uploadUserInfo", record(field.second + 1))) << field.first;
     }
     for (const char* target : {"/getUser", "/getUser?name=u&per_page=0", "/getUser?name=u&page=x",
                                "/getUserSpace", "/deleteUser?name="})
-        EXPECT_EQ(server_->ApiRequest("GET", target).first, 400) << target;
+        EXPECT_TRUE(refused("GET", target, "")) << target;
     EXPECT_EQ(server_->ApiRequest("GET", "/no/such/path").first, 404);
 }
 
