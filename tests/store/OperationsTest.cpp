@@ -157,6 +157,11 @@ TEST_F(SimpleOps, PutFailuresAreLogged) {
     EXPECT_EQ(testlog::Snapshot().at(0).file, "Nimbra/OssOperate");
     EXPECT_EQ(testlog::Snapshot().at(0).level, 1);
     EXPECT_EQ(Requests("PutObject"), 1);
+    // The store's checksum of what it received must match what was sent.
+    server_->AddFault(R"({"method":"PUT","action":"bad_crc"})");
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "s/t", dir_.file("t").c_str()));
+    EXPECT_EQ(LastLog("UploadFile", "oss_put_object_from_file fail, CRC-64 of the 1 bytes sent"),
+              "oss_put_object_from_file fail, CRC-64 of the 1 bytes sent");
 }
 
 TEST_F(SimpleOps, CopyMovesTheObjectAndKeepsTheSourceWhenAStepFails) {
