@@ -435,16 +435,25 @@ TEST_F(Listing, QueriesAndEntriesOnTheWire) {
     answers = {ListingXml(false, "", {{"/", "5"}, {"top.txt", "3"}}, {"/", "dir1/"})};
     served = 0;
     RecordingCallback top(testcb::Payload::kPages);
-    EXPECT_TRUE(List("/", top, &stop, peer.url("")));
+    EXPECT_TRUE(ListObject(peer.url("").c_str(), ak(), sk(), bucket(), nullptr, "/", &top, &stop));
     EXPECT_EQ(Pages(top), (std::vector<Lines>{{"top.txt 3", "dir1/"}}));
     EXPECT_EQ(last_targets(1), Lines{"/nimbra-backup/?delimiter=%2F&max-keys=500"});
+    // A null token is not sent; a given one is.
+    EXPECT_FALSE(peer.received().back().has_header("x-oss-security-token"));
+    EXPECT_EQ(peer.received().front().header("x-oss-security-token"), creds_.security_token);
 
-    // A stop that arrives while a page is on its way: its entries are not delivered.
+    // A stop that arrives while a page is on its way, before its first file
+    // or folder entry: the page is not delivered.
     stop_while_serving = true;
-    RecordingCallback stopped;
-    EXPECT_TRUE(List("/", stopped, &stop, peer.url("")));
-    EXPECT_EQ(Trace(stopped), "100");
-    EXPECT_EQ(peer.received().size(), 4u);
+    for (const std::string& answer :
+         {ListingXml(false, "", {{"a", "1"}}, {}), ListingXml(false, "", {}, {"d/"})}) {
+        answers = {answer};
+        stop = false;
+        RecordingCallback stopped;
+        EXPECT_TRUE(List("/", stopped, &stop, peer.url("")));
+        EXPECT_EQ(Trace(stopped), "100");
+    }
+    EXPECT_EQ(peer.received().size(), 5u);
 }
 
 using Multipart = Ops;
