@@ -239,6 +239,14 @@ TEST_F(RangedDownload, RangesCoverTheObjectOnceInOrder) {
             if (r.method == "GET") ranges.push_back(r.header("Range"));
         EXPECT_EQ(ranges, c.ranges);
     }
+    // Metadata without a length: an empty object.
+    webtest::RawServer bare([](int& fd, const std::string&) {
+        webtest::RawServer::send_all(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    });
+    RecordingCallback cb;
+    EXPECT_TRUE(Download("obj", Local("out", "old"), &cb, bare.url("")));
+    EXPECT_EQ(Trace(cb) + ReadFileBytes(dir_.file("out")), "100");
+    EXPECT_EQ(bare.requests().size(), 1u);
 }
 
 TEST_F(RangedDownload, FromTheStoreOnOneConnection) {
