@@ -505,8 +505,8 @@ protected:
     double Number(const std::string& target, const char* name, const std::string& body = "") {
         auto r = server_->ApiRequest(body.empty() ? "GET" : "POST", target, body);
         EXPECT_EQ(r.first, 200) << target << " " << r.second;
-        const cJSON* item =
-            cJSON_GetObjectItemCaseSensitive(devserver::ParseJson(r.second).get(), name);
+        devserver::JsonPtr answer = devserver::ParseJson(r.second);
+        const cJSON* item = cJSON_GetObjectItemCaseSensitive(answer.get(), name);
         return cJSON_IsNumber(item) ? item->valuedouble : -1;
     }
 };
