@@ -9,16 +9,13 @@
 #include <map>
 #include <string>
 #include <utility>
-#include <vector>
 
 struct DevServerOptions {
     bool api_plain_http = false;
     bool allow_anonymous = false;
-    int sts_ttl = 3600;
     std::string bucket = "nimbra-backup";
-    int api_port = 0;      // 0 = free port
-    int store_port = 0;    // 0 = free port
-    std::string data_dir;  // empty = fresh temp dir owned by the fixture
+    int api_port = 0;    // 0 = free port
+    int store_port = 0;  // 0 = free port
 };
 
 // The server process is tied to the thread that starts it (it is killed when
@@ -26,14 +23,18 @@ struct DevServerOptions {
 class DevServer {
 public:
     explicit DevServer(DevServerOptions opts = {});  // spawns, waits for "ready"; throws
-    ~DevServer();                                    // SIGTERM, waitpid, removes its temp dir
+    ~DevServer();                                    // SIGTERM, waitpid, removes its data dir
     DevServer(const DevServer&) = delete;
     DevServer& operator=(const DevServer&) = delete;
 
     int api_port() const { return api_port_; }
     int store_port() const { return store_port_; }
-    std::string store_endpoint() const;  // "http://127.0.0.1:<store_port>"
-    std::string api_url() const;  // "https://127.0.0.1:<api_port>" (http with api_plain_http)
+    std::string store_endpoint() const { return "http://127.0.0.1:" + std::to_string(store_port_); }
+    // "https://127.0.0.1:<api_port>" (http with api_plain_http)
+    std::string api_url() const {
+        return (opts_.api_plain_http ? "http" : "https") + std::string("://127.0.0.1:") +
+               std::to_string(api_port_);
+    }
     const std::string& data_dir() const { return data_dir_; }
     const std::string& bucket() const { return opts_.bucket; }
 
@@ -43,11 +44,14 @@ public:
     Credentials IssueCredentials();  // GET /getStsKey
 
     // Control interface; each throws std::runtime_error unless answered 200.
-    void Reset();
-    void ExpireCredentials();
-    void AddFault(const std::string& json_rule);  // POST /__dev/faults
-    void Settings(const std::string& json);       // POST /__dev/settings
-    void ScriptApi(const std::string& json);      // POST /__dev/api-script
+    void Reset() { ControlOk("/__dev/reset"); }
+    void ExpireCredentials() {
+        ControlOk("/__dev/expire-credentials");
+        own_creds_ = {};
+    }
+    void AddFault(const std::string& json_rule) { ControlOk("/__dev/faults", json_rule); }
+    void Settings(const std::string& json) { ControlOk("/__dev/settings", json); }
+    void ScriptApi(const std::string& json) { ControlOk("/__dev/api-script", json); }
 
     struct Stats {
         long connections_accepted = 0;
@@ -55,19 +59,15 @@ public:
     };
     Stats GetStats();
 
-    void Kill();     // SIGKILL now (simulated crash), keeps data dir
-    void Restart();  // start again on the same ports and data dir (stops a running server first)
-    // SIGTERM and wait (SIGKILL after 30 s); returns the exit status (0 = clean
+    void Kill();  // SIGKILL now (simulated crash), keeps the data dir
+    // Starts again on the same ports and data dir (stops a running server first).
+    void Restart() {
+        Stop();
+        Spawn();
+    }
+    // SIGTERM and wait (SIGKILL after 30 s); the exit status (0 = clean
     // shutdown, 128 + signal when killed), -1 if not running.
     int Stop();
-
-    // Store request: method, path(+query, percent-encoded, path-style
-    // "/bucket/key"), body -> (status, body); status 0 when no answer came.
-    // Signed with a credential the fixture issues for itself, unless `headers`
-    // holds "Authorization" (sent as given; an empty value sends none).
-    std::pair<int, std::string> StoreRequest(
-        const std::string& method, const std::string& target, const std::string& body = "",
-        const std::map<std::string, std::string>& headers = {});
 
     struct Response {
         int status = 0;  // 0: no answer (connection failed or dropped)
@@ -75,34 +75,39 @@ public:
         std::string body;
         std::string header(const std::string& lower_name) const;
     };
-    // Like StoreRequest, with the response headers.
+    // Store request: method, path(+query, percent-encoded, path-style
+    // "/bucket/key"), body. Signed with a credential the fixture issues for
+    // itself, unless `headers` holds "Authorization" (sent as given; an empty
+    // value sends none).
     Response StoreExchange(const std::string& method, const std::string& target,
                            const std::string& body = "",
                            const std::map<std::string, std::string>& headers = {});
+    // The same, as (status, body).
+    std::pair<int, std::string> StoreRequest(
+        const std::string& method, const std::string& target, const std::string& body = "",
+        const std::map<std::string, std::string>& headers = {}) {
+        Response r = StoreExchange(method, target, body, headers);
+        return {r.status, r.body};
+    }
     // Adds Date, x-oss-security-token and Authorization for `creds` to
-    // `headers`. `target` as for StoreRequest; the bucket comes from a
+    // `headers`. `target` as for StoreExchange; the bucket comes from a
     // virtual-hosted "Host" header when one is given, else from the path.
     static void SignRequest(const Credentials& creds, const std::string& method,
                             const std::string& target, std::map<std::string, std::string>& headers);
     // Plain request to the web API: (status, body).
     std::pair<int, std::string> ApiRequest(const std::string& method, const std::string& target,
-                                           const std::string& body = "",
-                                           const std::string& content_type = "application/json");
+                                           const std::string& body = "");
 
 private:
     void Spawn();
-    std::pair<int, std::string> Control(const std::string& method, const std::string& path,
-                                        const std::string& body = "");
     void ControlOk(const std::string& path, const std::string& body = "");
 
     DevServerOptions opts_;
     std::string data_dir_;
-    bool owns_dir_ = false;
     pid_t pid_ = -1;
     int api_port_ = 0;
     int store_port_ = 0;
     Credentials own_creds_;
-    bool have_own_creds_ = false;
 };
 
 #endif  // TESTS_SUPPORT_DEVSERVER_H

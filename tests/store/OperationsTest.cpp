@@ -1,0 +1,624 @@
+// Each store operation of the library against the process's one development
+// server (its web API on the port compiled into the tests' library copy, so
+// the upload's credential refresh reaches it), and against scripted peers
+// for what must be seen on the wire. After every test the operation must
+// have released the store layer.
+#include <algorithm>
+#include <ctime>
+
+#include "Contracts/oss/oss_api.h"
+#include "Nimbra/OssOperate.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RecordingCallback.h"
+#include "tests/support/SharedDevServerTest.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
+#include "tests/support/TestServers.h"
+
+namespace {
+
+using testcb::RecordingCallback;
+using testdata::RandomBytes;
+using Lines = std::vector<std::string>;
+constexpr long long kMiB = 1048576;
+
+::testing::Environment* const g_pServer =
+    ::testing::AddGlobalTestEnvironment(new DevServerEnvironment([] {
+        DevServerOptions options;
+        options.api_port = NIMBRA_TEST_API_PORT;
+        return options;
+    }()));
+
+// The notifications in order: the percentage of a (0, n) report, "page" for
+// a listing page, "result:percent" for anything else.
+std::string Trace(const RecordingCallback& cb) {
+    std::string trace;
+    for (const testcb::Event& e : cb.events()) {
+        trace += trace.empty() ? "" : " ";
+        if (e.has_data)
+            trace += e.result == 0 && e.percent == 0 ? "page" : "data?";
+        else
+            trace += (e.result ? std::to_string(e.result) + ":" : "") + std::to_string(e.percent);
+    }
+    return trace;
+}
+
+std::string Refused(const webtest::RefusingPort& port) {
+    return "http://127.0.0.1:" + std::to_string(port.port());
+}
+
+// True when this thread holds the store layer no longer: a request then
+// fails before it is sent.
+bool LayerReleased() {
+    apr_initialize();
+    apr_pool_t* pool = nullptr;
+    apr_pool_create(&pool, nullptr);
+    oss_request_options_t* options = oss_request_options_create(pool);
+    options->config = oss_config_create(pool);
+    aos_str_set(&options->config->endpoint, "http://127.0.0.1:9");
+    aos_string_t bucket, key;
+    aos_str_set(&bucket, "nimbra-backup");
+    aos_str_set(&key, "probe");
+    const int code = oss_delete_object(options, &bucket, &key, nullptr)->code;
+    apr_pool_destroy(pool);
+    apr_terminate();
+    return code == AOSE_FAILED_INITIALIZE;
+}
+
+class Ops : public SharedDevServerTest {
+protected:
+    void SetUp() override {
+        SharedDevServerTest::SetUp();
+        creds_ = server_->IssueCredentials();
+        endpoint_ = server_->store_endpoint();
+        testlog::Clear();
+    }
+    void TearDown() override { EXPECT_TRUE(LayerReleased()) << "the store layer is still held"; }
+
+    const char* ep() const { return endpoint_.c_str(); }
+    const char* ak() const { return creds_.access_key_id.c_str(); }
+    const char* sk() const { return creds_.access_key_secret.c_str(); }
+    const char* tok() const { return creds_.security_token.c_str(); }
+    const char* bucket() const { return server_->bucket().c_str(); }
+
+    void Put(const std::string& key, const std::string& data) {
+        ASSERT_EQ(server_->StoreRequest("PUT", "/nimbra-backup/" + key, data).first, 200) << key;
+    }
+    // The object's bytes, or "<status N>" when it cannot be read.
+    std::string Stored(const std::string& key) {
+        auto r = server_->StoreRequest("GET", "/nimbra-backup/" + key);
+        return r.first == 200 ? r.second : "<status " + std::to_string(r.first) + ">";
+    }
+    long Requests(const std::string& operation) { return server_->GetStats().requests[operation]; }
+    // A local file holding `data`; its path.
+    std::string Local(const std::string& name, const std::string& data) {
+        EXPECT_TRUE(WriteFileBytes(dir_.file(name), data));
+        return dir_.file(name);
+    }
+    bool Download(const std::string& key, const std::string& path, RecordingCallback* cb,
+                  const std::string& endpoint = "") {
+        return DownloadFile(endpoint.empty() ? ep() : endpoint.c_str(), ak(), sk(), bucket(), tok(),
+                            key.c_str(), path.c_str(), cb);
+    }
+    bool List(const char* prefix, RecordingCallback& cb, bool* stop = nullptr,
+              const std::string& endpoint = "") {
+        return ListObject(endpoint.empty() ? ep() : endpoint.c_str(), ak(), sk(), bucket(), tok(),
+                          prefix, &cb, stop);
+    }
+    bool Upload(const std::string& key, const std::string& path, long long size,
+                RecordingCallback& cb, const std::string& endpoint = "") {
+        return MultiUploadFile(endpoint.empty() ? ep() : endpoint.c_str(), ak(), sk(), bucket(),
+                               tok(), key.c_str(), path.c_str(), size, &cb);
+    }
+    // The id of the upload whose initiation was logged last.
+    static std::string UploadId() {
+        const Lines logs = testlog::Messages("MultiUploadFile");
+        for (auto it = logs.rbegin(); it != logs.rend(); ++it)
+            if (it->rfind("Init multipart upload succeeded, upload_id:", 0) == 0)
+                return it->substr(43, it->size() - 44);
+        return "";
+    }
+    // The last log line of `function`, cut to the length of `prefix`.
+    static std::string LastLog(const std::string& function, const std::string& prefix) {
+        const Lines logs = testlog::Messages(function);
+        return logs.empty() ? "<none>" : logs.back().substr(0, prefix.size());
+    }
+
+    DevServer::Credentials creds_;
+    std::string endpoint_;
+    TempDir dir_;
+};
+
+using SimpleOps = Ops;
+
+TEST_F(SimpleOps, PutSendsTheWholeFileUnderItsExactKey) {
+    const std::string data = RandomBytes(300000, 1), name = "a b+c%d\xc3\xa9?#&=.bin";
+    EXPECT_TRUE(UploadFile(ep(), ak(), sk(), bucket(), tok(), ("keys/" + name).c_str(),
+                           Local("up", data).c_str()));
+    EXPECT_EQ(Requests("PutObject"), 1);
+    RecordingCallback list(testcb::Payload::kPages);
+    EXPECT_TRUE(List("keys/", list));
+    ASSERT_EQ(list.pages().size(), 1u);
+    ASSERT_EQ(list.pages()[0].size(), 1u);
+    EXPECT_EQ(list.pages()[0][0].szPathName, name);
+    EXPECT_TRUE(Download("keys/" + name, dir_.file("down"), nullptr));
+    EXPECT_TRUE(ReadFileBytes(dir_.file("down")) == data);
+    EXPECT_EQ(testlog::Messages(), Lines{});
+}
+
+TEST_F(SimpleOps, PutFailuresAreLogged) {
+    // The store wants the credential's token: a null token is not sent.
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), nullptr, "s/t", Local("t", "x").c_str()));
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "s/t", "/no/such/file"));
+    EXPECT_EQ(testlog::Messages("UploadFile"),
+              (Lines{"oss_put_object_from_file fail, The security token you provided is invalid.",
+                     "oss_put_object_from_file fail, cannot open /no/such/file: No such file or "
+                     "directory"}));
+    EXPECT_EQ(testlog::Snapshot().at(0).file, "Nimbra/OssOperate");
+    EXPECT_EQ(testlog::Snapshot().at(0).level, 1);
+    EXPECT_EQ(Requests("PutObject"), 1);
+    // The store's checksum of what it received must match what was sent.
+    server_->AddFault(R"({"method":"PUT","action":"bad_crc"})");
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "s/t", dir_.file("t").c_str()));
+    EXPECT_EQ(LastLog("UploadFile", "oss_put_object_from_file fail, CRC-64 of the 1 bytes sent"),
+              "oss_put_object_from_file fail, CRC-64 of the 1 bytes sent");
+}
+
+TEST_F(SimpleOps, CopyMovesTheObjectAndKeepsTheSourceWhenAStepFails) {
+    Put("s/src", "payload");
+    EXPECT_TRUE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/src", "s/a"));
+    EXPECT_EQ(Stored("s/a") + Stored("s/src"), "payload<status 404>");
+    // A missing source: nothing is deleted.
+    EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/src", "s/b"));
+    EXPECT_EQ(Requests("DeleteObject"), 1);
+    // The delete fails: the copy stays and so does the source.
+    server_->AddFault(R"({"method":"DELETE","status":500,"message":"disk on fire"})");
+    EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/a", "s/c"));
+    EXPECT_EQ(Stored("s/a") + Stored("s/c"), "payloadpayload");
+    EXPECT_EQ(testlog::Messages("CopyObject"),
+              (Lines{"oss_copy_object nimbra-backup s/src fail, The specified key does not exist.",
+                     "oss_delete_object nimbra-backup s/a fail, disk on fire"}));
+}
+
+TEST_F(SimpleOps, DeleteAndCreateBucket) {
+    Put("s/gone", "g");
+    EXPECT_TRUE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/gone"));  // 204
+    EXPECT_EQ(Stored("s/gone"), "<status 404>");
+    server_->AddFault(R"({"method":"DELETE","status":503,"message":"busy"})");
+    EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/gone"));
+    webtest::RefusingPort refused;
+    EXPECT_FALSE(DeleteObject(Refused(refused).c_str(), ak(), sk(), bucket(), tok(), "s/gone"));
+    EXPECT_EQ(testlog::Messages("DeleteObject").at(0), "delete object fail, busy");
+    EXPECT_EQ(LastLog("DeleteObject", "delete object fail, "), "delete object fail, ");
+    EXPECT_TRUE(CreateBucket(ep(), ak(), sk(), tok(), bucket()));
+    EXPECT_FALSE(CreateBucket(Refused(refused).c_str(), ak(), sk(), tok(), bucket()));
+    EXPECT_EQ(Requests("PutBucket"), 1);
+    EXPECT_EQ(testlog::Messages("CreateBucket"), Lines{});
+}
+
+TEST_F(SimpleOps, NullArgumentsFailWithoutARequest) {
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "n", nullptr));
+    EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), nullptr, "n"));
+    EXPECT_FALSE(DeleteObject(nullptr, ak(), sk(), bucket(), tok(), "n"));
+    EXPECT_FALSE(DownloadFile(ep(), ak(), sk(), bucket(), tok(), nullptr, nullptr, nullptr));
+    EXPECT_FALSE(ListObject(ep(), ak(), sk(), nullptr, tok(), nullptr, nullptr, nullptr));
+    EXPECT_FALSE(MultiUploadFile(ep(), ak(), sk(), bucket(), tok(), nullptr, nullptr, 5, nullptr));
+    EXPECT_TRUE(server_->GetStats().requests.empty());
+}
+
+using RangedDownload = Ops;
+
+// The Range values on the wire, against a peer that serves ranges itself.
+TEST_F(RangedDownload, RangesCoverTheObjectOnceInOrder) {
+    const struct {
+        long long size;
+        Lines ranges;
+        const char* trace;
+    } cases[] = {
+        {0, {}, "100"},
+        {1, {"bytes=0-0"}, "95 100"},
+        {kMiB, {"bytes=0-1048575"}, "95 100"},
+        // 95 × 1048576 ÷ 1048577 is 94 in integer division.
+        {kMiB + 1, {"bytes=0-1048575", "bytes=1048576-1048576"}, "94 95 100"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::string data = RandomBytes(c.size, 2);
+        webtest::HttpServer peer;
+        peer.get("/nimbra-backup/obj", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(data, "application/octet-stream");
+        });
+        peer.start();
+        const std::string path = Local("out", std::string(5000, 'z'));  // truncated first
+        RecordingCallback cb;
+        EXPECT_TRUE(Download("obj", path, &cb, peer.url("")));
+        EXPECT_EQ(Trace(cb), c.trace);
+        EXPECT_TRUE(ReadFileBytes(path) == data);
+        Lines ranges;
+        for (const auto& r : peer.received())
+            if (r.method == "GET") ranges.push_back(r.header("Range"));
+        EXPECT_EQ(ranges, c.ranges);
+    }
+    // Metadata without a length: an empty object.
+    webtest::RawServer bare([](int& fd, const std::string&) {
+        webtest::RawServer::send_all(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    });
+    RecordingCallback cb;
+    EXPECT_TRUE(Download("obj", Local("out", "old"), &cb, bare.url("")));
+    EXPECT_EQ(Trace(cb) + ReadFileBytes(dir_.file("out")), "100");
+    EXPECT_EQ(bare.requests().size(), 1u);
+}
+
+TEST_F(RangedDownload, FromTheStoreOnOneConnection) {
+    const std::string data = RandomBytes(6 * kMiB - 10, 3);
+    Put("dl/obj", data);
+    server_->Reset();
+    RecordingCallback cb;
+    EXPECT_TRUE(Download("dl/obj", dir_.file("out"), &cb));
+    EXPECT_EQ(Trace(cb), "15 31 47 63 79 95 100");
+    EXPECT_TRUE(ReadFileBytes(dir_.file("out")) == data);
+    const DevServer::Stats stats = server_->GetStats();
+    EXPECT_EQ(stats.connections_accepted, 1);
+    EXPECT_EQ(stats.requests, (std::map<std::string, long>{{"GetObject", 6}, {"HeadObject", 1}}));
+    EXPECT_EQ(testlog::Messages(), Lines{});
+}
+
+// Every failure ends with one log line and one report of percentage 100; the
+// local file keeps the ranges written before it.
+TEST_F(RangedDownload, FailuresKeepTheRangesWrittenBefore) {
+    const std::string data = RandomBytes(2 * kMiB + 5, 4), out = dir_.file("out");
+    Put("dl/obj", data);
+    const struct {
+        std::string fault;
+        bool after_first_range;
+        const char* trace;
+        std::string log;
+        long kept;  // bytes of the object in the local file; -1: not checked
+    } cases[] = {
+        {R"({"method":"GET","status":500,"message":"boom"})", true, "47 -1:100",
+         "oss_get_object_to_file fail, boom", kMiB},
+        {R"({"method":"GET","action":"close","close_after_bytes":1000})", false, "1:100",
+         "oss_get_object_to_file fail, ", 0},
+        {R"({"method":"GET","action":"truncate_body","keep_bytes":10})", false, "-1:100",
+         "range 0-1048575 returned 10 bytes", 0},
+        {R"({"ignore_range":true})", false, "-1:100", "range 0-1048575 returned 2097157 bytes", 0},
+        {R"({"method":"GET","action":"corrupt_body"})", true, "47 94 95 -1:100", "crc64 of " + out,
+         -1},
+        {R"({"method":"HEAD","action":"bad_crc"})", false, "47 94 95 -1:100", "crc64 of " + out,
+         static_cast<long>(data.size())},
+        // A HEAD answer has no body, so there is no store message to log.
+        {R"({"method":"HEAD","action":"expire"})", false, "-1:100", "oss_get_object_meta fail, ",
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        server_->Reset();
+        testlog::Clear();
+        std::remove(out.c_str());
+        auto add = [&] {
+            if (c.fault.find("ignore_range") != std::string::npos)
+                server_->Settings(c.fault);
+            else
+                server_->AddFault(c.fault);
+        };
+        if (!c.after_first_range) add();
+        RecordingCallback cb;
+        cb.hook = [&](int, int percent) {
+            if (c.after_first_range && percent == 47) add();
+        };
+        EXPECT_FALSE(Download("dl/obj", out, &cb));
+        EXPECT_EQ(Trace(cb), c.trace);
+        EXPECT_EQ(testlog::Messages("DownloadFile").size(), 1u);
+        EXPECT_EQ(LastLog("DownloadFile", c.log), c.log);
+        EXPECT_TRUE(c.kept < 0 || ReadFileBytes(out) == data.substr(0, c.kept));
+    }
+}
+
+TEST_F(RangedDownload, LocalFileFailures) {
+    Put("dl/x", "some bytes");
+    const std::string nowhere = dir_.file("no/such/dir/file");
+    RecordingCallback unopenable, full;
+    EXPECT_FALSE(Download("dl/x", nowhere, &unopenable));
+    // Writes to /dev/full fail with "no space left".
+    EXPECT_FALSE(Download("dl/x", "/dev/full", &full));
+    EXPECT_EQ(Trace(unopenable) + " " + Trace(full), "-1:100 -1:100");
+    EXPECT_EQ(testlog::Messages("DownloadFile"),
+              (Lines{"open " + nowhere + " fail", "write /dev/full fail"}));
+    EXPECT_EQ(Requests("GetObject"), 1);
+}
+
+// Each page as "name size" for files and "name/" for folders.
+std::vector<Lines> Pages(const RecordingCallback& cb) {
+    std::vector<Lines> pages;
+    for (const auto& page : cb.pages()) {
+        pages.emplace_back();
+        for (const _ST_RemotePathInfo& e : page) {
+            pages.back().push_back(std::string(e.szPathName) +
+                                   (e.bIsDir ? "/" : " " + std::to_string(e.llFileSize)));
+            EXPECT_TRUE(!e.bIsDir || e.llFileSize + e.tLastModified == 0) << e.szPathName;
+        }
+    }
+    return pages;
+}
+
+using Listing = Ops;
+
+TEST_F(Listing, FilesThenFoldersRelativeToThePrefix) {
+    for (const char* key : {"photos/", "photos/a.jpg", "photos/2019/b.jpg", "photos.txt"})
+        Put(key, key);
+    RecordingCallback folder(testcb::Payload::kPages), bare(testcb::Payload::kPages),
+        empty(testcb::Payload::kPages);
+    EXPECT_TRUE(List("photos/", folder));
+    // The common prefix "photos/" has the relative name "/": no entry.
+    EXPECT_TRUE(List("photos", bare));
+    EXPECT_TRUE(List("nothing-here/", empty));
+    EXPECT_EQ(Pages(folder), (std::vector<Lines>{{"a.jpg 12", "2019/"}}));
+    EXPECT_EQ(Pages(bare), (std::vector<Lines>{{".txt 10"}}));
+    EXPECT_EQ(Pages(empty), (std::vector<Lines>{{}}));
+    EXPECT_EQ(Trace(folder) + ", " + Trace(bare) + ", " + Trace(empty),
+              "page 100, page 100, page 100");
+    EXPECT_EQ(testlog::Messages(), Lines{});
+}
+
+TEST_F(Listing, PagesContinueAtTheNextMarker) {
+    for (const char* key : {"pg/a", "pg/b", "pg/c/x", "pg/d", "pg/e/y"}) Put(key, "1");
+    server_->Settings(R"({"max_list_keys":2})");
+    RecordingCallback cb(testcb::Payload::kPages);
+    EXPECT_TRUE(List("pg/", cb));
+    EXPECT_EQ(Pages(cb), (std::vector<Lines>{{"a 1", "b 1"}, {"d 1", "c/"}, {"e/"}}));
+    EXPECT_EQ(Trace(cb), "page page page 100");
+    EXPECT_EQ(Requests("ListObjects"), 3);
+}
+
+TEST_F(Listing, TheHostsStopAndFailures) {
+    for (const char* key : {"st/a", "st/b", "st/c"}) Put(key, "1");
+    server_->Settings(R"({"max_list_keys":1})");
+    bool stop = true;
+    RecordingCallback before, within, failed;
+    EXPECT_TRUE(List("st/", before, &stop));
+    EXPECT_TRUE(stop);  // read, never written
+    EXPECT_EQ(Requests("ListObjects"), 0);
+    stop = false;
+    within.hook = [&](int, int percent) { stop = percent == 0; };
+    EXPECT_TRUE(List("st/", within, &stop));
+    EXPECT_EQ(Requests("ListObjects"), 1);
+    // Pages delivered before a failure stay delivered.
+    failed.hook = [&](int, int percent) {
+        if (percent == 0) server_->AddFault(R"({"method":"GET","status":500})");
+    };
+    EXPECT_FALSE(List("st/", failed));
+    EXPECT_EQ(Trace(before) + ", " + Trace(within) + ", " + Trace(failed),
+              "100, page 100, page -1:100");
+    EXPECT_EQ(testlog::Messages(), Lines{});
+}
+
+// A store listing answer: objects (key, size) and common prefixes.
+std::string ListingXml(bool truncated, const std::string& next_marker,
+                       const std::vector<std::pair<std::string, std::string>>& objects,
+                       const Lines& prefixes) {
+    std::string xml = std::string("<ListBucketResult><IsTruncated>") +
+                      (truncated ? "true" : "false") + "</IsTruncated><NextMarker>" + next_marker +
+                      "</NextMarker>";
+    for (const auto& o : objects)
+        xml += "<Contents><Key>" + o.first + "</Key><Size>" + o.second +
+               "</Size><LastModified>2019-03-15T08:20:31.000Z</LastModified></Contents>";
+    for (const std::string& p : prefixes)
+        xml += "<CommonPrefixes><Prefix>" + p + "</Prefix></CommonPrefixes>";
+    return xml + "</ListBucketResult>";
+}
+
+// The query of each page and the entries made of each answer, against a
+// scripted store.
+TEST_F(Listing, QueriesAndEntriesOnTheWire) {
+    Lines answers;
+    bool stop = false, stop_while_serving = false;
+    size_t served = 0;
+    webtest::HttpServer peer;
+    peer.get(".*", [&](const httplib::Request&, httplib::Response& res) {
+        __atomic_store_n(&stop, stop_while_serving, __ATOMIC_RELAXED);
+        res.set_content(answers[std::min(served++, answers.size() - 1)], "application/xml");
+    });
+    peer.start();
+    auto last_targets = [&](size_t n) {
+        Lines out;
+        for (const auto& r : peer.received()) out.push_back(r.target);
+        return Lines(out.end() - static_cast<long>(std::min(n, out.size())), out.end());
+    };
+
+    answers = {ListingXml(true, "p/b", {{"p/", "0"}, {"p/a", "12"}}, {"p/d/", "p//"}),
+               ListingXml(false, "", {{"p/c", "3"}}, {"p/e/"})};
+    RecordingCallback paged(testcb::Payload::kPages);
+    EXPECT_TRUE(List("p/", paged, &stop, peer.url("")));
+    EXPECT_EQ(Pages(paged), (std::vector<Lines>{{"a 12", "d/"}, {"c 3", "e/"}}));
+    EXPECT_EQ(last_targets(2),
+              (Lines{"/nimbra-backup/?prefix=p%2F&delimiter=%2F&max-keys=500",
+                     "/nimbra-backup/?prefix=p%2F&marker=p%2Fb&delimiter=%2F&max-keys=500"}));
+    struct tm local = {};
+    local.tm_year = 119, local.tm_mon = 2, local.tm_mday = 15;
+    local.tm_hour = 8, local.tm_min = 20, local.tm_sec = 31;
+    EXPECT_EQ(paged.pages()[0][0].tLastModified, mktime(&local));  // read as local time
+
+    // "/" lists the top level: no prefix is sent, and neither the key "/"
+    // nor the common prefix "/" gives an entry.
+    answers = {ListingXml(false, "", {{"/", "5"}, {"top.txt", "3"}}, {"/", "dir1/"})};
+    served = 0;
+    RecordingCallback top(testcb::Payload::kPages);
+    EXPECT_TRUE(ListObject(peer.url("").c_str(), ak(), sk(), bucket(), nullptr, "/", &top, &stop));
+    EXPECT_EQ(Pages(top), (std::vector<Lines>{{"top.txt 3", "dir1/"}}));
+    EXPECT_EQ(last_targets(1), Lines{"/nimbra-backup/?delimiter=%2F&max-keys=500"});
+    // A null token is not sent; a given one is.
+    EXPECT_FALSE(peer.received().back().has_header("x-oss-security-token"));
+    EXPECT_EQ(peer.received().front().header("x-oss-security-token"), creds_.security_token);
+
+    // A stop that arrives while a page is on its way, before its first file
+    // or folder entry: the page is not delivered.
+    stop_while_serving = true;
+    for (const std::string& answer :
+         {ListingXml(false, "", {{"a", "1"}}, {}), ListingXml(false, "", {}, {"d/"})}) {
+        answers = {answer};
+        stop = false;
+        RecordingCallback stopped;
+        EXPECT_TRUE(List("/", stopped, &stop, peer.url("")));
+        EXPECT_EQ(Trace(stopped), "100");
+    }
+    EXPECT_EQ(peer.received().size(), 5u);
+}
+
+using Multipart = Ops;
+
+TEST_F(Multipart, TenMiBPartsAndARefreshedTokenMidUpload) {
+    const std::string data = RandomBytes(10 * kMiB + 1, 5), path = Local("f", data);
+    RecordingCallback one;
+    EXPECT_TRUE(Upload("mp/one", path, 10 * kMiB, one));
+    EXPECT_EQ(Trace(one), "20 90 95 100");
+    EXPECT_TRUE(Stored("mp/one") == data.substr(0, 10 * kMiB));
+    EXPECT_EQ(Requests("UploadPart"), 1);
+    const Lines logs = testlog::Messages("MultiUploadFile");
+    const std::string id = UploadId();
+    EXPECT_EQ(logs, (Lines{"Init multipart upload succeeded, upload_id:" + id + "\n",
+                           "Complete multipart upload from file succeeded, upload_id:" + id + " " +
+                               path + "\n"}));
+    for (const testlog::Entry& e : testlog::Snapshot())
+        EXPECT_EQ(e.file + " " + std::to_string(e.level), "Nimbra/OssOperate 1");
+
+    // Every credential expires once part 1 is stored: part 2 is sent again,
+    // as part 2, with fresh ones, which the listing (continued page by page)
+    // and the completion need too.
+    server_->Reset();
+    server_->Settings(R"({"max_list_parts":1})");
+    testlog::Clear();
+    RecordingCallback two;
+    std::string second_part;
+    two.hook = [&](int, int percent) {
+        if (percent == 89) server_->ExpireCredentials();
+        if (percent == 90)
+            second_part = Stored("mp/two?part-number-marker=1&uploadId=" + UploadId());
+    };
+    EXPECT_TRUE(Upload("mp/two", path, 10 * kMiB + 1, two));
+    // 20 + 70 × 10485760 ÷ 10485761 truncates to 89.
+    EXPECT_EQ(Trace(two), "20 89 90 95 100");
+    EXPECT_TRUE(Stored("mp/two") == data);
+    EXPECT_NE(second_part.find("<PartNumber>2</PartNumber><LastModified>"), std::string::npos)
+        << second_part;
+    EXPECT_EQ(Requests("UploadPart"), 3);
+    const Lines refreshed = testlog::Messages("MultiUploadFile");
+    ASSERT_EQ(refreshed.size(), 4u);
+    EXPECT_EQ(refreshed[1] + ", " + refreshed[2],
+              "error code: SecurityTokenExpired, sts expire , try again!");
+}
+
+// Any JSON answer is a refresh (members it lacks keep their value, empty
+// before the first refresh); a failed request or an answer that is not
+// JSON ends the upload with -1.
+TEST_F(Multipart, RefreshOutcomes) {
+    const std::string path = Local("f", RandomBytes(100, 6));
+    const struct {
+        int expiries;
+        std::string api_script;
+        const char* trace;
+        long parts_sent;
+        Lines refresh_log;
+        std::string last_log;
+    } cases[] = {
+        {2, "", "20 90 95 100", 3, {}, "Complete multipart upload from file succeeded, "},
+        {1,
+         R"("status":500,"body":"{}")",
+         "20 -1:100",
+         1,
+         {"GetStsKey fail!"},
+         "sts expire , try again!"},
+        {1, R"("close":true)", "20 -1:100", 1, {"GetStsKey fail!"}, "sts expire , try again!"},
+        {1, R"("status":200,"body":"not json")", "20 -1:100", 1, {}, "sts expire , try again!"},
+        {1,
+         R"("status":200,"body":"{\"AccessKeyId\":\"STS.partial\"}")",
+         "20 -1:100",
+         2,
+         {},
+         "Multipart upload part from file failed, 10485760, "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.api_script);
+        server_->Reset();
+        testlog::Clear();
+        server_->AddFault(
+            R"({"method":"PUT","subresource":"partNumber","action":"expire","count":)" +
+            std::to_string(c.expiries) + "}");
+        if (!c.api_script.empty())
+            server_->ScriptApi(R"({"path":"/getStsKey","count":1,)" + c.api_script + "}");
+        RecordingCallback cb;
+        EXPECT_EQ(Upload("mp/refresh", path, 100, cb), c.expiries == 2);
+        EXPECT_EQ(Trace(cb), c.trace);
+        EXPECT_EQ(Requests("UploadPart"), c.parts_sent);
+        EXPECT_EQ(testlog::Messages("GetStsKey"), c.refresh_log);
+        const Lines logs = testlog::Messages("MultiUploadFile");
+        EXPECT_EQ(std::count(logs.begin(), logs.end(), "sts expire , try again!"), c.expiries);
+        EXPECT_EQ(LastLog("MultiUploadFile", c.last_log), c.last_log);
+    }
+}
+
+// Each failing step ends the upload with its log line and one report of
+// percentage 100; nothing is completed, and nothing aborted.
+TEST_F(Multipart, FailuresOfEachStep) {
+    webtest::RefusingPort refused;
+    const struct {
+        std::string endpoint, fault;
+        long long file_size, size;  // file_size -1: no such file
+        const char* trace;
+        std::string last_log;
+    } cases[] = {
+        {Refused(refused), "", 10, 10, "1:100", "Init multipart upload failed, "},
+        {"", R"({"method":"POST","subresource":"uploads","status":500,"message":"no"})", 10, 10,
+         "-1:100", "Init multipart upload failed, no\n"},
+        // The part's nominal end, not limited to the file size.
+        {"", R"({"method":"PUT","status":500,"code":"InternalError","message":"disk full"})", 10,
+         10, "20 -1:100", "Multipart upload part from file failed, 10485760, disk full, 500\n"},
+        {"", "", -1, 10, "20 -1:100", "Multipart upload part from file failed, 10485760, "},
+        {"", R"({"method":"GET","subresource":"uploadId","status":500,"message":"list broke"})", 10,
+         10, "20 90 -1:100", "List multipart failed, list broke\n"},
+        {"", R"({"method":"POST","subresource":"uploadId","status":400,"message":"part gone"})", 10,
+         10, "20 90 95 -1:100", "Complete multipart upload from file failed, part gone\n"},
+        // A file shorter than the size given.
+        {"", "", 10, 20, "20 90 -1:100", "uploaded parts hold 10 bytes, the file size is 20"},
+        // No part at all: the store refuses an empty completion.
+        {"", "", 0, 0, "20 95 -1:100", "Complete multipart upload from file failed, "},
+        {"", "", 10, 10000 * 10 * kMiB + 1, "-1:100",
+         "file size 104857600001 needs 10001 parts, more than 10000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last_log);
+        server_->Reset();
+        testlog::Clear();
+        if (!c.fault.empty()) server_->AddFault(c.fault);
+        const std::string path =
+            c.file_size < 0 ? dir_.file("absent") : Local("f", RandomBytes(c.file_size, 7));
+        RecordingCallback cb;
+        EXPECT_FALSE(Upload("mp/failed", path, c.size, cb, c.endpoint));
+        EXPECT_EQ(Trace(cb), c.trace);
+        EXPECT_EQ(LastLog("MultiUploadFile", c.last_log), c.last_log);
+        EXPECT_EQ(Stored("mp/failed"), "<status 404>");
+        EXPECT_EQ(Requests("AbortMultipartUpload"), 0);
+    }
+}
+
+// A failed status becomes 1 or -1 by the download map for downloads and by
+// the transfer map for listings and uploads.
+TEST_F(Ops, TransportFailuresFollowEachOperationsMap) {
+    webtest::RefusingPort refused;
+    webtest::TestCertificate certificate("IP:127.0.0.1");
+    webtest::HttpServer untrusted(certificate);
+    untrusted.get(".*", [](const httplib::Request&, httplib::Response&) {});
+    untrusted.start();
+    // A refused connection (-992) is a network failure in both maps; a peer
+    // that fails verification (-989) only in the transfer map.
+    for (const auto& c : {std::make_pair(Refused(refused), "1:100 1:100 1:100"),
+                          std::make_pair(untrusted.url(""), "-1:100 1:100 1:100")}) {
+        RecordingCallback download, list, upload;
+        EXPECT_FALSE(Download("k", dir_.file("f"), &download, c.first));
+        EXPECT_FALSE(List("k", list, nullptr, c.first));
+        EXPECT_FALSE(Upload("k", "/dev/null", 1, upload, c.first));
+        EXPECT_EQ(Trace(download) + " " + Trace(list) + " " + Trace(upload), c.second) << c.first;
+    }
+    EXPECT_TRUE(untrusted.received().empty());
+}
+
+}  // namespace

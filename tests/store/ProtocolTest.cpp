@@ -1,0 +1,581 @@
+// The store layer against scripted peers (how answers, broken answers and
+// silence become statuses, which bodies reach the caller, TLS), and the
+// development server's own protocol over real sockets: objects, ranges,
+// signatures, listing, multipart, fault rules, persistence, the web API.
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <memory>
+
+#include "Contracts/oss/aos_crc64.h"
+#include "Contracts/oss/oss_api.h"
+#include "JsonUtil.h"
+#include "Signer.h"
+#include "StoreServer.h"
+#include "TimeUtil.h"
+#include "tests/support/SharedDevServerTest.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
+#include "tests/support/TestServers.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using testdata::RandomBytes;
+const std::string kBucket = "/nimbra-backup/";
+
+// The layer's CRC-64 (checked against the standard vectors elsewhere) as text.
+std::string Crc64(const std::string& data) {
+    return std::to_string(aos_crc64(0, data.data(), data.size()));
+}
+
+std::string QuotedMd5(const std::string& data) {
+    unsigned char d[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(data.data(), data.size(), d, &n, EVP_md5(), nullptr);
+    std::string hex = "\"";
+    for (unsigned int i = 0; i < n; ++i)
+        hex += "0123456789ABCDEF"[d[i] >> 4], hex += "0123456789ABCDEF"[d[i] & 15];
+    return hex + "\"";
+}
+
+// Texts of every <tag> element, entities unescaped.
+Lines XmlAll(const std::string& xml, const std::string& tag) {
+    Lines out;
+    const std::string open = "<" + tag + ">", close = "</" + tag + ">";
+    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        std::string text = xml.substr(at + open.size(), xml.find(close, at) - at - open.size());
+        for (size_t q; (q = text.find("&quot;")) != std::string::npos;) text.replace(q, 6, "\"");
+        out.push_back(text);
+    }
+    return out;
+}
+
+std::string Xml(const std::string& xml, const std::string& tag) {
+    Lines all = XmlAll(xml, tag);
+    return all.empty() ? "" : all.front();
+}
+
+std::string HttpDate(time_t t) {
+    return devserver::HttpDate(static_cast<int64_t>(t) * 1000);
+}
+
+// A complete answer; the peer closes the connection after it.
+std::string Answer(int status, const std::string& body, const Lines& headers = {}) {
+    std::string a = "HTTP/1.1 " + std::to_string(status) + " X\r\nConnection: close\r\n";
+    for (const std::string& h : headers) a += h + "\r\n";
+    return a + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A peer answering each connection's request with the next scripted answer
+// (the last one again when they run out): "" closes without a word,
+// "stall" waits until the client leaves.
+std::unique_ptr<webtest::RawServer> ScriptedPeer(const Lines& answers) {
+    auto next = std::make_shared<size_t>(0);
+    return std::make_unique<webtest::RawServer>([answers, next](int& fd, const std::string&) {
+        const std::string a = answers[std::min((*next)++, answers.size() - 1)];
+        pollfd p{fd, POLLIN, 0};
+        if (a == "stall") poll(&p, 1, 10000);
+        webtest::RawServer::send_all(fd, a == "stall" ? "" : a);
+    });
+}
+
+class Layer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        apr_initialize();
+        ASSERT_EQ(aos_http_io_initialize(nullptr, 0), AOSE_OK);
+        apr_pool_create(&pool_, nullptr);
+        aos_str_set(&bucket_, "bkt");
+        aos_str_set(&key_, "dir/a b+\xc3\xa9.bin");
+    }
+    void TearDown() override {
+        apr_pool_destroy(pool_);
+        aos_http_io_deinitialize();
+        apr_terminate();
+    }
+    oss_request_options_t* Options(const std::string& endpoint) {
+        oss_request_options_t* o = oss_request_options_create(pool_);
+        o->config = oss_config_create(pool_);
+        aos_str_set(&o->config->endpoint, apr_pstrdup(pool_, endpoint.c_str()));
+        aos_str_set(&o->config->access_key_id, "test-id");
+        aos_str_set(&o->config->access_key_secret, "test-secret");
+        o->ctl = aos_http_controller_create(pool_, 0);
+        o->ctl->options = aos_http_request_options_create(pool_);
+        return o;
+    }
+    aos_status_t* Get(oss_request_options_t* o, aos_list_t* body, aos_table_t* headers = nullptr) {
+        return oss_get_object_to_buffer(o, &bucket_, &key_, headers, nullptr, body, nullptr);
+    }
+    static std::string Text(const aos_list_t* list) {
+        std::string out;
+        for (const aos_list_t* it = list->next; it != list; it = it->next) {
+            const aos_buf_t* b = aos_list_entry(it, aos_buf_t, node);
+            out.append(reinterpret_cast<const char*>(b->pos), static_cast<size_t>(aos_buf_size(b)));
+        }
+        return out;
+    }
+
+    apr_pool_t* pool_ = nullptr;
+    aos_string_t bucket_, key_;
+    TempDir dir_;
+};
+
+TEST_F(Layer, AnswersAndTheirAbsenceBecomeStatuses) {
+    const std::string expired =
+        "<?xml version=\"1.0\"?><Error><Code>SecurityTokenExpired</Code><Message>The security "
+        "token you provided has expired.</Message><RequestId>R-XML</RequestId></Error>";
+    struct Case {
+        std::string answer;
+        bool head;
+        int code;
+        const char *error_code, *message, *request_id;
+    } cases[] = {
+        {Answer(403, expired, {"x-oss-request-id: R-HDR"}), false, 403, "SecurityTokenExpired",
+         "The security token you provided has expired.", "R-XML"},
+        // A HEAD answer has no body: the request id comes from the header.
+        {Answer(404, "", {"x-oss-request-id: R-404"}), true, 404, nullptr, nullptr, "R-404"},
+        {Answer(502, "<html>bad gateway</html>"), false, 502, nullptr, nullptr, nullptr},
+        {"", false, AOSE_CONNECTION_FAILED, "ConnectionFailed", nullptr, nullptr},
+        {"this is not http\r\n\r\n", false, AOSE_SERVICE_ERROR, "ServiceError", nullptr, nullptr},
+        {Answer(300, ""), false, 300, nullptr, nullptr, nullptr},
+        {Answer(299, ""), false, 299, nullptr, nullptr, nullptr},  // the one success here
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        auto peer = ScriptedPeer({c.answer});
+        oss_request_options_t* o = Options(peer->url(""));
+        aos_status_t* s = c.head ? oss_get_object_meta(o, &bucket_, &key_, nullptr)
+                                 : oss_delete_object(o, &bucket_, &key_, nullptr);
+        EXPECT_EQ(s->code, c.code);
+        EXPECT_EQ(aos_status_is_ok(s), c.code == 299);
+        EXPECT_STREQ(s->error_code, c.error_code);
+        if (c.message) {
+            EXPECT_STREQ(s->error_msg, c.message);
+        }
+        EXPECT_STREQ(s->req_id, c.request_id);
+    }
+}
+
+TEST_F(Layer, BodiesReachTheListOnlyWhenWholeAndRight) {
+    const std::string data = RandomBytes(5000, 2);
+    auto peer =
+        ScriptedPeer({Answer(206, data.substr(0, 1000), {"x-oss-hash-crc64ecma: " + Crc64(data)}),
+                      Answer(200, data, {"x-oss-hash-crc64ecma: " + Crc64("other")}),
+                      Answer(404, "<Error><Code>NoSuchKey</Code></Error>"), Answer(200, data),
+                      Answer(200, "<html>not a listing</html>"), "stall"});
+    oss_request_options_t* o = Options(peer->url(""));
+    aos_table_t* range = apr_table_make(pool_, 1);
+    apr_table_set(range, "Range", "bytes=0-999");
+    aos_list_t body;
+    aos_list_init(&body);
+    aos_list_add_tail(&aos_buf_pack(pool_, "head:", 5)->node, &body);
+    // A range is appended to what the list holds; its checksum describes the
+    // whole object, so it is not checked.
+    EXPECT_TRUE(aos_status_is_ok(Get(o, &body, range)));
+    EXPECT_EQ(Text(&body), "head:" + data.substr(0, 1000));
+    aos_list_t none;
+    aos_list_init(&none);
+    EXPECT_EQ(Get(o, &none)->code, AOSE_CRC_INCONSISTENT_ERROR);
+    EXPECT_EQ(Get(o, &none)->code, 404);
+    o->ctl->options->max_memory_size = 4096;
+    EXPECT_EQ(Get(o, &none)->code, AOSE_OUT_MEMORY);
+    EXPECT_TRUE(aos_list_empty(&none));
+    oss_list_object_params_t* params = oss_create_list_object_params(pool_);
+    EXPECT_EQ(oss_list_object(o, &bucket_, params, nullptr)->code, AOSE_XML_PARSE_ERROR);
+    o->ctl->options->speed_limit = 1;
+    o->ctl->options->speed_time = 1;
+    EXPECT_EQ(oss_delete_object(o, &bucket_, &key_, nullptr)->code, AOSE_REQUEST_TIMEOUT);
+}
+
+// TLS to the store: a trusted peer must carry the store's name (an untrusted
+// one: the operations' transport failures).
+TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
+    for (const auto& c : {std::make_pair("IP:127.0.0.1", 200),
+                          std::make_pair("DNS:elsewhere.example", int{AOSE_FAILED_VERIFICATION})}) {
+        SCOPED_TRACE(c.first);
+        webtest::TestCertificate certificate(c.first);
+        webtest::HttpServer store(certificate);
+        store.get(".*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Connection", "close");
+            res.set_content("secure bytes", "application/octet-stream");
+        });
+        store.start();
+        const std::string ca = dir_.file("ca.pem");
+        FILE* f = fopen(ca.c_str(), "w");
+        ASSERT_EQ(PEM_write_X509(f, certificate.cert()), 1);
+        fclose(f);
+        oss_request_options_t* o = Options(store.url(""));
+        o->ctl->options->ca_file = apr_pstrdup(pool_, ca.c_str());
+        aos_list_t body;
+        aos_list_init(&body);
+        EXPECT_EQ(Get(o, &body)->code, c.second);
+        EXPECT_EQ(Text(&body), c.second == 200 ? "secure bytes" : "");
+    }
+}
+
+class Store : public SharedDevServerTest {
+protected:
+    DevServer::Response Do(const std::string& method, const std::string& target,
+                           const std::string& body = "",
+                           const std::map<std::string, std::string>& headers = {}) {
+        return server_->StoreExchange(method, target, body, headers);
+    }
+    // The answer's error document; a HEAD answer carries it base64-encoded in x-oss-err.
+    static std::string Error(const DevServer::Response& r) {
+        return r.body.empty() ? devserver::Base64Decode(r.header("x-oss-err")) : r.body;
+    }
+    static std::string Code(const DevServer::Response& r) { return Xml(Error(r), "Code"); }
+};
+
+TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
+    const std::string data = RandomBytes(300000, 1);
+    auto put = Do("PUT", kBucket + "o/data", data);
+    EXPECT_EQ(put.header("x-oss-request-id").size(), 24u);
+    for (const auto& r :
+         {put, Do("GET", kBucket + "o/data"), Do("HEAD", kBucket + "o/data?objectMeta")}) {
+        EXPECT_EQ(r.status, 200);
+        EXPECT_EQ(r.header("etag"), QuotedMd5(data));
+        EXPECT_EQ(r.header("x-oss-hash-crc64ecma"), Crc64(data));
+    }
+    EXPECT_EQ(Do("HEAD", kBucket + "o/data").header("content-length"), "300000");
+    EXPECT_TRUE(Do("GET", kBucket + "o/data").body == data);
+    // A suffix range, and one past the end; a range's answer carries no checksum of the object.
+    auto suffix = Do("GET", kBucket + "o/data", "", {{"Range", "bytes=-10"}});
+    EXPECT_EQ(suffix.status, 206);
+    EXPECT_TRUE(suffix.body == data.substr(data.size() - 10));
+    EXPECT_EQ(suffix.header("content-range") + suffix.header("x-oss-hash-crc64ecma"),
+              "bytes 299990-299999/300000");
+    EXPECT_EQ(Code(Do("GET", kBucket + "o/data", "", {{"Range", "bytes=300000-"}})),
+              "InvalidRange");
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(Do("DELETE", kBucket + "o/data").status, 204);
+    for (const char* method : {"GET", "HEAD"}) {
+        auto gone = Do(method, kBucket + "o/data");
+        EXPECT_EQ(gone.status, 404);
+        EXPECT_EQ(Code(gone), "NoSuchKey");
+        EXPECT_EQ(Xml(Error(gone), "RequestId"), gone.header("x-oss-request-id"));
+    }
+    ASSERT_EQ(Do("PUT", kBucket + "c/src%20a", data, {{"Content-Type", "image/png"}}).status, 200);
+    auto copy = Do("PUT", kBucket + "c/dst", "", {{"x-oss-copy-source", kBucket + "c/src%20a"}});
+    EXPECT_EQ(Xml(copy.body, "ETag"), QuotedMd5(data));
+    ASSERT_EQ(Do("DELETE", kBucket + "c/src%20a").status, 204);
+    auto got = Do("GET", kBucket + "c/dst");
+    EXPECT_TRUE(got.body == data);
+    EXPECT_EQ(got.header("content-type"), "image/png");
+    EXPECT_EQ(Code(Do("PUT", kBucket + "c/x", "", {{"x-oss-copy-source", kBucket + "c/src%20a"}})),
+              "NoSuchKey");
+    // Virtual-hosted by the Host header; localhost and IP addresses are path-style.
+    ASSERT_EQ(Do("PUT", "/c/v", "virtual", {{"Host", "nimbra-backup.oss.example.com"}}).status,
+              200);
+    EXPECT_EQ(Do("GET", kBucket + "c/v", "", {{"Host", "localhost:1"}}).body, "virtual");
+    EXPECT_EQ(Xml(Do("GET", "/?prefix=c/v", "", {{"Host", "nimbra-backup.x.y:80"}}).body, "Key"),
+              "c/v");
+    auto acl = Do("GET", kBucket + "c/v?acl");
+    EXPECT_EQ(acl.status, 501);
+    EXPECT_EQ(Code(acl), "NotImplemented");
+    EXPECT_EQ(Code(Do("GET", "/Bad_Bucket/key")), "InvalidBucketName");
+}
+
+TEST_F(Store, SignaturesAndCredentials) {
+    const DevServer::Credentials creds = server_->IssueCredentials();
+    EXPECT_EQ(creds.access_key_id.rfind("STS.", 0), 0u);
+    const std::string target = kBucket + "a%20b?uploadId=U1&max-parts=5";
+    auto signed_by = [&](DevServer::Credentials c, std::map<std::string, std::string> h = {}) {
+        DevServer::SignRequest(c, "GET", target, h);
+        return Do("GET", target, "", h);
+    };
+    DevServer::Credentials unknown = creds, wrong_token = creds, wrong_secret = creds;
+    unknown.access_key_id = "STS.doesnotexist";
+    wrong_token.security_token = "CAIS-not-the-token";
+    wrong_secret.access_key_secret = "not-the-secret";
+    const time_t now = time(nullptr);
+    struct Case {
+        DevServer::Response r;
+        const char* code;
+    } cases[] = {
+        {signed_by(creds), "NoSuchUpload"},
+        {signed_by(creds, {{"x-oss-date", HttpDate(now - 10 * 60)}}), "NoSuchUpload"},
+        {Do("GET", target, "", {{"Authorization", ""}}), "AccessDenied"},
+        {signed_by(unknown), "InvalidAccessKeyId"},
+        {signed_by(wrong_token), "InvalidSecurityToken"},
+        {signed_by(wrong_secret), "SignatureDoesNotMatch"},
+        {signed_by(creds, {{"x-oss-date", HttpDate(now - 16 * 60)}}), "RequestTimeTooSkewed"},
+        {signed_by(creds, {{"x-oss-date", HttpDate(now + 16 * 60)}}), "RequestTimeTooSkewed"},
+        {Do("PUT", "/other-bucket/key", "v"), "AccessDenied"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Code(c.r), c.code);
+    // The refusal shows the string the server signed, as the real store does.
+    std::map<std::string, std::string> h;
+    DevServer::SignRequest(wrong_secret, "GET", target, h);
+    EXPECT_EQ(Xml(Do("GET", target, "", h).body, "StringToSign"),
+              "GET\n\n\n" + h["Date"] + "\nx-oss-security-token:" + creds.security_token +
+                  "\n/nimbra-backup/a b?uploadId=U1");
+
+    server_->ExpireCredentials();
+    auto expired = signed_by(creds);
+    EXPECT_EQ(Code(expired), "SecurityTokenExpired");
+    EXPECT_EQ(Xml(expired.body, "Message"), "The security token you provided has expired.");
+}
+
+TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
+    for (const char* key :
+         {"ls/a.txt", "ls/b/1", "ls/b/2", "ls/b/c/3", "ls/c", "ls/d/", "ls/d/x", "ls/sp ace/k"})
+        ASSERT_EQ(Do("PUT", kBucket + devserver::PercentEncode(key, true), "x").status, 200);
+    auto list = [&](const std::string& query) {
+        auto r = Do("GET", kBucket + "?" + (query.find("prefix=") ? "prefix=ls/&" : "") + query);
+        EXPECT_EQ(r.status, 200) << query;
+        Lines entries = XmlAll(r.body, "Key");
+        for (const std::string& common : XmlAll(r.body, "CommonPrefixes"))
+            entries.push_back(Xml(common, "Prefix"));
+        if (Xml(r.body, "IsTruncated") == "true")
+            entries.push_back("next " + Xml(r.body, "NextMarker"));
+        return entries;
+    };
+    struct Case {
+        std::string query;
+        Lines entries;
+    } cases[] = {
+        {"delimiter=/", {"ls/a.txt", "ls/c", "ls/b/", "ls/d/", "ls/sp ace/"}},
+        {"prefix=ls/b/&delimiter=/", {"ls/b/1", "ls/b/2", "ls/b/c/"}},
+        {"prefix=ls/d/&delimiter=/", {"ls/d/", "ls/d/x"}},  // the folder's own marker object
+        {"prefix=ls/b&delimiter=/", {"ls/b/"}},
+        {"",
+         {"ls/a.txt", "ls/b/1", "ls/b/2", "ls/b/c/3", "ls/c", "ls/d/", "ls/d/x", "ls/sp ace/k"}},
+        // max-keys counts keys and common prefixes together; markers are exclusive.
+        {"delimiter=/&max-keys=2", {"ls/a.txt", "ls/b/", "next ls/b/"}},
+        {"delimiter=/&max-keys=2&marker=ls/b/", {"ls/c", "ls/d/", "next ls/d/"}},
+        {"delimiter=/&max-keys=2&marker=ls/d/", {"ls/sp ace/"}},
+        {"marker=ls/b/1zz&max-keys=1", {"ls/b/2", "next ls/b/2"}},
+        {"prefix=ls/sp&encoding-type=url", {"ls/sp%20ace/k"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(list(c.query), c.entries) << c.query;
+    server_->Settings(R"({"max_list_keys":3})");
+    EXPECT_EQ(list("max-keys=500"), (Lines{"ls/a.txt", "ls/b/1", "ls/b/2", "next ls/b/2"}));
+    auto doc = Do("GET", kBucket + "?prefix=ls/c&max-keys=5").body;
+    EXPECT_EQ(Xml(doc, "MaxKeys"), "5");
+    EXPECT_EQ(Xml(doc, "Size"), "1");
+    EXPECT_EQ(Xml(doc, "ETag"), QuotedMd5("x"));
+    EXPECT_EQ(Xml(doc, "LastModified").substr(10),
+              "T" + Xml(doc, "LastModified").substr(11, 8) + ".000Z");
+    for (const char* bad : {"max-keys=1001", "max-keys=-1", "max-keys=abc", "encoding-type=gzip"})
+        EXPECT_EQ(Code(Do("GET", kBucket + "?" + bad)), "InvalidArgument") << bad;
+}
+
+TEST_F(Store, MultipartAssemblesValidatedCompletions) {
+    const size_t min = 100 * 1024;
+    const std::string p1 = RandomBytes(min, 11), p2 = RandomBytes(min + 7, 12), p3 = "tail";
+    auto initiate = [&](const std::string& key) {
+        return Xml(Do("POST", kBucket + key + "?uploads").body, "UploadId");
+    };
+    auto part = [&](const std::string& key, const std::string& id, int n, const std::string& data) {
+        return Do("PUT", kBucket + key + "?partNumber=" + std::to_string(n) + "&uploadId=" + id,
+                  data);
+    };
+    auto complete = [&](const std::string& key, const std::string& id,
+                        const std::vector<std::pair<int, std::string>>& list) {
+        std::string xml = "<CompleteMultipartUpload>";
+        for (const auto& p : list)
+            xml += "<Part><PartNumber>" + std::to_string(p.first) + "</PartNumber><ETag>" +
+                   p.second + "</ETag></Part>";
+        return Do("POST", kBucket + key + "?uploadId=" + id, xml + "</CompleteMultipartUpload>");
+    };
+    const std::string id = initiate("mp/obj");
+    ASSERT_EQ(id.size(), 32u);
+    EXPECT_EQ(part("mp/obj", id, 3, p3).header("etag"), QuotedMd5(p3));
+    const std::string e1 = part("mp/obj", id, 1, p1).header("etag"),
+                      e2 = part("mp/obj", id, 2, p2).header("etag");
+    struct Case {
+        std::vector<std::pair<int, std::string>> list;
+        const char* code;
+    } refused[] = {
+        {{{2, e2}, {1, e1}}, "InvalidPartOrder"},
+        {{{1, e1}, {1, e1}}, "InvalidPartOrder"},
+        {{{1, e2}}, "InvalidPart"},
+        {{{1, e1}, {4, e1}}, "InvalidPart"},
+        {{{3, QuotedMd5(p3)}, {4, e1}}, "InvalidPart"},
+        {{}, "MalformedXML"},
+    };
+    for (const Case& c : refused) EXPECT_EQ(Code(complete("mp/obj", id, c.list)), c.code);
+    EXPECT_EQ(Code(complete("mp/small", initiate("mp/small"), {})), "MalformedXML");
+    // A part may be left out; ETags match whatever their quoting or case.
+    std::string lower = e2.substr(1, 32);
+    for (char& ch : lower) ch = static_cast<char>(tolower(ch));
+    auto done = complete("mp/obj", id, {{1, e1}, {2, lower}});
+    ASSERT_EQ(done.status, 200) << done.body;
+    EXPECT_EQ(done.header("x-oss-hash-crc64ecma"), Crc64(p1 + p2));
+    auto whole = Do("GET", kBucket + "mp/obj");
+    EXPECT_TRUE(whole.body == p1 + p2);
+    EXPECT_EQ(whole.header("x-oss-object-type"), "Multipart");
+    EXPECT_EQ(whole.header("etag").substr(33), "-2\"");
+    EXPECT_EQ(Code(Do("GET", kBucket + "mp/obj?uploadId=" + id)), "NoSuchUpload");
+    // Part 1 below the minimum size while not the last: too small.
+    const std::string small = initiate("mp/small");
+    const std::string s1 = part("mp/small", small, 1, "x").header("etag"),
+                      s2 = part("mp/small", small, 2, "y").header("etag");
+    EXPECT_EQ(Code(complete("mp/small", small, {{1, s1}, {2, s2}})), "EntityTooSmall");
+    EXPECT_EQ(Do("DELETE", kBucket + "mp/small?uploadId=" + small).status, 204);
+    EXPECT_EQ(Code(part("mp/small", small, 3, "z")), "NoSuchUpload");
+}
+
+TEST_F(Store, FaultRulesAndSettings) {
+    const std::string data = RandomBytes(100000, 4);
+    ASSERT_EQ(Do("PUT", kBucket + "f/obj", data).status, 200);
+    auto inverted = [](std::string s, size_t at, size_t n) {
+        for (size_t i = at; i < at + n; ++i) s[i] = static_cast<char>(~s[i]);
+        return s;
+    };
+    // Rules match method, sub-resource ("none": no query) and key; each
+    // applies `count` times, the first matching one in the order added.
+    server_->AddFault(R"({"method":"GET","subresource":"none","key_contains":"obj","count":2,
+                          "status":503,"code":"SlowDown","message":"busy"})");
+    EXPECT_EQ(Do("GET", kBucket + "f/obj?objectMeta").status, 200);
+    EXPECT_EQ(Do("HEAD", kBucket + "f/obj").status, 200);
+    EXPECT_EQ(Do("GET", kBucket + "f/other").status, 404);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(Xml(Do("GET", kBucket + "f/obj").body, "Message"), "busy");
+    server_->AddFault(
+        R"({"method":"GET","action":"corrupt_body","corrupt_offset":7000,"corrupt_length":5})");
+    EXPECT_TRUE(Do("GET", kBucket + "f/obj", "", {{"Range", "bytes=1000-9999"}}).body ==
+                inverted(data.substr(1000, 9000), 7000, 5));
+    server_->AddFault(R"({"method":"GET","action":"corrupt_body"})");
+    EXPECT_TRUE(Do("GET", kBucket + "f/obj").body == inverted(data, 50000, 1));
+    server_->AddFault(R"({"method":"HEAD","action":"delay","delay_ms":200})");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Do("HEAD", kBucket + "f/obj").status, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    for (const char* bad_rule :
+         {"not json", R"({"action":"explode"})", R"({"method":"PATCH"})", R"({"count":0})",
+          R"({"action":"corrupt_body","corrupt_length":0})",
+          R"({"action":"truncate_body","keep_bytes":-1})"})
+        EXPECT_THROW(server_->AddFault(bad_rule), std::runtime_error) << bad_rule;
+    EXPECT_THROW(server_->Settings(R"({"max_list_keys":-2})"), std::runtime_error);
+    EXPECT_THROW(server_->ScriptApi(R"({"status":500})"), std::runtime_error);
+}
+
+TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
+    DevServer server;
+    const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(100 * 1024, 42);
+    ASSERT_EQ(server.StoreRequest("PUT", kBucket + "keep", data).first, 200);
+    ASSERT_EQ(server.ApiRequest("POST", "/uploadUserInfo", R"({"name":"carol","file_size":200000})")
+                  .first,
+              200);
+    const std::string id =
+        Xml(server.StoreRequest("POST", kBucket + "mp?uploads").second, "UploadId");
+    const std::string e1 =
+        server.StoreExchange("PUT", kBucket + "mp?partNumber=1&uploadId=" + id, p1).header("etag");
+    const DevServer::Credentials creds = server.IssueCredentials();
+    const std::string certificate = ReadFileBytes(server.data_dir() + "/api-cert.pem");
+    server.Kill();
+    ASSERT_TRUE(WriteFileBytes(server.data_dir() + "/tmp/interrupted", "half"));
+    server.Restart();
+    EXPECT_TRUE(server.StoreRequest("GET", kBucket + "keep").second == data);
+    EXPECT_EQ(server.ApiRequest("GET", "/getUserSpace?name=carol").second, R"({"size":200000})");
+    std::map<std::string, std::string> h;
+    DevServer::SignRequest(creds, "HEAD", kBucket + "keep", h);
+    EXPECT_EQ(server.StoreExchange("HEAD", kBucket + "keep", "", h).status, 200);
+    const std::string e2 =
+        server.StoreExchange("PUT", kBucket + "mp?partNumber=2&uploadId=" + id, "end")
+            .header("etag");
+    EXPECT_EQ(server
+                  .StoreRequest("POST", kBucket + "mp?uploadId=" + id,
+                                "<CompleteMultipartUpload><Part><PartNumber>1</PartNumber><ETag>" +
+                                    e1 + "</ETag></Part><Part><PartNumber>2</PartNumber><ETag>" +
+                                    e2 + "</ETag></Part></CompleteMultipartUpload>")
+                  .first,
+              200);
+    EXPECT_TRUE(server.StoreRequest("GET", kBucket + "mp").second == p1 + "end");
+    // Unfinished writes are dropped at start; the certificate stays.
+    EXPECT_EQ(ReadFileBytes(server.data_dir() + "/tmp/interrupted"), "");
+    EXPECT_EQ(ReadFileBytes(server.data_dir() + "/api-cert.pem"), certificate);
+    // A clean shutdown, also with an idle kept-alive connection open.
+    httplib::Client idle("127.0.0.1", server.store_port());
+    idle.set_keep_alive(true);
+    ASSERT_TRUE(idle.Get("/__dev/health"));
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+class WebApi : public SharedDevServerTest {
+protected:
+    // A number member of the JSON answer to `target` (a POST when `body` is given).
+    double Number(const std::string& target, const char* name, const std::string& body = "") {
+        auto r = server_->ApiRequest(body.empty() ? "GET" : "POST", target, body);
+        EXPECT_EQ(r.first, 200) << target << " " << r.second;
+        devserver::JsonPtr answer = devserver::ParseJson(r.second);
+        const cJSON* item = cJSON_GetObjectItemCaseSensitive(answer.get(), name);
+        return cJSON_IsNumber(item) ? item->valuedouble : -1;
+    }
+};
+
+TEST_F(WebApi, RecordsPagesSpaceAndDeletion) {
+    for (const char* size : {"100", "3000000000", "7", "42", "5"})
+        Number("/uploadUserInfo", "id",
+               std::string(R"({"name":"alice","backup_name":"nightly","file_size":)") + size + "}");
+    Number("/uploadUserInfo", "id", R"({"name":"bob","file_size":11})");
+    EXPECT_EQ(Number("/getUserSpace?name=alice", "size"), 3000000154.0);
+    Lines seen;
+    for (int page = 1; page <= 3; ++page) {
+        auto r = server_->ApiRequest("GET",
+                                     "/getUser?name=alice&per_page=2&page=" + std::to_string(page));
+        devserver::JsonPtr j = devserver::ParseJson(r.second);
+        EXPECT_EQ(cJSON_GetObjectItem(j.get(), "total")->valuedouble, 5);
+        for (const cJSON* rec = cJSON_GetObjectItem(j.get(), "data")->child; rec; rec = rec->next)
+            seen.push_back(std::to_string(
+                static_cast<long long>(cJSON_GetObjectItem(rec, "file_size")->valuedouble)));
+    }
+    EXPECT_EQ(seen, (Lines{"5", "42", "7", "3000000000", "100"}));  // newest first
+    EXPECT_EQ(Number("/deleteUser?name=alice", "deleted"), 5);
+    EXPECT_EQ(Number("/getUserSpace?name=alice", "size"), 0);
+    EXPECT_EQ(Number("/getUserSpace?name=bob", "size"), 11);
+}
+
+TEST_F(WebApi, BadInputGetsAJsonError) {
+    auto refused = [&](const std::string& method, const std::string& target,
+                       const std::string& body) {
+        auto r = server_->ApiRequest(method, target, body);
+        devserver::JsonPtr answer = devserver::ParseJson(r.second);
+        return r.first == 400 && answer && cJSON_GetObjectItem(answer.get(), "error");
+    };
+    for (const char* body : {"not json", "[1]", "{}", R"({"name":""})", R"({"name":5})",
+                             R"({"name":"u","file_size":"12"})", R"({"name":"u","file_size":1.5})",
+                             R"({"name":"u","file_size":-1})", R"({"name":"u","expire_time":null})",
+                             R"({"name":"u","backup_name":[]})"})
+        EXPECT_TRUE(refused("POST", "/uploadUserInfo", body)) << body;
+    // The longest texts each field holds.
+    for (const auto& field : std::vector<std::pair<std::string, size_t>>{
+             {"name", 254}, {"file_path", 255}, {"file_name", 99}, {"date_time", 99}}) {
+        auto record = [&](size_t n) {
+            return (field.first == "name" ? "{" : R"({"name":"u",)") + ("\"" + field.first) +
+                   R"(":")" + std::string(n, 'x') + "\"}";
+        };
+        EXPECT_EQ(server_->ApiRequest("POST", "/uploadUserInfo", record(field.second)).first, 200)
+            << field.first;
+        EXPECT_TRUE(refused("POST", "/uploadUserInfo", record(field.second + 1))) << field.first;
+    }
+    for (const char* target : {"/getUser", "/getUser?name=u&per_page=0", "/getUser?name=u&page=x",
+                               "/getUserSpace", "/deleteUser?name="})
+        EXPECT_TRUE(refused("GET", target, "")) << target;
+    EXPECT_EQ(server_->ApiRequest("GET", "/no/such/path").first, 404);
+}
+
+TEST(WebApiPlain, PlainHttpAndAnonymousModes) {
+    DevServerOptions options;
+    options.api_plain_http = true;
+    options.allow_anonymous = true;
+    DevServer server(options);
+    EXPECT_EQ(server.api_url().rfind("http://", 0), 0u);
+    EXPECT_EQ(server.IssueCredentials().access_key_id.rfind("STS.", 0), 0u);
+    const std::map<std::string, std::string> unsigned_request = {{"Authorization", ""}};
+    EXPECT_EQ(server.StoreRequest("PUT", "/other-bucket", "", unsigned_request).first, 200);
+    EXPECT_EQ(server.StoreRequest("PUT", "/other-bucket/key", "v", unsigned_request).first, 200);
+    EXPECT_EQ(server.StoreRequest("GET", "/other-bucket/key", "", unsigned_request).second, "v");
+    EXPECT_EQ(
+        Xml(server.StoreRequest("GET", "/no-bucket/key", "", unsigned_request).second, "Code"),
+        "NoSuchBucket");
+}
+
+}  // namespace
