@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "Crc64.h"
-
 namespace devserver {
 namespace {
 
@@ -131,55 +129,6 @@ bool BlobStore::Duplicate(const std::string& source_path, std::string& name) con
 
 void BlobStore::Remove(BlobKind kind, const std::string& name) const {
     if (!name.empty()) unlink(Path(kind, name).c_str());
-}
-
-BlobWriter::BlobWriter(const BlobStore& store) : store_(store), temp_path_(store.TempPath()) {
-    fd_ = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    md5_ = EVP_MD_CTX_new();
-    if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) failed_ = true;
-}
-
-BlobWriter::~BlobWriter() {
-    if (fd_ >= 0) close(fd_);
-    if (!published_) unlink(temp_path_.c_str());
-    EVP_MD_CTX_free(md5_);
-}
-
-bool BlobWriter::Write(const char* data, size_t len) {
-    if (!ok()) return false;
-    for (size_t off = 0; off < len;) {
-        ssize_t w = ::write(fd_, data + off, len - off);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            failed_ = true;
-            return false;
-        }
-        off += static_cast<size_t>(w);
-    }
-    EVP_DigestUpdate(md5_, data, len);
-    crc_ = Crc64Update(crc_, data, len);
-    size_ += static_cast<long long>(len);
-    return true;
-}
-
-bool BlobWriter::Publish(BlobKind kind, std::string& name) {
-    if (!ok()) return false;
-    int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0) {
-        failed_ = true;
-        return false;
-    }
-    if (!store_.Publish(temp_path_, kind, name)) return false;
-    published_ = true;
-    return true;
-}
-
-std::string BlobWriter::Md5() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_DigestFinal_ex(md5_, digest, &n);
-    return std::string(reinterpret_cast<char*>(digest), n);
 }
 
 }  // namespace devserver

@@ -4,8 +4,6 @@
 #ifndef TOOLS_DEVSERVER_OBJECTFILES_H
 #define TOOLS_DEVSERVER_OBJECTFILES_H
 
-#include <openssl/evp.h>
-
 #include <cstdint>
 #include <string>
 
@@ -31,36 +29,6 @@ public:
 
 private:
     std::string root_;
-};
-
-// Streams bytes into a temporary file while computing size, MD5 and CRC-64.
-// Removes the file on destruction unless it was published.
-class BlobWriter {
-public:
-    explicit BlobWriter(const BlobStore& store);
-    ~BlobWriter();
-    BlobWriter(const BlobWriter&) = delete;
-    BlobWriter& operator=(const BlobWriter&) = delete;
-
-    bool ok() const { return fd_ >= 0 && !failed_; }
-    bool Write(const char* data, size_t len);
-    // Closes the file and moves it into place; false on any I/O error.
-    bool Publish(BlobKind kind, std::string& name);
-
-    long long size() const { return size_; }
-    uint64_t crc64() const { return crc_; }
-    // Finishes the digest: raw 16 bytes (call once, after the last Write).
-    std::string Md5();
-
-private:
-    const BlobStore& store_;
-    std::string temp_path_;
-    int fd_ = -1;
-    bool failed_ = false;
-    bool published_ = false;
-    long long size_ = 0;
-    uint64_t crc_ = 0;
-    EVP_MD_CTX* md5_ = nullptr;
 };
 
 // Upper-case hex of raw bytes.
