@@ -111,7 +111,7 @@ bool BlobStore::Publish(const std::string& temp_path, BlobKind kind, std::string
     return true;
 }
 
-bool BlobStore::Duplicate(const std::string& source_path, std::string& name) const {
+bool BlobStore::LinkOrCopy(const std::string& source_path, std::string& name) const {
     std::string candidate = RandomHex(16);
     std::string target = Path(BlobKind::kObject, candidate);
     if (link(source_path.c_str(), target.c_str()) != 0) {
@@ -127,8 +127,30 @@ bool BlobStore::Duplicate(const std::string& source_path, std::string& name) con
     return true;
 }
 
+bool BlobStore::Duplicate(const BlobList& source, BlobList& copy) const {
+    copy.clear();
+    for (const BlobRef& blob : source) {
+        BlobRef twin = blob;
+        if (!LinkOrCopy(Path(blob), twin.name)) {
+            Remove(copy);
+            copy.clear();
+            return false;
+        }
+        copy.push_back(twin);
+    }
+    return true;
+}
+
+bool BlobStore::AdoptPart(const std::string& part_name, std::string& name) const {
+    return LinkOrCopy(Path(BlobKind::kPart, part_name), name);
+}
+
 void BlobStore::Remove(BlobKind kind, const std::string& name) const {
     if (!name.empty()) unlink(Path(kind, name).c_str());
+}
+
+void BlobStore::Remove(const BlobList& blobs) const {
+    for (const BlobRef& blob : blobs) Remove(BlobKind::kObject, blob.name);
 }
 
 }  // namespace devserver
