@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "BlobReaper.h"
+
 namespace devserver {
 namespace {
 
@@ -86,7 +88,8 @@ BlobStore::BlobStore(const std::string& root) : root_(root) {
     MakeDir(root_ + "/objects");
     MakeDir(root_ + "/parts");
     MakeDir(root_ + "/tmp");
-    // Temporary files of writes that never finished belong to nobody.
+    // Temporary files of writes that never finished, and released blobs not
+    // deleted yet, belong to nobody.
     if (DIR* d = opendir((root_ + "/tmp").c_str())) {
         while (struct dirent* e = readdir(d)) {
             std::string n = e->d_name;
@@ -94,7 +97,10 @@ BlobStore::BlobStore(const std::string& root) : root_(root) {
         }
         closedir(d);
     }
+    reaper_ = std::make_unique<BlobReaper>();
 }
+
+BlobStore::~BlobStore() = default;
 
 std::string BlobStore::Path(BlobKind kind, const std::string& name) const {
     return root_ + "/" + Subdir(kind) + "/" + name;
@@ -132,7 +138,7 @@ bool BlobStore::Duplicate(const BlobList& source, BlobList& copy) const {
     for (const BlobRef& blob : source) {
         BlobRef twin = blob;
         if (!LinkOrCopy(Path(blob), twin.name)) {
-            Remove(copy);
+            Release(copy);
             copy.clear();
             return false;
         }
@@ -146,10 +152,15 @@ bool BlobStore::AdoptPart(const std::string& part_name, std::string& name) const
 }
 
 void BlobStore::Remove(BlobKind kind, const std::string& name) const {
-    if (!name.empty()) unlink(Path(kind, name).c_str());
+    if (name.empty()) return;
+    std::string trash = root_ + "/tmp/" + name;
+    if (rename(Path(kind, name).c_str(), trash.c_str()) == 0)
+        reaper_->Unlink(trash);
+    else
+        unlink(Path(kind, name).c_str());
 }
 
-void BlobStore::Remove(const BlobList& blobs) const {
+void BlobStore::Release(const BlobList& blobs) const {
     for (const BlobRef& blob : blobs) Remove(BlobKind::kObject, blob.name);
 }
 

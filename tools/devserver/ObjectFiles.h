@@ -7,10 +7,13 @@
 #define TOOLS_DEVSERVER_OBJECTFILES_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace devserver {
+
+class BlobReaper;
 
 enum class BlobKind { kObject, kPart };
 
@@ -28,6 +31,7 @@ class BlobStore {
 public:
     // Creates the directories; removes leftovers of interrupted writes.
     explicit BlobStore(const std::string& root);
+    ~BlobStore();
 
     std::string Path(BlobKind kind, const std::string& name) const;
     std::string Path(const BlobRef& blob) const { return Path(BlobKind::kObject, blob.name); }
@@ -39,14 +43,17 @@ public:
     bool Duplicate(const BlobList& source, BlobList& copy) const;
     // A new object blob with the bytes of a part blob, which stays in place.
     bool AdoptPart(const std::string& part_name, std::string& name) const;
+    // Takes a blob out of its directory at once (into tmp/, which a start
+    // clears); its space is freed in the background.
     void Remove(BlobKind kind, const std::string& name) const;
-    void Remove(const BlobList& blobs) const;
+    void Release(const BlobList& blobs) const;  // Remove for each object blob
 
 private:
     // A new object blob name for the bytes at `source_path`.
     bool LinkOrCopy(const std::string& source_path, std::string& name) const;
 
     std::string root_;
+    std::unique_ptr<BlobReaper> reaper_;
 };
 
 // Upper-case hex of raw bytes.

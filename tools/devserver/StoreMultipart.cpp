@@ -203,7 +203,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     for (const Part* p : chosen) {
         BlobRef blob{"", p->size};
         if (!blobs_.AdoptPart(p->file, blob.name)) {
-            blobs_.Remove(m.blobs);
+            blobs_.Release(m.blobs);
             return SendError(c, 500, "InternalError", "The server could not assemble the object.");
         }
         m.blobs.push_back(blob);
@@ -229,14 +229,14 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     try {
         old = db_.CompleteUpload(u.upload_id, m, part_files);
     } catch (const std::out_of_range&) {
-        blobs_.Remove(m.blobs);
+        blobs_.Release(m.blobs);
         return SendError(c, 404, "NoSuchUpload", kNoSuchUpload, {{"UploadId", u.upload_id}});
     } catch (const PartChanged&) {
-        blobs_.Remove(m.blobs);
+        blobs_.Release(m.blobs);
         return SendError(c, 409, "PartChanged",
                          "A part was uploaded again while the upload was being completed.");
     }
-    blobs_.Remove(old);
+    blobs_.Release(old);
     for (const Part& p : stored) blobs_.Remove(BlobKind::kPart, p.file);
 
     c.res.set_header("ETag", m.etag);

@@ -65,10 +65,10 @@ void StoreService::PutObject(StoreContext& c) {
     try {
         old = db_.PutObject(m);
     } catch (const std::exception&) {
-        blobs_.Remove(m.blobs);
+        blobs_.Release(m.blobs);
         return SendError(c, 500, "InternalError", "The server could not record the object.");
     }
-    blobs_.Remove(old);
+    blobs_.Release(old);
     c.res.status = 200;
     c.res.set_header("ETag", m.etag);
     c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
@@ -159,7 +159,7 @@ void StoreService::GetObject(StoreContext& c, bool head) {
 }
 
 void StoreService::DeleteObject(StoreContext& c) {
-    blobs_.Remove(db_.DeleteObject(c.addr.bucket, c.addr.key));
+    blobs_.Release(db_.DeleteObject(c.addr.bucket, c.addr.key));
     c.res.status = 204;
 }
 
@@ -200,10 +200,10 @@ void StoreService::CopyObject(StoreContext& c) {
     try {
         old = db_.PutObject(m);
     } catch (const std::exception&) {
-        blobs_.Remove(m.blobs);
+        blobs_.Release(m.blobs);
         return SendError(c, 500, "InternalError", "The server could not record the object.");
     }
-    blobs_.Remove(old);
+    blobs_.Release(old);
     c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     c.res.set_header("ETag", m.etag);
     XmlWriter w;
