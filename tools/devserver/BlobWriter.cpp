@@ -39,6 +39,16 @@ BlobWriter::~BlobWriter() {
 bool BlobWriter::Write(const char* data, size_t len) {
     if (!ok() || finished_) return false;
     size_ += static_cast<long long>(len);
+    if (staged_ == 0 && direct_ && reinterpret_cast<uintptr_t>(data) % kDirectAlign == 0 &&
+        len % kDirectAlign == 0) {
+        // Whole aligned blocks go to the file as they are, without staging.
+        for (size_t at = 0; at < len; at += kDigestSlice) {
+            size_t n = std::min(kDigestSlice, len - at);
+            EVP_DigestUpdate(md5_, data + at, n);
+            crc_ = Crc64Update(crc_, data + at, n);
+        }
+        return WriteAll(data, len);
+    }
     while (len > 0) {
         size_t take = std::min({len, kDigestSlice, kStagingBytes - staged_});
         char* at = staging_.get() + staged_;

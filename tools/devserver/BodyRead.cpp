@@ -2,12 +2,14 @@
 // a poll before every read: three system calls per 4 KiB once the store writes
 // each piece too, most of the server's time on a large upload. This definition
 // takes the place of the library's exported reading loop (ELF symbol
-// interposition, like decode_url in RawHeaders.cpp) and does the same with
-// reads of up to 1 MiB, so a content receiver sees the body in large pieces.
+// interposition, like decode_url in RawHeaders.cpp) and hands the content
+// receiver whole 1 MiB pieces (the last one shorter) in a page-aligned buffer,
+// which the store can write to disk with direct I/O as they are.
 #include <httplib.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace httplib {
@@ -18,17 +20,23 @@ bool read_content_with_length(Stream& strm, uint64_t len, Progress progress,
 
 __attribute__((visibility("default"))) bool read_content_with_length(
     Stream& strm, uint64_t len, Progress progress, ContentReceiverWithProgress out) {
-    constexpr uint64_t kMaxRead = 1u << 20;
+    constexpr uint64_t kPiece = 1u << 20;
+    constexpr size_t kPage = 4096;
     if (len == 0) return true;
-    const size_t capacity = static_cast<size_t>(std::min(len, kMaxRead));
-    std::unique_ptr<char[]> buf(new char[capacity]);
+    const size_t capacity = static_cast<size_t>(std::min(len, kPiece) + kPage - 1) / kPage * kPage;
+    std::unique_ptr<char, decltype(&std::free)> buf(
+        static_cast<char*>(std::aligned_alloc(kPage, capacity)), &std::free);
+    if (!buf) return false;
     uint64_t received = 0;
     while (received < len) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(len - received, capacity));
-        ssize_t n = strm.read(buf.get(), want);
-        if (n <= 0) return false;
-        if (!out(buf.get(), static_cast<size_t>(n), received, len)) return false;
-        received += static_cast<uint64_t>(n);
+        size_t want = static_cast<size_t>(std::min<uint64_t>(len - received, kPiece));
+        for (size_t filled = 0; filled < want;) {
+            ssize_t n = strm.read(buf.get() + filled, want - filled);
+            if (n <= 0) return false;
+            filled += static_cast<size_t>(n);
+        }
+        if (!out(buf.get(), want, received, len)) return false;
+        received += want;
         if (progress && !progress(received, len)) return false;
     }
     return true;
