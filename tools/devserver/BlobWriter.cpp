@@ -18,16 +18,13 @@ constexpr size_t kDigestSlice = 64u << 10;
 
 }  // namespace
 
-BlobWriter::BlobWriter(const BlobStore& store)
-    : store_(store),
-      temp_path_(store.TempPath()),
-      staging_(static_cast<char*>(std::aligned_alloc(kDirectAlign, kStagingBytes))) {
+BlobWriter::BlobWriter(const BlobStore& store) : store_(store), temp_path_(store.TempPath()) {
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
     fd_ = open(temp_path_.c_str(), flags | O_DIRECT, 0644);
     direct_ = fd_ >= 0;
     if (fd_ < 0 && errno == EINVAL) fd_ = open(temp_path_.c_str(), flags, 0644);
     md5_ = EVP_MD_CTX_new();
-    if (!staging_ || !md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) failed_ = true;
+    if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) failed_ = true;
 }
 
 BlobWriter::~BlobWriter() {
@@ -48,6 +45,14 @@ bool BlobWriter::Write(const char* data, size_t len) {
             crc_ = Crc64Update(crc_, data + at, n);
         }
         return WriteAll(data, len);
+    }
+    if (!staging_) {
+        // Only bodies that arrive in other pieces need it.
+        staging_.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, kStagingBytes)));
+        if (!staging_) {
+            failed_ = true;
+            return false;
+        }
     }
     while (len > 0) {
         size_t take = std::min({len, kDigestSlice, kStagingBytes - staged_});

@@ -57,7 +57,7 @@ private:
     long long size_ = 0;
     uint64_t crc_ = 0;
     EVP_MD_CTX* md5_ = nullptr;
-    std::unique_ptr<char, FreeDeleter> staging_;
+    std::unique_ptr<char, FreeDeleter> staging_;  // made on first use
     size_t staged_ = 0;
 };
 

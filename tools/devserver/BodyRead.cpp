@@ -4,7 +4,10 @@
 // takes the place of the library's exported reading loop (ELF symbol
 // interposition, like decode_url in RawHeaders.cpp) and hands the content
 // receiver whole 1 MiB pieces (the last one shorter) in a page-aligned buffer,
-// which the store can write to disk with direct I/O as they are.
+// which the store can write to disk with direct I/O as they are. The buffer
+// stays with the connection's thread: fresh pages cost this machine more to
+// fill than the bytes they carry, and a multipart upload sends many bodies
+// over one connection.
 #include <httplib.h>
 
 #include <algorithm>
@@ -23,9 +26,8 @@ __attribute__((visibility("default"))) bool read_content_with_length(
     constexpr uint64_t kPiece = 1u << 20;
     constexpr size_t kPage = 4096;
     if (len == 0) return true;
-    const size_t capacity = static_cast<size_t>(std::min(len, kPiece) + kPage - 1) / kPage * kPage;
-    std::unique_ptr<char, decltype(&std::free)> buf(
-        static_cast<char*>(std::aligned_alloc(kPage, capacity)), &std::free);
+    thread_local std::unique_ptr<char, decltype(&std::free)> buf(
+        static_cast<char*>(std::aligned_alloc(kPage, kPiece)), &std::free);
     if (!buf) return false;
     uint64_t received = 0;
     while (received < len) {

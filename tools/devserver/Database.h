@@ -39,7 +39,7 @@ struct ObjectMeta {
     std::string type = "Normal";  // or "Multipart"
     std::string user_meta;        // JSON object of x-oss-meta-* headers
     // The bytes, in order: one object blob, or the part blobs of a completed
-    // multipart upload. Not filled in by ObjectsFrom.
+    // multipart upload (which ObjectsFrom, for listings, leaves out).
     BlobList blobs;
 };
 
