@@ -16,6 +16,7 @@
 #include "Application.h"
 #include "BlobWriter.h"
 #include "Crc64.h"
+#include "Database.h"
 #include "ObjectFiles.h"
 #include "tests/support/TempDir.h"
 
@@ -132,6 +133,40 @@ TEST(DevServerBlobWriter, AnyPieceSizesGiveTheSameBytesAndDigests) {
             << c.total << "/" << c.piece;
     }
     EXPECT_EQ(FilesIn(dir.path() + "/tmp"), 0u);
+}
+
+TEST(DevServerDatabase, CompletionRefusesAPartSentAgainMeanwhile) {
+    TempDir dir;
+    devserver::Database db(dir.file("db"));
+    devserver::Upload u;
+    u.upload_id = "U1";
+    u.bucket = "b";
+    u.key = "k";
+    db.CreateUpload(u);
+    devserver::Part first;
+    first.part_number = 1;
+    first.size = 3;
+    first.file = "first";
+    db.PutPart("U1", first);
+    std::vector<devserver::Part> listed = db.Parts("U1", 0, 10);
+    ASSERT_EQ(listed.size(), 1u);
+    devserver::Part again = first;
+    again.file = "again";
+    EXPECT_EQ(db.PutPart("U1", again), "first");
+
+    devserver::ObjectMeta m;
+    m.bucket = "b";
+    m.key = "k";
+    m.size = 3;
+    m.blobs = {{"linked", 3}};
+    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), devserver::PartChanged);
+    devserver::ObjectMeta stored;
+    EXPECT_FALSE(db.GetObject("b", "k", stored));
+    listed = db.Parts("U1", 0, 10);
+    EXPECT_NO_THROW(db.CompleteUpload("U1", m, {&listed[0]}));
+    ASSERT_TRUE(db.GetObject("b", "k", stored));
+    EXPECT_EQ(stored.blobs.size(), 1u);
+    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), std::out_of_range);
 }
 
 // One in-process server over a data directory that outlives restarts.

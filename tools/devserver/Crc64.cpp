@@ -13,13 +13,18 @@ namespace {
 // Bit i of a 64-bit value is the coefficient of x^(63-i) (reflected order).
 constexpr uint64_t kPoly = 0xC96C5795D7870F42ULL;  // ECMA-182, reflected
 
+// a * x mod P.
+uint64_t TimesX(uint64_t a) {
+    return (a & 1) ? (a >> 1) ^ kPoly : a >> 1;
+}
+
 // Eight slicing tables, built once.
 struct Tables {
     std::array<std::array<uint64_t, 256>, 8> t{};
     Tables() {
         for (uint64_t n = 0; n < 256; ++n) {
             uint64_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ kPoly : c >> 1;
+            for (int k = 0; k < 8; ++k) c = TimesX(c);
             t[0][n] = c;
         }
         for (int s = 1; s < 8; ++s)
@@ -32,8 +37,25 @@ const Tables& GetTables() {
     return tables;
 }
 
-// The register without the initial and final inversion: (crc(x^|data|) +
-// data) * x^64 mod P, table-driven.
+// a * b mod P.
+uint64_t MultiplyMod(uint64_t a, uint64_t b) {
+    uint64_t product = 0;
+    for (int k = 0; k < 64; ++k, b = TimesX(b))
+        if ((a >> (63 - k)) & 1) product ^= b;  // the x^k term of a
+    return product;
+}
+
+// x^n mod P, by squaring.
+uint64_t XPowMod(uint64_t n) {
+    uint64_t result = 1ULL << 63;  // x^0
+    uint64_t base = 1ULL << 62;    // x^1
+    for (; n != 0; n >>= 1, base = MultiplyMod(base, base))
+        if (n & 1) result = MultiplyMod(result, base);
+    return result;
+}
+
+// The running remainder, without the initial and final inversion: for a
+// register crc, (crc * x^(8 len) + data * x^64) mod P; table-driven.
 uint64_t RawTableUpdate(uint64_t crc, const unsigned char* p, size_t len) {
     const auto& t = GetTables().t;
     while (len >= 8) {
@@ -50,13 +72,6 @@ uint64_t RawTableUpdate(uint64_t crc, const unsigned char* p, size_t len) {
 }
 
 #ifdef DEVSERVER_CRC64_CLMUL
-
-// x^n mod P in reflected order.
-uint64_t XPowMod(unsigned n) {
-    uint64_t v = 1ULL << 63;  // x^0
-    while (n--) v = (v & 1) ? (v >> 1) ^ kPoly : v >> 1;
-    return v;
-}
 
 // Folding constants. A 128-bit block holds the coefficients of degree d+127
 // (bit 0 of its first byte) down to d; its first 8 bytes are the high half.
@@ -130,21 +145,6 @@ bool HasClmul() {
 
 #endif
 
-// GF(2) matrix helpers for Crc64Combine (the zlib method).
-uint64_t MatrixTimes(const uint64_t* mat, uint64_t vec) {
-    uint64_t sum = 0;
-    while (vec) {
-        if (vec & 1) sum ^= *mat;
-        vec >>= 1;
-        ++mat;
-    }
-    return sum;
-}
-
-void MatrixSquare(uint64_t* square, const uint64_t* mat) {
-    for (int n = 0; n < 64; ++n) square[n] = MatrixTimes(mat, mat[n]);
-}
-
 }  // namespace
 
 uint64_t Crc64Update(uint64_t crc, const void* data, size_t len) {
@@ -157,28 +157,9 @@ uint64_t Crc64Update(uint64_t crc, const void* data, size_t len) {
 
 uint64_t Crc64Combine(uint64_t crc_a, uint64_t crc_b, uint64_t len_b) {
     if (len_b == 0) return crc_a;
-    uint64_t even[64];
-    uint64_t odd[64];
-    // Operator for one zero bit.
-    odd[0] = kPoly;
-    uint64_t row = 1;
-    for (int n = 1; n < 64; ++n) {
-        odd[n] = row;
-        row <<= 1;
-    }
-    MatrixSquare(even, odd);  // two zero bits
-    MatrixSquare(odd, even);  // four zero bits
-    // Apply len_b zero bytes to crc_a.
-    do {
-        MatrixSquare(even, odd);
-        if (len_b & 1) crc_a = MatrixTimes(even, crc_a);
-        len_b >>= 1;
-        if (len_b == 0) break;
-        MatrixSquare(odd, even);
-        if (len_b & 1) crc_a = MatrixTimes(odd, crc_a);
-        len_b >>= 1;
-    } while (len_b != 0);
-    return crc_a ^ crc_b;
+    // Appending len_b bytes multiplies A's checksum by x^(8 len_b); the
+    // initial and final inversions cancel out.
+    return MultiplyMod(crc_a, XPowMod(8 * len_b)) ^ crc_b;
 }
 
 }  // namespace devserver

@@ -442,7 +442,7 @@ std::vector<Part> Database::Parts(const std::string& upload_id, int after_part, 
 }
 
 BlobList Database::CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
-                                  const std::vector<std::string>& part_files) {
+                                  const std::vector<const Part*>& used) {
     std::lock_guard<std::mutex> lock(mu_);
     Transaction tx(db_);
     {
@@ -452,10 +452,10 @@ BlobList Database::CompleteUpload(const std::string& upload_id, const ObjectMeta
     }
     // A part sent again since the caller read the list no longer holds the
     // bytes the object was made of.
-    for (const std::string& file : part_files) {
-        Stmt q(db_, "SELECT 1 FROM parts WHERE upload_id = ?1 AND file = ?2");
-        q.Bind(1, upload_id).Bind(2, file);
-        if (!q.Step()) throw PartChanged();
+    for (const Part* p : used) {
+        Stmt q(db_, "SELECT file FROM parts WHERE upload_id = ?1 AND part_number = ?2");
+        q.Bind(1, upload_id).Bind(2, static_cast<long long>(p->part_number));
+        if (!q.Step() || q.Text(0) != p->file) throw PartChanged();
     }
     BlobList old = ReplaceObjectLocked(db_, meta);
     Stmt d1(db_, "DELETE FROM parts WHERE upload_id = ?1");

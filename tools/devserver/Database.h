@@ -101,12 +101,12 @@ public:
     bool GetUpload(const std::string& upload_id, Upload& out);
     std::string PutPart(const std::string& upload_id, const Part& p);  // replaced blob or ""
     std::vector<Part> Parts(const std::string& upload_id, int after_part, int limit);
-    // Stores the object made of the part blobs `part_files`, drops the upload
-    // and its parts' records; returns the blobs of the object it replaced.
-    // Throws std::out_of_range when the upload is gone, PartChanged when one
-    // of `part_files` is no longer a part of it (the part was sent again).
+    // Stores the object made of the parts `used`, drops the upload and its
+    // parts' records; returns the blobs of the object it replaced. Throws
+    // std::out_of_range when the upload is gone, PartChanged when one of
+    // `used` is no longer stored as it was (the part was sent again).
     BlobList CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
-                            const std::vector<std::string>& part_files);
+                            const std::vector<const Part*>& used);
     // Drops the upload; returns its parts (whose blobs the caller removes).
     std::vector<Part> AbortUpload(const std::string& upload_id);
 

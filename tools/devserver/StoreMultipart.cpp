@@ -196,7 +196,6 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     // The object is the chosen parts' blobs, linked over in order: no byte is
     // copied, and its CRC-64 follows from the parts' own.
     ObjectMeta m;
-    std::vector<std::string> part_files;
     uint64_t crc = 0;
     long long size = 0;
     std::string md5s;
@@ -207,7 +206,6 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
             return SendError(c, 500, "InternalError", "The server could not assemble the object.");
         }
         m.blobs.push_back(blob);
-        part_files.push_back(p->file);
         crc = Crc64Combine(crc, p->crc64, static_cast<uint64_t>(p->size));
         size += p->size;
         md5s += RawFromHex(NormalizeEtag(p->etag));
@@ -227,7 +225,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     m.user_meta = u.user_meta;
     BlobList old;
     try {
-        old = db_.CompleteUpload(u.upload_id, m, part_files);
+        old = db_.CompleteUpload(u.upload_id, m, chosen);
     } catch (const std::out_of_range&) {
         blobs_.Release(m.blobs);
         return SendError(c, 404, "NoSuchUpload", kNoSuchUpload, {{"UploadId", u.upload_id}});
