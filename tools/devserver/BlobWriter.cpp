@@ -15,13 +15,18 @@ namespace {
 constexpr size_t kStagingBytes = 1u << 20;
 constexpr size_t kDirectAlign = 4096;  // buffer, offset and length unit of direct writes
 constexpr size_t kDigestSlice = 64u << 10;
+#ifdef O_DIRECT
+constexpr int kDirectFlag = O_DIRECT;
+#else
+constexpr int kDirectFlag = 0;  // no direct I/O on this system: plain writes
+#endif
 
 }  // namespace
 
 BlobWriter::BlobWriter(const BlobStore& store) : store_(store), temp_path_(store.TempPath()) {
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
-    fd_ = open(temp_path_.c_str(), flags | O_DIRECT, 0644);
-    direct_ = fd_ >= 0;
+    fd_ = open(temp_path_.c_str(), flags | kDirectFlag, 0644);
+    direct_ = fd_ >= 0 && kDirectFlag != 0;
     if (fd_ < 0 && errno == EINVAL) fd_ = open(temp_path_.c_str(), flags, 0644);
     md5_ = EVP_MD_CTX_new();
     if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) failed_ = true;
@@ -104,7 +109,7 @@ bool BlobWriter::WriteAll(const char* data, size_t len) {
 void BlobWriter::StopDirectIo() {
     direct_ = false;
     int flags = fcntl(fd_, F_GETFL);
-    if (flags < 0 || fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) failed_ = true;
+    if (flags < 0 || fcntl(fd_, F_SETFL, flags & ~kDirectFlag) != 0) failed_ = true;
 }
 
 bool BlobWriter::Publish(BlobKind kind, std::string& name) {
