@@ -75,13 +75,15 @@ test-tsan: configure
 	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest -L tsan --output-on-failure
 
 # Upload/download benchmark against curl and ali-oss (bench/run.sh): builds
-# what it needs in $(BUILD), writes bench/results/latest.md and throughput.png.
-# Quick run: make bench BENCH_SIZES=64 BENCH_REPEAT=1
+# what it needs in $(BUILD), writes latest.md, latest.json and throughput.png
+# to $(BUILD)/bench-results, or to the tracked bench/results with
+# BENCH_PUBLISH=1. Quick run: make bench BENCH_SIZES=64 BENCH_REPEAT=1
 .PHONY: bench
 BENCH_TARGETS ?= Nimbra nimbra-devserver nimbra-bench-host
+BENCH_PUBLISH ?= 0
 bench: configure
 	cmake --build $(BUILD) --target $(BENCH_TARGETS) -j$(JOBS)
-	BENCH_BUILD=$(abspath $(BUILD)) bash bench/run.sh
+	BENCH_BUILD=$(abspath $(BUILD)) BENCH_PUBLISH=$(BENCH_PUBLISH) bash bench/run.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(CLANG_BUILD) $(TSAN_BUILD)

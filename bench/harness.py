@@ -11,13 +11,16 @@ each file size and repeat, one upload and one download per contender:
 
 Then, with a round-trip delay on the loopback, the library's ranged download
 against curl fetching the same 1 MiB ranges over one kept-alive connection
-and over a new connection per range.
+and over a new connection per range, and the library's multipart upload
+against curl's single PUT.
 
 Environment (all optional):
   BENCH_SIZES       file sizes in MiB, comma or space separated (64,256,1024)
   BENCH_REPEAT      runs per contender and size (3)
   BENCH_BUILD       build directory with the binaries (build/)
-  BENCH_OUT         results directory (bench/results/)
+  BENCH_PUBLISH     1: write the results to bench/results/ (the tracked copy)
+  BENCH_OUT         results directory (default BENCH_BUILD/bench-results/, or
+                    bench/results/ with BENCH_PUBLISH=1)
   BENCH_DELAY_MS    one-way delay of the latency part, 0 skips it (10)
   BENCH_DELAY_SIZE  file size of the latency part in MiB (64)
   BENCH_WAIT_LOAD   wait for the 1-minute load average to drop below this
@@ -49,6 +52,7 @@ BENCH_DIR = Path(__file__).resolve().parent
 ROOT = BENCH_DIR.parent
 CONTENDERS = ["nimbra", "curl", "ali-oss"]
 CHILD_TIMEOUT = 1200  # seconds; a stuck transfer is killed and fails the run
+NPM_TIMEOUT = 600  # seconds; npm that cannot reach its registry may retry for long
 
 
 def log(msg):
@@ -76,7 +80,10 @@ class Settings:
         if self.repeat < 1:
             raise BenchError("BENCH_REPEAT must be at least 1")
         self.build = Path(env.get("BENCH_BUILD", str(ROOT / "build"))).resolve()
-        self.out = Path(env.get("BENCH_OUT", str(BENCH_DIR / "results"))).resolve()
+        # The tracked results change only when a run is meant to publish.
+        self.publish = env.get("BENCH_PUBLISH", "0") not in ("", "0")
+        default_out = BENCH_DIR / "results" if self.publish else self.build / "bench-results"
+        self.out = Path(env.get("BENCH_OUT", str(default_out))).resolve()
         self.cache = BENCH_DIR / "cache"
         self.delay_ms = float(env.get("BENCH_DELAY_MS", "10"))
         self.delay_size = int(env.get("BENCH_DELAY_SIZE", "64"))
@@ -185,8 +192,11 @@ def ensure_node_modules(install):
     if not install:
         raise BenchError(f"ali-oss {want} is not installed in bench/node_modules")
     log(f"npm ci (ali-oss {want})")
-    r = subprocess.run(["npm", "ci", "--no-audit", "--no-fund"], cwd=BENCH_DIR,
-                       capture_output=True, text=True)
+    try:
+        r = subprocess.run(["npm", "ci", "--no-audit", "--no-fund"], cwd=BENCH_DIR,
+                           capture_output=True, text=True, timeout=NPM_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise BenchError(f"npm ci did not finish within {NPM_TIMEOUT} s")
     if r.returncode != 0:
         raise BenchError(f"npm ci failed:\n{r.stdout}{r.stderr}")
     return want
@@ -477,7 +487,7 @@ def delay_method(s):
 
 
 def delay_runs(s, scratch, source):
-    """The ranged download with a round-trip delay; returns (info, samples)."""
+    """Ranged downloads and uploads with a round-trip delay; returns (info, samples)."""
     method, why = delay_method(s)
     size_mib = s.delay_size
     info = {"method": method, "why": why, "delay_ms": s.delay_ms, "rtt_ms": 2 * s.delay_ms,
@@ -498,11 +508,14 @@ def delay_runs(s, scratch, source):
         runner = Runner(s, server, scratch)
         url = f"{c['endpoint']}/{c['bucket']}/{seed_key(size_mib)}"
         nbytes = size_mib * MiB
-        kinds = ["nimbra", "curl-keepalive", "curl-newconn"]
+        kinds = ["nimbra", "curl-keepalive", "curl-newconn", "nimbra-upload", "curl-put"]
         for rep in range(s.repeat):
             for kind in rotated(kinds, rep):
                 if kind == "nimbra":
                     sample = runner.transfer("nimbra", "download", size_mib, source)
+                elif kind in ("nimbra-upload", "curl-put"):
+                    contender = "nimbra" if kind == "nimbra-upload" else "curl"
+                    sample = runner.transfer(contender, "upload", size_mib, source)
                 else:
                     cfg = range_config(url, nbytes, kind == "curl-newconn", scratch / "ranges.cfg")
                     sample = runner.measure(["curl", "-K", str(cfg)], nbytes, lambda: None)
@@ -556,7 +569,7 @@ def main():
             # npm cannot reach the registry from a private namespace; run.sh
             # installs before entering it.
             alioss = ensure_node_modules(install=not s.netns)
-        except (BenchError, OSError) as e:
+        except (BenchError, OSError, subprocess.SubprocessError) as e:
             # The comparison still stands without the Node client.
             log(f"ali-oss left out: {e}")
             s.contenders.remove("ali-oss")
@@ -605,7 +618,7 @@ if __name__ == "__main__":
             # Before the run, on the host's network: ali-oss from npm.
             try:
                 ensure_node_modules(install=True)
-            except (BenchError, OSError) as e:
+            except (BenchError, OSError, subprocess.SubprocessError) as e:
                 log(f"ali-oss cannot be installed, the run goes on without it: {e}")
         else:
             main()

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace devserver {
@@ -23,6 +24,9 @@ CREATE TABLE IF NOT EXISTS objects (
   crc64 INTEGER NOT NULL, last_modified_ms INTEGER NOT NULL, content_type TEXT NOT NULL,
   type TEXT NOT NULL, user_meta TEXT NOT NULL, file TEXT NOT NULL,
   PRIMARY KEY (bucket, key)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS object_blobs (
+  bucket TEXT NOT NULL, key TEXT NOT NULL, seq INTEGER NOT NULL, size INTEGER NOT NULL,
+  file TEXT NOT NULL, PRIMARY KEY (bucket, key, seq)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS uploads (
   upload_id TEXT PRIMARY KEY, bucket TEXT NOT NULL, key TEXT NOT NULL,
   initiated_ms INTEGER NOT NULL, content_type TEXT NOT NULL, user_meta TEXT NOT NULL);
@@ -110,7 +114,8 @@ ObjectMeta ReadObject(const Stmt& s) {
     m.content_type = s.Text(6);
     m.type = s.Text(7);
     m.user_meta = s.Text(8);
-    m.file = s.Text(9);
+    std::string file = s.Text(9);
+    if (!file.empty()) m.blobs.push_back({file, m.size});
     return m;
 }
 
@@ -136,6 +141,15 @@ Part ReadPart(const Stmt& s) {
     p.last_modified_ms = s.Int(4);
     p.file = s.Text(5);
     return p;
+}
+
+// The blobs of an object of several, in order.
+BlobList ObjectBlobListLocked(sqlite3* db, const std::string& bucket, const std::string& key) {
+    Stmt q(db, "SELECT file, size FROM object_blobs WHERE bucket = ?1 AND key = ?2 ORDER BY seq");
+    q.Bind(1, bucket).Bind(2, key);
+    BlobList blobs;
+    while (q.Step()) blobs.push_back({q.Text(0), q.Int(1)});
+    return blobs;
 }
 
 std::string SelectObjectSql(const char* where) {
@@ -273,50 +287,80 @@ bool Database::GetObject(const std::string& bucket, const std::string& key, Obje
     s.Bind(1, bucket).Bind(2, key);
     if (!s.Step()) return false;
     out = ReadObject(s);
+    if (out.blobs.empty()) out.blobs = ObjectBlobListLocked(db_, bucket, key);
     return true;
 }
 
 namespace {
 
-std::string ReplaceObjectLocked(sqlite3* db, const ObjectMeta& m) {
-    std::string old;
-    {
-        Stmt q(db, "SELECT file FROM objects WHERE bucket = ?1 AND key = ?2");
-        q.Bind(1, m.bucket).Bind(2, m.key);
-        if (q.Step()) old = q.Text(0);
-    }
+// The blobs of a stored object, with its record left in place.
+BlobList ObjectBlobsLocked(sqlite3* db, const std::string& bucket, const std::string& key) {
+    Stmt q(db, "SELECT file, size FROM objects WHERE bucket = ?1 AND key = ?2");
+    q.Bind(1, bucket).Bind(2, key);
+    if (!q.Step()) return {};
+    if (!q.Text(0).empty()) return {{q.Text(0), q.Int(1)}};
+    return ObjectBlobListLocked(db, bucket, key);
+}
+
+// Drops the object's records; returns its blobs.
+BlobList RemoveObjectLocked(sqlite3* db, const std::string& bucket, const std::string& key) {
+    BlobList old = ObjectBlobsLocked(db, bucket, key);
+    Stmt d1(db, "DELETE FROM objects WHERE bucket = ?1 AND key = ?2");
+    d1.Bind(1, bucket).Bind(2, key);
+    d1.Step();
+    Stmt d2(db, "DELETE FROM object_blobs WHERE bucket = ?1 AND key = ?2");
+    d2.Bind(1, bucket).Bind(2, key);
+    d2.Step();
+    return old;
+}
+
+// Stores the object in place of any other under its key; returns the blobs
+// the replaced object held and the new one does not.
+BlobList ReplaceObjectLocked(sqlite3* db, const ObjectMeta& m) {
+    BlobList old = RemoveObjectLocked(db, m.bucket, m.key);
+    // A single blob is named in the object's record, several (in order) in
+    // object_blobs.
+    const bool single = m.blobs.size() == 1;
     Stmt s(db,
-           "INSERT OR REPLACE INTO objects (bucket, key, size, etag, crc64, last_modified_ms, "
+           "INSERT INTO objects (bucket, key, size, etag, crc64, last_modified_ms, "
            "content_type, type, user_meta, file) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
     s.Bind(1, m.bucket).Bind(2, m.key).Bind(3, m.size).Bind(4, m.etag).BindU64(5, m.crc64);
     s.Bind(6, static_cast<long long>(m.last_modified_ms)).Bind(7, m.content_type).Bind(8, m.type);
-    s.Bind(9, m.user_meta).Bind(10, m.file);
+    s.Bind(9, m.user_meta).Bind(10, single ? m.blobs[0].name : std::string());
     s.Step();
-    return old == m.file ? "" : old;
+    if (!single) {
+        long long seq = 0;
+        for (const BlobRef& b : m.blobs) {
+            Stmt p(db,
+                   "INSERT INTO object_blobs (bucket, key, seq, size, file) VALUES (?1, ?2, ?3, "
+                   "?4, ?5)");
+            p.Bind(1, m.bucket).Bind(2, m.key).Bind(3, ++seq).Bind(4, b.size).Bind(5, b.name);
+            p.Step();
+        }
+    }
+    BlobList released;
+    for (const BlobRef& b : old) {
+        bool kept = std::any_of(m.blobs.begin(), m.blobs.end(),
+                                [&](const BlobRef& n) { return n.name == b.name; });
+        if (!kept) released.push_back(b);
+    }
+    return released;
 }
 
 }  // namespace
 
-std::string Database::PutObject(const ObjectMeta& meta) {
+BlobList Database::PutObject(const ObjectMeta& meta) {
     std::lock_guard<std::mutex> lock(mu_);
     Transaction tx(db_);
-    std::string old = ReplaceObjectLocked(db_, meta);
+    BlobList old = ReplaceObjectLocked(db_, meta);
     tx.Commit();
     return old;
 }
 
-std::string Database::DeleteObject(const std::string& bucket, const std::string& key) {
+BlobList Database::DeleteObject(const std::string& bucket, const std::string& key) {
     std::lock_guard<std::mutex> lock(mu_);
     Transaction tx(db_);
-    std::string old;
-    {
-        Stmt q(db_, "SELECT file FROM objects WHERE bucket = ?1 AND key = ?2");
-        q.Bind(1, bucket).Bind(2, key);
-        if (q.Step()) old = q.Text(0);
-    }
-    Stmt s(db_, "DELETE FROM objects WHERE bucket = ?1 AND key = ?2");
-    s.Bind(1, bucket).Bind(2, key);
-    s.Step();
+    BlobList old = RemoveObjectLocked(db_, bucket, key);
     tx.Commit();
     return old;
 }
@@ -397,7 +441,8 @@ std::vector<Part> Database::Parts(const std::string& upload_id, int after_part, 
     return out;
 }
 
-std::string Database::CompleteUpload(const std::string& upload_id, const ObjectMeta& meta) {
+BlobList Database::CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
+                                  const std::vector<const Part*>& used) {
     std::lock_guard<std::mutex> lock(mu_);
     Transaction tx(db_);
     {
@@ -405,7 +450,14 @@ std::string Database::CompleteUpload(const std::string& upload_id, const ObjectM
         u.Bind(1, upload_id);
         if (!u.Step()) throw std::out_of_range("no such upload");
     }
-    std::string old = ReplaceObjectLocked(db_, meta);
+    // A part sent again since the caller read the list no longer holds the
+    // bytes the object was made of.
+    for (const Part* p : used) {
+        Stmt q(db_, "SELECT file FROM parts WHERE upload_id = ?1 AND part_number = ?2");
+        q.Bind(1, upload_id).Bind(2, static_cast<long long>(p->part_number));
+        if (!q.Step() || q.Text(0) != p->file) throw PartChanged();
+    }
+    BlobList old = ReplaceObjectLocked(db_, meta);
     Stmt d1(db_, "DELETE FROM parts WHERE upload_id = ?1");
     d1.Bind(1, upload_id);
     d1.Step();

@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "ObjectFiles.h"
 
 struct sqlite3;
 
@@ -35,7 +38,9 @@ struct ObjectMeta {
     std::string content_type;
     std::string type = "Normal";  // or "Multipart"
     std::string user_meta;        // JSON object of x-oss-meta-* headers
-    std::string file;             // blob name under the objects directory
+    // The bytes, in order: one object blob, or the part blobs of a completed
+    // multipart upload (which ObjectsFrom, for listings, leaves out).
+    BlobList blobs;
 };
 
 struct Upload {
@@ -52,6 +57,11 @@ struct Part {
     uint64_t crc64 = 0;
     int64_t last_modified_ms = 0;
     std::string file;  // blob name under the parts directory
+};
+
+// A part of an upload was replaced while the upload was being completed.
+struct PartChanged : std::runtime_error {
+    PartChanged() : std::runtime_error("a part changed during completion") {}
 };
 
 class Database {
@@ -77,12 +87,12 @@ public:
     bool BucketExists(const std::string& name);
     void CreateBucket(const std::string& name, int64_t now_ms);
 
-    // Objects. Put/Delete return the blob name the change released ("" if none).
+    // Objects. Put/Delete return the blobs the change released.
     bool GetObject(const std::string& bucket, const std::string& key, ObjectMeta& out);
-    std::string PutObject(const ObjectMeta& meta);
-    std::string DeleteObject(const std::string& bucket, const std::string& key);
+    BlobList PutObject(const ObjectMeta& meta);
+    BlobList DeleteObject(const std::string& bucket, const std::string& key);
     // Objects of `bucket` with key > from (or >= from when inclusive), in byte
-    // order, at most `limit`.
+    // order, at most `limit`; metadata only.
     std::vector<ObjectMeta> ObjectsFrom(const std::string& bucket, const std::string& from,
                                         bool inclusive, int limit);
 
@@ -91,8 +101,12 @@ public:
     bool GetUpload(const std::string& upload_id, Upload& out);
     std::string PutPart(const std::string& upload_id, const Part& p);  // replaced blob or ""
     std::vector<Part> Parts(const std::string& upload_id, int after_part, int limit);
-    // Stores the object, drops the upload; returns the released object blob.
-    std::string CompleteUpload(const std::string& upload_id, const ObjectMeta& meta);
+    // Stores the object made of the parts `used`, drops the upload and its
+    // parts' records; returns the blobs of the object it replaced. Throws
+    // std::out_of_range when the upload is gone, PartChanged when one of
+    // `used` is no longer stored as it was (the part was sent again).
+    BlobList CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
+                            const std::vector<const Part*>& used);
     // Drops the upload; returns its parts (whose blobs the caller removes).
     std::vector<Part> AbortUpload(const std::string& upload_id);
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "Crc64.h"
+#include "BlobReaper.h"
 
 namespace devserver {
 namespace {
@@ -88,7 +88,8 @@ BlobStore::BlobStore(const std::string& root) : root_(root) {
     MakeDir(root_ + "/objects");
     MakeDir(root_ + "/parts");
     MakeDir(root_ + "/tmp");
-    // Temporary files of writes that never finished belong to nobody.
+    // Temporary files of writes that never finished, and released blobs not
+    // deleted yet, belong to nobody.
     if (DIR* d = opendir((root_ + "/tmp").c_str())) {
         while (struct dirent* e = readdir(d)) {
             std::string n = e->d_name;
@@ -96,7 +97,10 @@ BlobStore::BlobStore(const std::string& root) : root_(root) {
         }
         closedir(d);
     }
+    reaper_ = std::make_unique<BlobReaper>();
 }
+
+BlobStore::~BlobStore() = default;
 
 std::string BlobStore::Path(BlobKind kind, const std::string& name) const {
     return root_ + "/" + Subdir(kind) + "/" + name;
@@ -113,7 +117,7 @@ bool BlobStore::Publish(const std::string& temp_path, BlobKind kind, std::string
     return true;
 }
 
-bool BlobStore::Duplicate(const std::string& source_path, std::string& name) const {
+bool BlobStore::LinkOrCopy(const std::string& source_path, std::string& name) const {
     std::string candidate = RandomHex(16);
     std::string target = Path(BlobKind::kObject, candidate);
     if (link(source_path.c_str(), target.c_str()) != 0) {
@@ -129,57 +133,35 @@ bool BlobStore::Duplicate(const std::string& source_path, std::string& name) con
     return true;
 }
 
-void BlobStore::Remove(BlobKind kind, const std::string& name) const {
-    if (!name.empty()) unlink(Path(kind, name).c_str());
-}
-
-BlobWriter::BlobWriter(const BlobStore& store) : store_(store), temp_path_(store.TempPath()) {
-    fd_ = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    md5_ = EVP_MD_CTX_new();
-    if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) failed_ = true;
-}
-
-BlobWriter::~BlobWriter() {
-    if (fd_ >= 0) close(fd_);
-    if (!published_) unlink(temp_path_.c_str());
-    EVP_MD_CTX_free(md5_);
-}
-
-bool BlobWriter::Write(const char* data, size_t len) {
-    if (!ok()) return false;
-    for (size_t off = 0; off < len;) {
-        ssize_t w = ::write(fd_, data + off, len - off);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            failed_ = true;
+bool BlobStore::Duplicate(const BlobList& source, BlobList& copy) const {
+    copy.clear();
+    for (const BlobRef& blob : source) {
+        BlobRef twin = blob;
+        if (!LinkOrCopy(Path(blob), twin.name)) {
+            Release(copy);
+            copy.clear();
             return false;
         }
-        off += static_cast<size_t>(w);
+        copy.push_back(twin);
     }
-    EVP_DigestUpdate(md5_, data, len);
-    crc_ = Crc64Update(crc_, data, len);
-    size_ += static_cast<long long>(len);
     return true;
 }
 
-bool BlobWriter::Publish(BlobKind kind, std::string& name) {
-    if (!ok()) return false;
-    int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0) {
-        failed_ = true;
-        return false;
-    }
-    if (!store_.Publish(temp_path_, kind, name)) return false;
-    published_ = true;
-    return true;
+bool BlobStore::AdoptPart(const std::string& part_name, std::string& name) const {
+    return LinkOrCopy(Path(BlobKind::kPart, part_name), name);
 }
 
-std::string BlobWriter::Md5() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_DigestFinal_ex(md5_, digest, &n);
-    return std::string(reinterpret_cast<char*>(digest), n);
+void BlobStore::Remove(BlobKind kind, const std::string& name) const {
+    if (name.empty()) return;
+    std::string trash = root_ + "/tmp/" + name;
+    if (rename(Path(kind, name).c_str(), trash.c_str()) == 0)
+        reaper_->Unlink(trash);
+    else
+        unlink(Path(kind, name).c_str());
+}
+
+void BlobStore::Release(const BlobList& blobs) const {
+    for (const BlobRef& blob : blobs) Remove(BlobKind::kObject, blob.name);
 }
 
 }  // namespace devserver

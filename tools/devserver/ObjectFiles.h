@@ -1,17 +1,28 @@
 // Object and part bytes as files under the data directory. New content is
 // written to tmp/ and renamed into objects/ or parts/ only when complete, so a
-// crash never leaves a half-written blob where metadata could point to it.
+// crash never leaves a half-written blob where metadata could point to it. An
+// object's bytes are one object blob or, for one completed from a multipart
+// upload, its parts' blobs in order, linked over from parts/ as they are.
 #ifndef TOOLS_DEVSERVER_OBJECTFILES_H
 #define TOOLS_DEVSERVER_OBJECTFILES_H
 
-#include <openssl/evp.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace devserver {
 
+class BlobReaper;
+
 enum class BlobKind { kObject, kPart };
+
+// One object blob and its length.
+struct BlobRef {
+    std::string name;
+    long long size = 0;
+};
+using BlobList = std::vector<BlobRef>;
 
 // Random lower-case hex of `bytes` random bytes.
 std::string RandomHex(size_t bytes);
@@ -20,47 +31,29 @@ class BlobStore {
 public:
     // Creates the directories; removes leftovers of interrupted writes.
     explicit BlobStore(const std::string& root);
+    ~BlobStore();
 
     std::string Path(BlobKind kind, const std::string& name) const;
+    std::string Path(const BlobRef& blob) const { return Path(BlobKind::kObject, blob.name); }
     std::string TempPath() const;  // a fresh name under tmp/
     // Moves a finished temporary file into place under a new name.
     bool Publish(const std::string& temp_path, BlobKind kind, std::string& name) const;
-    // A new object blob with the same bytes as `source` (hard link, else copy).
-    bool Duplicate(const std::string& source_path, std::string& name) const;
+    // New object blobs with the same bytes (hard links, else copies); on
+    // failure none is left behind.
+    bool Duplicate(const BlobList& source, BlobList& copy) const;
+    // A new object blob with the bytes of a part blob, which stays in place.
+    bool AdoptPart(const std::string& part_name, std::string& name) const;
+    // Takes a blob out of its directory at once (into tmp/, which a start
+    // clears); its space is freed in the background.
     void Remove(BlobKind kind, const std::string& name) const;
+    void Release(const BlobList& blobs) const;  // Remove for each object blob
 
 private:
+    // A new object blob name for the bytes at `source_path`.
+    bool LinkOrCopy(const std::string& source_path, std::string& name) const;
+
     std::string root_;
-};
-
-// Streams bytes into a temporary file while computing size, MD5 and CRC-64.
-// Removes the file on destruction unless it was published.
-class BlobWriter {
-public:
-    explicit BlobWriter(const BlobStore& store);
-    ~BlobWriter();
-    BlobWriter(const BlobWriter&) = delete;
-    BlobWriter& operator=(const BlobWriter&) = delete;
-
-    bool ok() const { return fd_ >= 0 && !failed_; }
-    bool Write(const char* data, size_t len);
-    // Closes the file and moves it into place; false on any I/O error.
-    bool Publish(BlobKind kind, std::string& name);
-
-    long long size() const { return size_; }
-    uint64_t crc64() const { return crc_; }
-    // Finishes the digest: raw 16 bytes (call once, after the last Write).
-    std::string Md5();
-
-private:
-    const BlobStore& store_;
-    std::string temp_path_;
-    int fd_ = -1;
-    bool failed_ = false;
-    bool published_ = false;
-    long long size_ = 0;
-    uint64_t crc_ = 0;
-    EVP_MD_CTX* md5_ = nullptr;
+    std::unique_ptr<BlobReaper> reaper_;
 };
 
 // Upper-case hex of raw bytes.

@@ -1,9 +1,6 @@
-// Multipart uploads: initiate, upload part, list parts, complete (validated,
-// assembled file-to-file), abort.
-#include <fcntl.h>
+// Multipart uploads: initiate, upload part, list parts, complete (validated;
+// the object is made of the part blobs, not a copy of them), abort.
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -40,40 +37,6 @@ std::string RawFromHex(const std::string& hex) {
     for (size_t i = 0; i + 1 < hex.size(); i += 2)
         raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return raw;
-}
-
-// Appends the whole of `from` to the open descriptor `to`.
-bool AppendFile(const std::string& from, int to) {
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    struct stat st;
-    bool ok = fstat(in, &st) == 0;
-    off_t left = ok ? st.st_size : 0;
-    while (ok && left > 0) {
-        ssize_t n = copy_file_range(in, nullptr, to, nullptr, static_cast<size_t>(left), 0);
-        if (n > 0) {
-            left -= n;
-            continue;
-        }
-        // Not supported here: plain read/write.
-        char buf[1 << 16];
-        ssize_t r = read(in, buf, sizeof buf);
-        if (r <= 0) {
-            ok = false;
-            break;
-        }
-        for (ssize_t off = 0; off < r;) {
-            ssize_t w = write(to, buf + off, static_cast<size_t>(r - off));
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            off += w;
-        }
-        left -= r;
-    }
-    close(in);
-    return ok;
 }
 
 }  // namespace
@@ -230,26 +193,22 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
                              {{"PartNumber", std::to_string(chosen[i]->part_number)},
                               {"MinSizeAllowed", std::to_string(kMinPartSize)}});
 
-    // Assemble into a temporary file, then publish it under a new name.
-    std::string temp = blobs_.TempPath();
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    bool ok = fd >= 0;
+    // The object is the chosen parts' blobs, linked over in order: no byte is
+    // copied, and its CRC-64 follows from the parts' own.
+    ObjectMeta m;
     uint64_t crc = 0;
     long long size = 0;
     std::string md5s;
     for (const Part* p : chosen) {
-        if (!ok) break;
-        ok = AppendFile(blobs_.Path(BlobKind::kPart, p->file), fd);
+        BlobRef blob{"", p->size};
+        if (!blobs_.AdoptPart(p->file, blob.name)) {
+            blobs_.Release(m.blobs);
+            return SendError(c, 500, "InternalError", "The server could not assemble the object.");
+        }
+        m.blobs.push_back(blob);
         crc = Crc64Combine(crc, p->crc64, static_cast<uint64_t>(p->size));
         size += p->size;
         md5s += RawFromHex(NormalizeEtag(p->etag));
-    }
-    if (fd >= 0 && close(fd) != 0) ok = false;
-    ObjectMeta m;
-    if (ok) ok = blobs_.Publish(temp, BlobKind::kObject, m.file);
-    if (!ok) {
-        unlink(temp.c_str());
-        return SendError(c, 500, "InternalError", "The server could not assemble the object.");
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digest_len = 0;
@@ -264,14 +223,18 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     m.content_type = u.content_type;
     m.type = "Multipart";
     m.user_meta = u.user_meta;
-    std::string old;
+    BlobList old;
     try {
-        old = db_.CompleteUpload(u.upload_id, m);
+        old = db_.CompleteUpload(u.upload_id, m, chosen);
     } catch (const std::out_of_range&) {
-        blobs_.Remove(BlobKind::kObject, m.file);
+        blobs_.Release(m.blobs);
         return SendError(c, 404, "NoSuchUpload", kNoSuchUpload, {{"UploadId", u.upload_id}});
+    } catch (const PartChanged&) {
+        blobs_.Release(m.blobs);
+        return SendError(c, 409, "PartChanged",
+                         "A part was uploaded again while the upload was being completed.");
     }
-    blobs_.Remove(BlobKind::kObject, old);
+    blobs_.Release(old);
     for (const Part& p : stored) blobs_.Remove(BlobKind::kPart, p.file);
 
     c.res.set_header("ETag", m.etag);

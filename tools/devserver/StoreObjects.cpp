@@ -1,12 +1,10 @@
 // Single-object operations: PutBucket, PutObject, GetObject/HeadObject,
 // DeleteObject, CopyObject.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
 
+#include "ObjectReader.h"
 #include "Signer.h"
 #include "StoreServer.h"
 #include "TimeUtil.h"
@@ -16,16 +14,6 @@ namespace devserver {
 namespace {
 
 constexpr size_t kStreamChunk = 256 * 1024;
-
-struct OpenFile {
-    int fd = -1;
-    explicit OpenFile(int f) : fd(f) {}
-    ~OpenFile() {
-        if (fd >= 0) close(fd);
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-};
 
 std::string ContentTypeOf(const KeyValues& headers) {
     std::string t = HeaderValue(headers, "Content-Type");
@@ -69,16 +57,18 @@ void StoreService::PutObject(StoreContext& c) {
     m.last_modified_ms = NowMillis();
     m.content_type = ContentTypeOf(c.headers);
     m.user_meta = UserMetaJson(c.headers);
-    if (!w.Publish(BlobKind::kObject, m.file))
+    BlobRef blob{"", m.size};
+    if (!w.Publish(BlobKind::kObject, blob.name))
         return SendError(c, 500, "InternalError", "The server could not store the object.");
-    std::string old;
+    m.blobs = {blob};
+    BlobList old;
     try {
         old = db_.PutObject(m);
     } catch (const std::exception&) {
-        blobs_.Remove(BlobKind::kObject, m.file);
+        blobs_.Release(m.blobs);
         return SendError(c, 500, "InternalError", "The server could not record the object.");
     }
-    blobs_.Remove(BlobKind::kObject, old);
+    blobs_.Release(old);
     c.res.status = 200;
     c.res.set_header("ETag", m.etag);
     c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
@@ -105,11 +95,10 @@ void StoreService::GetObject(StoreContext& c, bool head) {
             last = r.last;
         }
     }
-    std::shared_ptr<OpenFile> file;
+    std::shared_ptr<ObjectReader> reader;
     if (!head) {
-        file = std::make_shared<OpenFile>(
-            open(blobs_.Path(BlobKind::kObject, m.file).c_str(), O_RDONLY | O_CLOEXEC));
-        if (file->fd < 0)
+        reader = std::make_shared<ObjectReader>(blobs_, m.blobs, first, last);
+        if (!reader->ok())
             return SendError(c, 500, "InternalError", "The object data cannot be read.");
     }
 
@@ -155,7 +144,7 @@ void StoreService::GetObject(StoreContext& c, bool head) {
     long long base = first;
     res.set_content_provider(
         length, type,
-        [file, base, limit](size_t offset, size_t remaining, httplib::DataSink& sink) {
+        [reader, base, limit](size_t offset, size_t remaining, httplib::DataSink& sink) {
             size_t chunk = std::min(remaining, kStreamChunk);
             if (limit >= 0) {
                 if (static_cast<long long>(offset) >= limit) return false;
@@ -163,16 +152,14 @@ void StoreService::GetObject(StoreContext& c, bool head) {
                     std::min(chunk, static_cast<size_t>(limit - static_cast<long long>(offset)));
             }
             std::unique_ptr<char[]> buf(new char[chunk]);
-            ssize_t n = pread(file->fd, buf.get(), chunk,
-                              static_cast<off_t>(base) + static_cast<off_t>(offset));
+            ssize_t n = reader->ReadAt(base + static_cast<long long>(offset), buf.get(), chunk);
             if (n <= 0) return false;
             return sink.write(buf.get(), static_cast<size_t>(n));
         });
 }
 
 void StoreService::DeleteObject(StoreContext& c) {
-    std::string old = db_.DeleteObject(c.addr.bucket, c.addr.key);
-    blobs_.Remove(BlobKind::kObject, old);
+    blobs_.Release(db_.DeleteObject(c.addr.bucket, c.addr.key));
     c.res.status = 204;
 }
 
@@ -207,16 +194,16 @@ void StoreService::CopyObject(StoreContext& c) {
     } else if (!directive.empty() && directive != "COPY") {
         return SendError(c, 400, "InvalidArgument", "Invalid x-oss-metadata-directive.");
     }
-    if (!blobs_.Duplicate(blobs_.Path(BlobKind::kObject, src.file), m.file))
+    if (!blobs_.Duplicate(src.blobs, m.blobs))
         return SendError(c, 500, "InternalError", "The server could not copy the object.");
-    std::string old;
+    BlobList old;
     try {
         old = db_.PutObject(m);
     } catch (const std::exception&) {
-        blobs_.Remove(BlobKind::kObject, m.file);
+        blobs_.Release(m.blobs);
         return SendError(c, 500, "InternalError", "The server could not record the object.");
     }
-    blobs_.Remove(BlobKind::kObject, old);
+    blobs_.Release(old);
     c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     c.res.set_header("ETag", m.etag);
     XmlWriter w;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Auth.h"
+#include "BlobWriter.h"
 #include "Database.h"
 #include "Faults.h"
 #include "ObjectFiles.h"
