@@ -1,18 +1,16 @@
 // The nimbra command line of the tests' library copy, run as a user runs it:
 // with pipes, or on a pseudo-terminal for the interactive stop. Only its exit
 // statuses, one line of each main command's output and one control path.
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utmp.h>
 
+#include <cstdlib>
 #include <functional>
-#include <map>
 
 #include "tests/system/SystemTest.h"
 
@@ -29,49 +27,23 @@ struct CliResult {
     std::string out, err;
 };
 
-// argv and environment for nimbra: HOME and the log file in `home`.
-struct Exec {
-    Exec(const std::string& home, const std::vector<std::string>& args) {
-        std::map<std::string, std::string> vars;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            vars[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
-        }
-        vars["HOME"] = home;
-        vars["NIMBRA_LOG"] = home + "/nimbra.log";
-        vars["TERM"] = "xterm";
-        storage.push_back(NIMBRA_CLI);
-        storage.insert(storage.end(), args.begin(), args.end());
-        for (const auto& kv : vars) storage.push_back(kv.first + "=" + kv.second);
-        for (size_t i = 0; i < storage.size(); ++i)
-            (i <= args.size() ? argv : envp).push_back(&storage[i][0]);
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-    }
-    std::vector<std::string> storage;
-    std::vector<char*> argv, envp;
-};
-
 int ExitStatus(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// A shell command running nimbra with `args` (no single quotes in them),
+// with HOME and the log file in `home`.
+std::string Command(const TempDir& home, const std::vector<std::string>& args) {
+    std::string command = "cd '" + home.path() + "' && HOME='" + home.path() + "' NIMBRA_LOG='" +
+                          home.file("nimbra.log") + "' TERM=xterm exec '" NIMBRA_CLI "'";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    return command;
+}
+
 // nimbra with its output in two files of `home`.
 CliResult RunNimbra(const TempDir& home, const std::vector<std::string>& args) {
-    Exec exec(home.path(), args);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, home.file("out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, home.file("err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
     CliResult r;
-    if (posix_spawn(&pid, NIMBRA_CLI, &actions, nullptr, exec.argv.data(), exec.envp.data()) == 0 &&
-        waitpid(pid, &r.status, 0) == pid)
-        r.status = ExitStatus(r.status);
-    posix_spawn_file_actions_destroy(&actions);
+    r.status = ExitStatus(std::system((Command(home, args) + " </dev/null >out 2>err").c_str()));
     r.out = ReadFileBytes(home.file("out"));
     r.err = ReadFileBytes(home.file("err"));
     return r;
@@ -81,12 +53,13 @@ CliResult RunNimbra(const TempDir& home, const std::vector<std::string>& args) {
 // keeps the terminal open to read the mode the program left behind.
 class Pty {
 public:
-    Pty(const TempDir& home, const std::vector<std::string>& args) : exec_(home.path(), args) {
+    Pty(const TempDir& home, const std::vector<std::string>& args) {
+        const std::string command = Command(home, args);
         EXPECT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
         pid_ = fork();
         if (pid_ == 0) {
             close(master_);
-            if (login_tty(slave_) == 0) execve(NIMBRA_CLI, exec_.argv.data(), exec_.envp.data());
+            if (login_tty(slave_) == 0) execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
             _exit(127);
         }
     }
@@ -129,7 +102,6 @@ private:
         return n > 0;
     }
 
-    Exec exec_;
     int master_ = -1, slave_ = -1;
     pid_t pid_ = -1;
     bool exited_ = false;

@@ -2,10 +2,6 @@
 // compiled-in web API address (the store is the development server): what
 // each request sends, what is read from the answers, what is logged, and how
 // each outcome of a request reaches the host.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <openssl/ssl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -28,59 +24,6 @@ struct Answer {
     int status;
     std::string body;
     std::string location = "";  // a redirect target
-};
-
-// A TLS server on the web API port that reads one request per connection and
-// then ends it without an answer: with close_notify (libcurl: empty reply)
-// or with a reset.
-class TlsDropServer {
-public:
-    TlsDropServer(const TestCertificate& cert, bool reset) : reset_(reset) {
-        SSL_CTX_use_certificate(ctx_, cert.cert());
-        SSL_CTX_use_PrivateKey(ctx_, cert.key());
-        int one = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(ApiPort()));
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(fd_, 8) != 0)
-            throw std::runtime_error("cannot listen on the web API port");
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~TlsDropServer() {
-        ::shutdown(fd_, SHUT_RDWR);  // wakes the accept
-        thread_.join();
-        ::close(fd_);
-        SSL_CTX_free(ctx_);
-    }
-
-private:
-    void Run() {
-        for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
-            SSL* ssl = SSL_new(ctx_);
-            SSL_set_fd(ssl, client);
-            std::string request;
-            char buf[4096];
-            int n = 0;
-            if (SSL_accept(ssl) == 1) {
-                while (request.find("\r\n\r\n") == std::string::npos &&
-                       (n = SSL_read(ssl, buf, sizeof buf)) > 0)
-                    request.append(buf, static_cast<size_t>(n));
-                if (!reset_) SSL_shutdown(ssl);
-            }
-            linger lin{1, 0};
-            if (reset_) ::setsockopt(client, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
-            SSL_free(ssl);
-            ::close(client);
-        }
-    }
-
-    bool reset_;
-    SSL_CTX* ctx_ = SSL_CTX_new(TLS_server_method());
-    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    std::thread thread_;
 };
 
 class WebApi : public ServerSuite {
@@ -122,6 +65,17 @@ protected:
                c.access_key_secret + R"(","SecurityToken":")" + c.security_token + R"("})";
     }
     std::vector<ReceivedRequest> Received() { return api_->received(); }
+    // The requests received were form GETs of `targets`, without a body.
+    void ExpectFormGets(const std::vector<std::string>& targets) {
+        const auto got = Received();
+        ASSERT_EQ(got.size(), targets.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].method + " " + got[i].target + " " + got[i].body,
+                      "GET " + targets[i] + " ");
+            EXPECT_EQ(got[i].header_values("Content-Type"), std::vector<std::string>{kForm});
+            EXPECT_EQ(got[i].header("User-Agent"), "curl/7.75.0");
+        }
+    }
     static std::string LastSendUrlLog() {
         const auto messages = testlog::Messages("SendUrl");
         return messages.empty() ? "" : messages.back();
@@ -144,13 +98,7 @@ TEST_F(WebApi, CredentialsAreAFormGetWhoseMembersSignTheStoreRequests) {
     Script("/getStsKey", {{200, Credentials()}});
     const std::string local = MakeFile("c.bin", "credentials");
     EXPECT_TRUE(m->UploadFile(local.c_str(), 11, "webapi/c.bin", nullptr));
-    const auto got = Received();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].method, "GET");
-    EXPECT_EQ(got[0].target, "/getStsKey");
-    EXPECT_EQ(got[0].header_values("Content-Type"), std::vector<std::string>{kForm});
-    EXPECT_EQ(got[0].header("User-Agent"), "curl/7.75.0");
-    EXPECT_EQ(got[0].body, "");
+    ExpectFormGets({"/getStsKey"});
 
     // JSON without the three members: the store refuses the empty credentials.
     Script("/getStsKey", {{200, R"({"Expiration":"x"})"}});
@@ -188,19 +136,6 @@ TEST_F(WebApi, InsertUserInfoPostsTheRecordAsJson) {
               (std::vector<std::string>{"InsertUserInfo success!", "InsertUserInfo fail!"}));
 }
 
-TEST_F(WebApi, UsedSizeIsAFormGetWithTheNameAppended) {
-    Script("/getUserSpace", {{200, R"({"size":1900.7})"}, {200, "not json"}, {503, "{}"}});
-    EXPECT_EQ(m->GetUserUsedSize("alice"), 1900);
-    EXPECT_EQ(m->GetUserUsedSize("alice"), 0);
-    EXPECT_TRUE(testlog::Messages("GetUserUsedSize").empty());
-    EXPECT_EQ(m->GetUserUsedSize("alice"), 0);
-    EXPECT_EQ(testlog::Messages("GetUserUsedSize"), std::vector<std::string>{"getUserSpace fail!"});
-    const auto got = Received();
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].target, "/getUserSpace?name=alice");
-    EXPECT_EQ(got[0].header_values("Content-Type"), std::vector<std::string>{kForm});
-}
-
 // Requests made for a total: none -> 1, 0 -> 1, 49 -> 1, 50 -> 2, 51 -> 2,
 // 100 -> 3; a page without usable data still pages by the remembered total.
 TEST_F(WebApi, RecordPagesFollowTheRememberedTotal) {
@@ -220,15 +155,14 @@ TEST_F(WebApi, RecordPagesFollowTheRememberedTotal) {
     for (const auto& c : cases) {
         SetUp();  // a fresh server: the request log starts empty
         Script("/getUser", c.pages);
+        SCOPED_TRACE(c.pages[0].body);
         RecordingCallback cb(Payload::kRecords);
-        EXPECT_TRUE(m->GetUserUploadInfo("bob", &cb)) << c.pages[0].body;
+        EXPECT_TRUE(m->GetUserUploadInfo("bob", &cb));
         EXPECT_TRUE(cb.events().empty());
-        const auto got = Received();
-        ASSERT_EQ(got.size(), c.requests) << c.pages[0].body;
-        for (size_t i = 0; i < got.size(); ++i) {
-            EXPECT_EQ(got[i].target, "/getUser?name=bob&per_page=50&page=" + std::to_string(i + 1));
-            EXPECT_EQ(got[i].header_values("Content-Type"), std::vector<std::string>{kForm});
-        }
+        std::vector<std::string> targets;
+        for (size_t page = 1; page <= c.requests; ++page)
+            targets.push_back("/getUser?name=bob&per_page=50&page=" + std::to_string(page));
+        ExpectFormGets(targets);
     }
 }
 
@@ -293,32 +227,41 @@ TEST_F(WebApi, NullArgumentsSendNothing) {
     EXPECT_TRUE(testlog::Snapshot().empty());
 }
 
-// The HTTP status decides success: 200 and 201 only, after redirects.
-TEST_F(WebApi, OnlyStatus200Or201Succeeds) {
+// The used space, and how the HTTP status decides success: 200 and 201 only,
+// after redirects.
+TEST_F(WebApi, UsedSizeAndTheStatusesThatSucceed) {
     const struct {
         Answer answer;
         long long size;
         const char* log;
     } rows[] = {
-        {{200, R"({"size":5})"}, 5, "[Post]: SUCESS\n"},
+        {{200, R"({"size":1900.7})"}, 1900, "[Post]: SUCESS\n"},
+        {{200, "not json"}, 0, "[Post]: SUCESS\n"},
         {{201, R"({"size":6})"}, 6, "[Post]: SUCESS\n"},
         {{302, "", "/moved"}, 7, "[Post]: SUCESS\n"},
         {{204, ""}, 0, "ERR:res = 0,rescode = 204\n"},
         {{404, R"({"size":8})"}, 0, "ERR:res = 0,rescode = 404\n"},
-        {{500, R"({"size":8})"}, 0, "ERR:res = 0,rescode = 500\n"},
+        {{503, R"({"size":8})"}, 0, "ERR:res = 0,rescode = 503\n"},
     };
     Script("/moved", {{200, R"({"size":7})"}});
+    std::vector<std::string> targets;
     for (const auto& row : rows) {
         testlog::Clear();
         Script("/getUserSpace", {row.answer});
-        EXPECT_EQ(m->GetUserUsedSize("u"), row.size) << row.answer.status;
-        EXPECT_EQ(LastSendUrlLog(), row.log);
+        EXPECT_EQ(m->GetUserUsedSize("u"), row.size) << row.answer.body;
+        targets.push_back("/getUserSpace?name=u");
+        if (row.answer.status == 302) targets.push_back("/moved");
+        const auto entries = testlog::Snapshot();
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries[0].file + " " + entries[0].message,
+                  std::string("Nimbra/WebRequest ") + row.log);
+        const bool failed = row.log[0] == 'E';
+        EXPECT_EQ(testlog::Messages("GetUserUsedSize"),
+                  std::vector<std::string>(failed ? 1 : 0, "getUserSpace fail!"));
+        EXPECT_EQ(entries.back().file, failed ? "Nimbra/COssManager" : "Nimbra/WebRequest");
+        EXPECT_EQ(entries.back().level, 1);
     }
-    const auto entries = testlog::Snapshot();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].file, "Nimbra/WebRequest");
-    EXPECT_EQ(entries[1].file + " " + entries[1].function, "Nimbra/COssManager GetUserUsedSize");
-    EXPECT_EQ(entries[0].level + entries[1].level, 2);
+    ExpectFormGets(targets);
 }
 
 // A failed credentials request ends a store operation with (1, 100) only for
@@ -326,31 +269,29 @@ TEST_F(WebApi, OnlyStatus200Or201Succeeds) {
 TEST_F(WebApi, OnlyNetworkFailuresOfTheCredentialsReachTheHost) {
     const std::string local = MakeFile("n.bin", "n");
     const std::string out = dir_.file("never-written.bin");
-    enum Server { kStatus500, kPlainHttp, kReset, kCloseNotify, kNothing };
+    enum Server { kStatus500, kPlainHttp, kReset, kNothing };
     const struct {
         Server server;
         bool network;
         const char* log;
     } rows[] = {
         {kStatus500, false, "ERR:res = 0,rescode = 500\n"},
-        {kPlainHttp, true, "ERR:res = 35,rescode = 0\n"},  // TLS handshake fails
+        {kPlainHttp, true, "ERR:res = 35,rescode = 0\n"},  // the TLS handshake fails
         {kReset, true, "ERR:res = 56,rescode = 0\n"},
-        {kCloseNotify, false, "ERR:res = 52,rescode = 0\n"},  // empty reply
-        {kNothing, false, "ERR:res = 7,rescode = 0\n"},       // connection refused
+        {kNothing, false, "ERR:res = 7,rescode = 0\n"},  // connection refused
     };
     for (const auto& row : rows) {
         api_.reset();
-        std::unique_ptr<HttpServer> http;
-        std::unique_ptr<TlsDropServer> drop;
-        if (row.server == kStatus500 || row.server == kPlainHttp) {
-            http = row.server == kPlainHttp ? std::make_unique<HttpServer>()
-                                            : std::make_unique<HttpServer>(*cert_);
-            http->get(".*",
+        if (row.server == kStatus500) api_ = std::make_unique<HttpServer>(*cert_);
+        if (row.server == kPlainHttp) api_ = std::make_unique<HttpServer>();
+        if (api_) {
+            api_->get(".*",
                       [](const httplib::Request&, httplib::Response& res) { res.status = 500; });
-            http->start(ApiPort());
-        } else if (row.server != kNothing) {
-            drop = std::make_unique<TlsDropServer>(*cert_, row.server == kReset);
+            api_->start(ApiPort());
         }
+        std::unique_ptr<webtest::TlsResetServer> reset;
+        if (row.server == kReset)
+            reset = std::make_unique<webtest::TlsResetServer>(*cert_, ApiPort());
         testlog::Clear();
         RecordingCallback up, down, list;
         EXPECT_FALSE(m->UploadFile(local.c_str(), 1, "webapi/n.bin", &up));
@@ -369,7 +310,7 @@ TEST_F(WebApi, OnlyNetworkFailuresOfTheCredentialsReachTheHost) {
         EXPECT_EQ(testlog::Messages("GetStsKey"), std::vector<std::string>(6, "GetStsKey fail!"));
         EXPECT_EQ(access(out.c_str(), F_OK), -1) << "nothing is written without credentials";
     }
-    EXPECT_EQ(server_->GetStats().requests.size(), 0u) << "no store request was made";
+    EXPECT_TRUE(server_->GetStats().requests.empty()) << "no store request was made";
 }
 
 }  // namespace
