@@ -102,6 +102,7 @@ HttpServer::Handler HttpServer::recording(Handler handler) {
     return [this, handler](const httplib::Request& req, httplib::Response& res) {
         ReceivedRequest r;
         r.method = req.method;
+        r.path = req.path;
         r.target = req.target;
         for (const auto& h : req.headers) {
             if (h.first == "REMOTE_ADDR" || h.first == "REMOTE_PORT" || h.first == "LOCAL_ADDR" ||

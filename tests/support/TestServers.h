@@ -37,6 +37,7 @@ private:
 // One request as a server saw it.
 struct ReceivedRequest {
     std::string method;
+    std::string path;
     std::string target;                                        // path and query exactly as sent
     std::vector<std::pair<std::string, std::string>> headers;  // connection info removed
     std::string body;
