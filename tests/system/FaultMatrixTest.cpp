@@ -99,7 +99,11 @@ protected:
         const std::string key = std::string("matrix/") + fault + ".bin";
         RecordingCallback cb;
         cb.hook = hook;
-        const bool ok = m->UploadFile(source_.c_str(), kSize, key.c_str(), &cb);
+        bool ok = false;
+        {
+            Watchdog watchdog(m, 60);
+            ok = m->UploadFile(source_.c_str(), kSize, key.c_str(), &cb);
+        }
         if (after_call) after_call();
         EXPECT_EQ(Outcome(ok, cb), outcome);
         ExpectOneFinal(ok, cb);
@@ -117,7 +121,11 @@ protected:
                   bool wrong_bytes_sent = false) {
         RecordingCallback cb;
         cb.hook = hook;
-        const bool ok = m->DownloadFile(kSourceKey, target_.c_str(), &cb);
+        bool ok = false;
+        {
+            Watchdog watchdog(m, 60);
+            ok = m->DownloadFile(kSourceKey, target_.c_str(), &cb);
+        }
         if (after_call) after_call();
         EXPECT_EQ(Outcome(ok, cb), outcome);
         ExpectOneFinal(ok, cb);

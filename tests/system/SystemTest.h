@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "Nimbra/Nimbra.h"
 #include "Nimbra/NimbraConfig.h"
@@ -42,6 +46,35 @@ inline IOssManager* Manager() {
     InitOssManager(&manager);
     return manager;
 }
+
+// Stops a transfer still running after `seconds`, so that one that never
+// ends fails its test instead of holding up the suite.
+class Watchdog {
+public:
+    Watchdog(IOssManager* manager, int seconds)
+        : thread_([this, manager, seconds] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; }))
+                  return;
+              ADD_FAILURE() << "the transfer still ran after " << seconds << " s; stopping it";
+              manager->Stop();
+              manager->ContinueDownload();
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 // One development server per suite, on the compiled-in store port and (unless
 // a suite scripts the web API itself) the compiled-in web API port; reset
