@@ -40,6 +40,7 @@ protected:
     }
 
     std::vector<std::thread> threads_;
+    Watchdog watchdog_{m, 30};
 };
 
 // A paused transfer looks again every second: it goes on at the first step
