@@ -101,7 +101,7 @@ protected:
         cb.hook = hook;
         bool ok = false;
         {
-            Watchdog watchdog(m, 60);
+            Watchdog watchdog(m, 30);
             ok = m->UploadFile(source_.c_str(), kSize, key.c_str(), &cb);
         }
         if (after_call) after_call();
@@ -123,7 +123,7 @@ protected:
         cb.hook = hook;
         bool ok = false;
         {
-            Watchdog watchdog(m, 60);
+            Watchdog watchdog(m, 30);
             ok = m->DownloadFile(kSourceKey, target_.c_str(), &cb);
         }
         if (after_call) after_call();
