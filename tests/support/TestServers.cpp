@@ -6,19 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace webtest {
 
 namespace {
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // A TCP socket bound to 127.0.0.1:port.
 int BindLoopback(int port) {
@@ -73,9 +65,8 @@ TestCertificate::~TestCertificate() {
 
 std::vector<std::string> ReceivedRequest::header_values(const std::string& name) const {
     std::vector<std::string> values;
-    for (const auto& h : headers) {
-        if (Lower(h.first) == Lower(name)) values.push_back(h.second);
-    }
+    for (auto range = headers.equal_range(name); range.first != range.second; ++range.first)
+        values.push_back(range.first->second);
     return values;
 }
 
@@ -100,21 +91,9 @@ HttpServer::~HttpServer() {
 
 HttpServer::Handler HttpServer::recording(Handler handler) {
     return [this, handler](const httplib::Request& req, httplib::Response& res) {
-        ReceivedRequest r;
-        r.method = req.method;
-        r.path = req.path;
-        r.target = req.target;
-        for (const auto& h : req.headers) {
-            if (h.first == "REMOTE_ADDR" || h.first == "REMOTE_PORT" || h.first == "LOCAL_ADDR" ||
-                h.first == "LOCAL_PORT") {
-                continue;
-            }
-            r.headers.emplace_back(h.first, h.second);
-        }
-        r.body = req.body;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back(std::move(r));
+            received_.push_back({req.method, req.path, req.target, req.headers, req.body});
         }
         handler(req, res);
     };

@@ -38,8 +38,8 @@ private:
 struct ReceivedRequest {
     std::string method;
     std::string path;
-    std::string target;                                        // path and query exactly as sent
-    std::vector<std::pair<std::string, std::string>> headers;  // connection info removed
+    std::string target;  // path and query exactly as sent
+    httplib::Headers headers;
     std::string body;
 
     // Values of the header named `name` (case-insensitive, as HTTP names are).

@@ -3,7 +3,7 @@
 # of TABLE, DOC must hold a table row beginning "| fault | op | outcome |".
 #   cmake -DTABLE=fault_matrix.tsv -DDOC=docs/reliability.md -P CheckReliabilityDoc.cmake
 if(NOT EXISTS "${TABLE}")
-  message(FATAL_ERROR "no fault table at ${TABLE}: run faults_matrix first")
+  message(FATAL_ERROR "no fault table at ${TABLE}: run system_host first")
 endif()
 file(READ "${DOC}" doc)
 file(STRINGS "${TABLE}" rows)
