@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "Nimbra/Nimbra.h"
 #include "Nimbra/NimbraConfig.h"
@@ -51,29 +49,19 @@ inline IOssManager* Manager() {
 // ends fails its test instead of holding up the suite.
 class Watchdog {
 public:
-    Watchdog(IOssManager* manager, int seconds)
-        : thread_([this, manager, seconds] {
-              std::unique_lock<std::mutex> lock(mutex_);
-              if (cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; }))
-                  return;
-              ADD_FAILURE() << "the transfer still ran after " << seconds << " s; stopping it";
-              manager->Stop();
-              manager->ContinueDownload();
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
+    Watchdog(IOssManager* manager, int seconds) {
+        bark_ = std::async(std::launch::async, [manager, seconds, done = done_.get_future()] {
+            if (done.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready) return;
+            ADD_FAILURE() << "the transfer still ran after " << seconds << " s; stopping it";
+            manager->Stop();
+            manager->ContinueDownload();
+        });
     }
+    ~Watchdog() { done_.set_value(); }  // bark_ then waits for its task
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
+    std::promise<void> done_;
+    std::future<void> bark_;
 };
 
 // One development server per suite, on the compiled-in store port and (unless
