@@ -45,7 +45,10 @@ protected:
             const Answer a = queue.front();
             if (queue.size() > 1) queue.erase(queue.begin());
             res.status = a.status;
-            if (!a.location.empty()) res.set_header("Location", a.location);
+            if (!a.location.empty()) {
+                res.set_header("Location", a.location);
+                res.set_header("Set-Cookie", "hop=1");  // sent back on the way
+            }
             res.set_content(a.body, "application/json");
         };
         api_->get(".*", handler);
@@ -117,6 +120,8 @@ TEST_F(WebApi, InsertUserInfoPostsTheRecordAsJson) {
     EXPECT_EQ(got[0].method, "POST");
     EXPECT_EQ(got[0].target, "/uploadUserInfo");
     EXPECT_EQ(got[0].header_values("Content-Type"), std::vector<std::string>{"application/json"});
+    EXPECT_EQ(got[0].header("Accept-Encoding"), "GoogleAuth/1.4 ; gzip");
+    EXPECT_EQ(got[0].header("Content-Length"), std::to_string(got[0].body.size()));
     EXPECT_EQ(
         got[0].body,
         "{\n\t\"name\":\t\"alice\",\n\t\"backup_name\":\t\"\",\n"
@@ -244,6 +249,8 @@ TEST_F(WebApi, UsedSizeAndTheStatusesThatSucceed) {
         EXPECT_EQ(entries.back().level, 1);
     }
     ExpectFormGets(targets);
+    for (const auto& r : Received())
+        EXPECT_EQ(r.header("Cookie"), r.path == "/moved" ? "hop=1" : "");
 }
 
 // A failed credentials request ends a store operation with (1, 100) only for
