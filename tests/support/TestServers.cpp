@@ -4,81 +4,28 @@
 #include <netinet/in.h>
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace webtest {
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-// A TCP socket bound to 127.0.0.1 at a free port.
-// Binds 127.0.0.1:port (0 = a free port) and reports the bound port.
-int BindLoopback(int& port) {
+// A TCP socket bound to 127.0.0.1:port.
+int BindLoopback(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t len = sizeof(addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind failed");
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port));
     }
-    port = ntohs(addr.sin_port);
     return fd;
-}
-
-// Reads one request: headers, then the body announced by Content-Length or a
-// chunked body up to its last chunk. Returns what was read (possibly partial
-// when the peer stops sending).
-std::string ReadRequest(int fd) {
-    std::string data;
-    char buf[16384];
-    size_t header_end = std::string::npos;
-    size_t wanted = std::string::npos;
-    bool chunked = false;
-    for (;;) {
-        if (header_end == std::string::npos) {
-            header_end = data.find("\r\n\r\n");
-            if (header_end != std::string::npos) {
-                header_end += 4;
-                for (const std::string& line : RequestHeaderLines(data.substr(0, header_end))) {
-                    std::string lower = Lower(line);
-                    if (lower.rfind("content-length:", 0) == 0) {
-                        wanted = header_end + std::stoul(line.substr(15));
-                    } else if (lower.rfind("transfer-encoding:", 0) == 0 &&
-                               lower.find("chunked") != std::string::npos) {
-                        chunked = true;
-                    }
-                }
-                if (wanted == std::string::npos && !chunked) wanted = header_end;
-            }
-        }
-        if (header_end != std::string::npos) {
-            if (!chunked && data.size() >= wanted) return data;
-            if (chunked && data.size() >= header_end + 5 &&
-                data.compare(data.size() - 5, 5, "0\r\n\r\n") == 0) {
-                return data;
-            }
-        }
-        ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
-        if (n <= 0) return data;
-        data.append(buf, static_cast<size_t>(n));
-    }
 }
 
 }  // namespace
@@ -118,9 +65,8 @@ TestCertificate::~TestCertificate() {
 
 std::vector<std::string> ReceivedRequest::header_values(const std::string& name) const {
     std::vector<std::string> values;
-    for (const auto& h : headers) {
-        if (Lower(h.first) == Lower(name)) values.push_back(h.second);
-    }
+    for (auto range = headers.equal_range(name); range.first != range.second; ++range.first)
+        values.push_back(range.first->second);
     return values;
 }
 
@@ -132,10 +78,7 @@ std::string ReceivedRequest::header(const std::string& name) const {
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {}
 
 HttpServer::HttpServer(const TestCertificate& cert)
-    : server_(std::make_unique<httplib::SSLServer>(cert.cert(), cert.key())), tls_(true) {}
-
-HttpServer::HttpServer(const std::function<bool(SSL_CTX&)>& setup_tls)
-    : server_(std::make_unique<httplib::SSLServer>(setup_tls)), tls_(true) {}
+    : server_(std::make_unique<httplib::SSLServer>(cert.cert(), cert.key())) {}
 
 HttpServer::~HttpServer() {
     if (thread_.joinable()) {
@@ -148,21 +91,9 @@ HttpServer::~HttpServer() {
 
 HttpServer::Handler HttpServer::recording(Handler handler) {
     return [this, handler](const httplib::Request& req, httplib::Response& res) {
-        ReceivedRequest r;
-        r.method = req.method;
-        r.path = req.path;
-        r.target = req.target;
-        for (const auto& h : req.headers) {
-            if (h.first == "REMOTE_ADDR" || h.first == "REMOTE_PORT" || h.first == "LOCAL_ADDR" ||
-                h.first == "LOCAL_PORT") {
-                continue;
-            }
-            r.headers.emplace_back(h.first, h.second);
-        }
-        r.body = req.body;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back(std::move(r));
+            received_.push_back({req.method, req.path, req.target, req.headers, req.body});
         }
         handler(req, res);
     };
@@ -197,10 +128,6 @@ void HttpServer::start(int port) {
     thread_ = std::thread([this] { server_->listen_after_bind(); });
 }
 
-std::string HttpServer::url(const std::string& path) const {
-    return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
-}
-
 std::vector<ReceivedRequest> HttpServer::received() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
@@ -208,83 +135,39 @@ std::vector<ReceivedRequest> HttpServer::received() const {
 
 // ---------------------------------------------------------------------------
 
-RawServer::RawServer(Handler handler, int port) : handler_(std::move(handler)), port_(port) {
-    listen_fd_ = BindLoopback(port_);
-    if (::listen(listen_fd_, 16) != 0) {
-        ::close(listen_fd_);
-        throw std::runtime_error("listen failed");
-    }
-    thread_ = std::thread([this] { run(); });
+TlsResetServer::TlsResetServer(const TestCertificate& cert, int port)
+    : ctx_(SSL_CTX_new(TLS_server_method())) {
+    SSL_CTX_use_certificate(ctx_, cert.cert());
+    SSL_CTX_use_PrivateKey(ctx_, cert.key());
+    fd_ = BindLoopback(port);
+    if (::listen(fd_, 16) != 0) throw std::runtime_error("listen failed");
+    thread_ = std::thread([this] { Run(); });
 }
 
-RawServer::~RawServer() {
-    ::shutdown(listen_fd_, SHUT_RDWR);  // wakes the blocked accept
+TlsResetServer::~TlsResetServer() {
+    ::shutdown(fd_, SHUT_RDWR);  // wakes the blocked accept
     thread_.join();
-    ::close(listen_fd_);
-}
-
-void RawServer::run() {
-    for (;;) {
-        int fd = ::accept(listen_fd_, nullptr, nullptr);
-        if (fd < 0) return;
-        timeval timeout{10, 0};  // never hang a test on a silent client
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-        std::string request = ReadRequest(fd);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            requests_.push_back(request);
-        }
-        handler_(fd, request);
-        if (fd >= 0) ::close(fd);
-    }
-}
-
-std::string RawServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-std::vector<std::string> RawServer::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-}
-
-void RawServer::send_all(int fd, const std::string& data) {
-    size_t sent = 0;
-    while (sent < data.size()) {
-        ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        sent += static_cast<size_t>(n);
-    }
-}
-
-void RawServer::reset(int& fd) {
-    linger lin{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof(lin));
-    ::close(fd);
-    fd = -1;
-}
-
-std::vector<std::string> RequestHeaderLines(const std::string& raw_request) {
-    std::vector<std::string> lines;
-    size_t end = raw_request.find("\r\n\r\n");
-    if (end == std::string::npos) return lines;
-    size_t pos = raw_request.find("\r\n");  // skip the request line
-    while (pos < end) {
-        size_t next = raw_request.find("\r\n", pos + 2);
-        lines.push_back(raw_request.substr(pos + 2, next - pos - 2));
-        pos = next;
-    }
-    return lines;
-}
-
-// ---------------------------------------------------------------------------
-
-RefusingPort::RefusingPort() {
-    fd_ = BindLoopback(port_);
-}
-
-RefusingPort::~RefusingPort() {
     ::close(fd_);
+    SSL_CTX_free(ctx_);
+}
+
+void TlsResetServer::Run() {
+    for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
+        SSL* ssl = SSL_new(ctx_);
+        SSL_set_fd(ssl, client);
+        std::string request;
+        char buf[4096];
+        int n = 0;
+        if (SSL_accept(ssl) == 1) {
+            while (request.find("\r\n\r\n") == std::string::npos &&
+                   (n = SSL_read(ssl, buf, sizeof buf)) > 0)
+                request.append(buf, static_cast<size_t>(n));
+        }
+        linger lin{1, 0};  // close sends a reset
+        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
+        SSL_free(ssl);
+        ::close(client);
+    }
 }
 
 }  // namespace webtest

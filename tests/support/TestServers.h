@@ -1,6 +1,6 @@
-// Servers on 127.0.0.1 for tests of the HTTP client and the web API client: a cpp-httplib server (plain
+// Servers on 127.0.0.1 for tests of HTTP clients: a cpp-httplib server (plain
 // or TLS with a certificate made at run time) that records what it received,
-// and a raw TCP server whose handler scripts each connection byte by byte.
+// and a TLS server that resets every connection.
 #ifndef TESTS_SUPPORT_TESTSERVERS_H
 #define TESTS_SUPPORT_TESTSERVERS_H
 
@@ -13,7 +13,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace webtest {
@@ -40,12 +39,11 @@ struct ReceivedRequest {
     std::string method;
     std::string path;
     std::string target;  // path and query exactly as sent
-    std::vector<std::pair<std::string, std::string>> headers;  // connection info removed
+    httplib::Headers headers;
     std::string body;
 
     // Values of the header named `name` (case-insensitive, as HTTP names are).
     std::vector<std::string> header_values(const std::string& name) const;
-    bool has_header(const std::string& name) const { return !header_values(name).empty(); }
     std::string header(const std::string& name) const;  // first value or ""
 };
 
@@ -57,8 +55,6 @@ public:
 
     HttpServer();                                      // plain HTTP
     explicit HttpServer(const TestCertificate& cert);  // HTTPS
-    // HTTPS with full control of the TLS context (certificate included).
-    explicit HttpServer(const std::function<bool(SSL_CTX&)>& setup_tls);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -69,72 +65,33 @@ public:
     void start(int port = 0);
 
     int port() const { return port_; }
-    // "http://127.0.0.1:<port><path>" (https for a TLS server).
-    std::string url(const std::string& path) const;
     std::vector<ReceivedRequest> received() const;
 
 private:
     Handler recording(Handler handler);
 
     std::unique_ptr<httplib::Server> server_;
-    bool tls_ = false;
     int port_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<ReceivedRequest> received_;
 };
 
-// A TCP server on 127.0.0.1 at a free port. For every connection it reads one
-// request (headers, then a Content-Length or chunked body), records its raw
-// bytes and calls the handler with the socket; the connection is closed when
-// the handler returns unless the handler closed it (then it returns -1 via
-// `fd`).
-class RawServer {
+// A TLS server on 127.0.0.1:port that completes the handshake, reads one
+// request per connection and then resets the connection without answering.
+class TlsResetServer {
 public:
-    using Handler = std::function<void(int& fd, const std::string& request)>;
-
-    // Listens on 127.0.0.1:port, a free port when 0.
-    explicit RawServer(Handler handler, int port = 0);
-    ~RawServer();
-    RawServer(const RawServer&) = delete;
-    RawServer& operator=(const RawServer&) = delete;
-
-    int port() const { return port_; }
-    std::string url(const std::string& path) const;
-    std::vector<std::string> requests() const;
-
-    // Helpers for handlers.
-    static void send_all(int fd, const std::string& data);
-    // Closes with SO_LINGER 0, so the peer sees a reset; sets fd to -1.
-    static void reset(int& fd);
+    TlsResetServer(const TestCertificate& cert, int port);
+    ~TlsResetServer();
+    TlsResetServer(const TlsResetServer&) = delete;
+    TlsResetServer& operator=(const TlsResetServer&) = delete;
 
 private:
-    void run();
+    void Run();
 
-    Handler handler_;
-    int listen_fd_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> requests_;
-};
-
-// Splits a raw request into its header lines (request line excluded, no CR LF).
-std::vector<std::string> RequestHeaderLines(const std::string& raw_request);
-
-// A port on 127.0.0.1 that refuses connections: bound, never listening, held
-// for the object's life so no one else takes it.
-class RefusingPort {
-public:
-    RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    int port() const { return port_; }
-
-private:
+    SSL_CTX* ctx_ = nullptr;
     int fd_ = -1;
-    int port_ = 0;
+    std::thread thread_;
 };
 
 }  // namespace webtest

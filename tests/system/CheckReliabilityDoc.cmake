@@ -1,9 +1,9 @@
 # Checks that docs/reliability.md lists every row of the fault matrix with the
-# outcome the matrix observed: for each line "fault<TAB>op<TAB>outcome<TAB>proof"
+# outcome the matrix observed: for each line "fault<TAB>op<TAB>outcome"
 # of TABLE, DOC must hold a table row beginning "| fault | op | outcome |".
 #   cmake -DTABLE=fault_matrix.tsv -DDOC=docs/reliability.md -P CheckReliabilityDoc.cmake
 if(NOT EXISTS "${TABLE}")
-  message(FATAL_ERROR "no fault table at ${TABLE}: run faults_matrix first")
+  message(FATAL_ERROR "no fault table at ${TABLE}: run system_host first")
 endif()
 file(READ "${DOC}" doc)
 file(STRINGS "${TABLE}" rows)

@@ -1,0 +1,169 @@
+// The library as a host links it: the binary interface the host is compiled
+// against, the entry point, and one whole backup cycle against the
+// development server.
+#include <cstddef>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "tests/system/SystemTest.h"
+
+namespace {
+
+using namespace systest;
+
+// On the Itanium C++ ABI a pointer to a virtual member function holds
+// 1 + the byte offset of its slot in the virtual table.
+template <typename Pmf>
+long VirtualSlot(Pmf pmf) {
+    static_assert(sizeof(Pmf) == 2 * sizeof(ptrdiff_t), "Itanium member pointer");
+    ptrdiff_t raw[2];
+    std::memcpy(raw, &pmf, sizeof raw);
+    EXPECT_EQ(raw[0] % 2, 1) << "not a virtual member function";
+    return static_cast<long>((raw[0] - 1) / static_cast<ptrdiff_t>(sizeof(void*)));
+}
+
+TEST(Abi, RecordLayoutsAndVirtualSlotOrder) {
+    EXPECT_EQ(sizeof(_ST_UserInfo), 832u);
+    const size_t user_offsets[] = {
+        offsetof(_ST_UserInfo, nId),          offsetof(_ST_UserInfo, szName),
+        offsetof(_ST_UserInfo, szBackupName), offsetof(_ST_UserInfo, szDateTime),
+        offsetof(_ST_UserInfo, szFilePath),   offsetof(_ST_UserInfo, szFileName),
+        offsetof(_ST_UserInfo, llFileSize),   offsetof(_ST_UserInfo, llExpireTime)};
+    EXPECT_EQ(std::vector<size_t>(std::begin(user_offsets), std::end(user_offsets)),
+              (std::vector<size_t>{0, 4, 259, 359, 459, 715, 816, 824}));
+    EXPECT_EQ(sizeof(_ST_RemotePathInfo), 280u);
+    const size_t entry_offsets[] = {
+        offsetof(_ST_RemotePathInfo, bIsDir), offsetof(_ST_RemotePathInfo, llFileSize),
+        offsetof(_ST_RemotePathInfo, tLastModified), offsetof(_ST_RemotePathInfo, szPathName)};
+    EXPECT_EQ(std::vector<size_t>(std::begin(entry_offsets), std::end(entry_offsets)),
+              (std::vector<size_t>{0, 8, 16, 24}));
+
+    const long slots[] = {VirtualSlot(&IOssManager::PauseDownload),
+                          VirtualSlot(&IOssManager::ContinueDownload),
+                          VirtualSlot(&IOssManager::Stop),
+                          VirtualSlot(&IOssManager::InsertUserInfo),
+                          VirtualSlot(&IOssManager::GetUserUsedSize),
+                          VirtualSlot(&IOssManager::GetUserUploadInfo),
+                          VirtualSlot(&IOssManager::DeleteRemoteFile),
+                          VirtualSlot(&IOssManager::ListRemotePath),
+                          VirtualSlot(&IOssManager::DownloadFile),
+                          VirtualSlot(&IOssManager::UploadFile)};
+    for (long i = 0; i < 10; ++i) EXPECT_EQ(slots[i], i);
+    EXPECT_EQ(VirtualSlot(&IOssCallback::OnProgress), 0);
+}
+
+TEST(Abi, EveryInitOssManagerHandsOutTheSameObject) {
+    InitOssManager(nullptr);  // simply returns
+    std::vector<IOssManager*> got(8, nullptr);
+    std::vector<std::thread> threads;
+    for (auto& slot : got) threads.emplace_back([&slot] { InitOssManager(&slot); });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(std::set<IOssManager*>(got.begin(), got.end()).size(), 1u);
+    EXPECT_NE(got[0], nullptr);
+    EXPECT_EQ(Manager(), got[0]);
+}
+
+class Library : public ServerSuite {
+protected:
+    _ST_UserInfo Record(const char* user, const char* key, long long size) {
+        _ST_UserInfo info;
+        std::memset(&info, 0, sizeof info);
+        std::strcpy(info.szName, user);
+        std::strcpy(info.szBackupName, "nightly");
+        std::strcpy(info.szDateTime, "2026-12-05 03:00:00");
+        std::strcpy(info.szFilePath, key);
+        std::strcpy(info.szFileName, "backup.bin");
+        info.llFileSize = size;
+        info.llExpireTime = 30;
+        return info;
+    }
+    std::vector<_ST_UserInfo> Records(const char* user) {
+        RecordingCallback cb(Payload::kRecords);
+        EXPECT_TRUE(m->GetUserUploadInfo(user, &cb));
+        return cb.records();
+    }
+};
+
+TEST_F(Library, BackupCycle) {
+    // Two parts, the second one byte long.
+    const std::string data = RandomBytes(10 * kMiB + 1, 1);
+    const std::string local = MakeFile("backup.bin", data);
+    const char* key = "cycle/nightly/backup.bin";
+    const long long size = static_cast<long long>(data.size());
+
+    RecordingCallback up;
+    ASSERT_TRUE(m->UploadFile(local.c_str(), size, key, &up));
+    EXPECT_EQ(
+        up.events(),
+        (std::vector<Event>{
+            {0, 20, false}, {0, 89, false}, {0, 90, false}, {0, 95, false}, {0, 100, false}}));
+
+    const auto entries = ListAll("cycle/nightly/");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_FALSE(entries[0].bIsDir);
+    EXPECT_STREQ(entries[0].szPathName, "backup.bin");
+    EXPECT_EQ(entries[0].llFileSize, size);
+    EXPECT_NEAR(static_cast<double>(entries[0].tLastModified), std::time(nullptr), 120.0);
+    bool folder = false;
+    for (const auto& e : ListAll("/")) folder |= e.bIsDir && std::string(e.szPathName) == "cycle";
+    EXPECT_TRUE(folder);
+
+    const std::string copy = dir_.file("restored.bin");
+    RecordingCallback down;
+    ASSERT_TRUE(m->DownloadFile(key, copy.c_str(), &down));
+    ASSERT_EQ(down.events().size(), 11u + 1u);  // 11 ranges, then the end
+    EXPECT_EQ(down.events()[10], (Event{0, 95, false}));
+    EXPECT_EQ(down.last(), (Event{0, 100, false}));
+    EXPECT_TRUE(ReadFileBytes(copy) == data) << "the download differs from the upload";
+
+    const _ST_UserInfo info = Record("cyclist", key, size);
+    ASSERT_TRUE(m->InsertUserInfo(info));
+    const auto records = Records("cyclist");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_GT(records[0].nId, 0);
+    EXPECT_STREQ(records[0].szName, "cyclist");
+    EXPECT_STREQ(records[0].szBackupName, "nightly");
+    EXPECT_STREQ(records[0].szDateTime, info.szDateTime);
+    EXPECT_STREQ(records[0].szFilePath, key);
+    EXPECT_STREQ(records[0].szFileName, "backup.bin");
+    EXPECT_EQ(records[0].llFileSize, size);
+    EXPECT_EQ(records[0].llExpireTime, 30);
+    EXPECT_EQ(m->GetUserUsedSize("cyclist"), size);
+
+    ASSERT_TRUE(m->DeleteRemoteFile("cyclist", key));
+    EXPECT_TRUE(ListAll("cycle/nightly/").empty());
+    EXPECT_TRUE(Records("cyclist").empty());
+    EXPECT_EQ(m->GetUserUsedSize("cyclist"), 0);
+}
+
+// The records go only with a user name, only after the object is gone, and
+// their failure does not fail the deletion.
+TEST_F(Library, DeletionOfTheRecordsFollowsTheObject) {
+    const char* key = "erase/file.bin";
+    PutObject(key, "four");
+    ASSERT_TRUE(m->InsertUserInfo(Record("eraser", key, 4)));
+
+    ASSERT_TRUE(m->DeleteRemoteFile(nullptr, key));
+    EXPECT_TRUE(ListAll("erase/").empty());
+    EXPECT_EQ(Records("eraser").size(), 1u);
+
+    PutObject(key, "four");
+    server_->AddFault(R"({"method":"DELETE","status":500})");
+    EXPECT_FALSE(m->DeleteRemoteFile("eraser", key));
+    EXPECT_EQ(ListAll("erase/").size(), 1u);
+    EXPECT_EQ(Records("eraser").size(), 1u);
+
+    server_->ScriptApi(R"({"path":"/deleteUser","status":500,"body":"{}","count":1})");
+    EXPECT_TRUE(m->DeleteRemoteFile("eraser", key));
+    EXPECT_TRUE(testlog::Contains("DeleteRemoteFile", "deleteUser eraser fail!"));
+    EXPECT_TRUE(ListAll("erase/").empty());
+    EXPECT_EQ(Records("eraser").size(), 1u);
+
+    EXPECT_TRUE(m->DeleteRemoteFile("eraser", key));  // a missing key deletes fine
+    EXPECT_TRUE(Records("eraser").empty());
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix, checks what landed there, moves
+# the prefix (so no path of the build can help), and builds and runs a small
+# host against it through pkg-config and through find_package(Nimbra).
+# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR
+# Environment: CXX, NIMBRA_SANITIZE (the host is built with the same sanitizers).
+set -euo pipefail
+build=$1 host_src=$2 libdir=$3 cxx=${CXX:-c++}
+flags=()
+if [[ -n ${NIMBRA_SANITIZE:-} ]]; then flags=(-fsanitize="$NIMBRA_SANITIZE"); fi
+work=$(mktemp -d "${TMPDIR:-/tmp}/nimbra-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+fail() {
+    echo "install_test: $*" >&2
+    exit 1
+}
+quiet() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log" >&2 && fail "failed: $*"; }; }
+
+quiet cmake --install "$build" --prefix "$work/prefix"
+mv "$work/prefix" "$work/moved"
+prefix=$work/moved lib=$work/moved/$libdir
+
+# The library with its SONAME links, the stand-in logging library, headers,
+# package files and the command-line host.
+[[ $(readlink "$lib/libNimbra.so") == libNimbra.so.1 ]] || fail "libNimbra.so link wrong"
+[[ $(readlink "$lib/libNimbra.so.1") == libNimbra.so.1.0.0 ]] || fail "libNimbra.so.1 link wrong"
+[[ $(readlink "$lib/libNimbraLog.so.1") == libNimbraLog.so.1.0.0 ]] || fail "libNimbraLog links wrong"
+readelf -d "$lib/libNimbra.so.1.0.0" | grep -q 'SONAME.*\[libNimbra\.so\.1\]' || fail "SONAME wrong"
+for file in include/Nimbra/Nimbra.h include/Nimbra/NimbraConfig.h include/KestLib/KestLib.h \
+    include/Contracts/LogHandler.h "$libdir/pkgconfig/nimbra.pc" "$libdir/cmake/Nimbra/NimbraConfig.cmake"; do
+    [[ -f $prefix/$file ]] || fail "$file missing"
+done
+"$prefix/bin/nimbra" --version | grep -q '^nimbra ' || fail "installed nimbra does not run"
+
+export PKG_CONFIG_PATH=$lib/pkgconfig
+[[ $(pkg-config --modversion nimbra) =~ ^1\. ]] || fail "pkg-config does not know nimbra"
+# shellcheck disable=SC2046
+quiet "$cxx" -std=c++17 "${flags[@]}" $(pkg-config --cflags nimbra) "$host_src/host.cpp" \
+    -o "$work/host-pc" $(pkg-config --libs nimbra)
+LD_LIBRARY_PATH=$lib "$work/host-pc" || fail "pkg-config host failed"
+
+quiet cmake -S "$host_src" -B "$work/host-build" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="${flags[*]}" -DCMAKE_EXE_LINKER_FLAGS="${flags[*]}"
+quiet cmake --build "$work/host-build"
+"$work/host-build/host" || fail "find_package host failed"
+echo "install_test: installed, relocated, and built a host both ways"
