@@ -4,16 +4,19 @@
 #include <netinet/in.h>
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace webtest {
 
 namespace {
 
-// A TCP socket bound to 127.0.0.1:port.
-int BindLoopback(int port) {
+// A TCP socket bound to 127.0.0.1:port (0: a free port, stored back).
+int BindLoopback(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -25,7 +28,32 @@ int BindLoopback(int port) {
         if (fd >= 0) ::close(fd);
         throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port));
     }
+    socklen_t len = sizeof(addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
     return fd;
+}
+
+// Reads one request: the header block, then as many body bytes as its
+// Content-Length announces (what arrived, when the peer stops early).
+std::string ReadRequest(int fd) {
+    std::string data;
+    char buf[16384];
+    for (size_t wanted = std::string::npos; data.size() < wanted;) {
+        size_t end = data.find("\r\n\r\n");
+        if (wanted == std::string::npos && end != std::string::npos) {
+            std::string head = data.substr(0, end);
+            std::transform(head.begin(), head.end(), head.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            size_t at = head.find("\r\ncontent-length:");
+            wanted = end + 4 + (at != std::string::npos ? std::stoul(head.substr(at + 17)) : 0);
+            continue;
+        }
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    return data;
 }
 
 }  // namespace
@@ -78,7 +106,7 @@ std::string ReceivedRequest::header(const std::string& name) const {
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {}
 
 HttpServer::HttpServer(const TestCertificate& cert)
-    : server_(std::make_unique<httplib::SSLServer>(cert.cert(), cert.key())) {}
+    : server_(std::make_unique<httplib::SSLServer>(cert.cert(), cert.key())), tls_(true) {}
 
 HttpServer::~HttpServer() {
     if (thread_.joinable()) {
@@ -128,9 +156,66 @@ void HttpServer::start(int port) {
     thread_ = std::thread([this] { server_->listen_after_bind(); });
 }
 
+std::string HttpServer::url(const std::string& path) const {
+    return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
+}
+
 std::vector<ReceivedRequest> HttpServer::received() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
+}
+
+// ---------------------------------------------------------------------------
+
+RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
+    fd_ = BindLoopback(port_);
+    if (::listen(fd_, 16) != 0) throw std::runtime_error("listen failed");
+    thread_ = std::thread([this] { Run(); });
+}
+
+RawServer::~RawServer() {
+    ::shutdown(fd_, SHUT_RDWR);  // wakes the blocked accept
+    thread_.join();
+    ::close(fd_);
+}
+
+void RawServer::Run() {
+    for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
+        timeval timeout{10, 0};  // never hang a test on a silent client
+        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        std::string request = ReadRequest(client);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(request);
+        }
+        handler_(client, request);
+        if (client >= 0) ::close(client);
+    }
+}
+
+std::string RawServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> RawServer::requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+void RawServer::send_all(int fd, const std::string& data) {
+    for (size_t sent = 0; sent < data.size();) {
+        ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+    }
+}
+
+RefusingPort::RefusingPort() {
+    fd_ = BindLoopback(port_);
+}
+
+RefusingPort::~RefusingPort() {
+    ::close(fd_);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Servers on 127.0.0.1 for tests of HTTP clients: a cpp-httplib server (plain
 // or TLS with a certificate made at run time) that records what it received,
-// and a TLS server that resets every connection.
+// a raw server whose handler scripts each connection byte by byte, a TLS
+// server that resets every connection, and a port that refuses connections.
 #ifndef TESTS_SUPPORT_TESTSERVERS_H
 #define TESTS_SUPPORT_TESTSERVERS_H
 
@@ -45,6 +46,7 @@ struct ReceivedRequest {
     // Values of the header named `name` (case-insensitive, as HTTP names are).
     std::vector<std::string> header_values(const std::string& name) const;
     std::string header(const std::string& name) const;  // first value or ""
+    bool has_header(const std::string& name) const { return !header_values(name).empty(); }
 };
 
 // A cpp-httplib server on 127.0.0.1 at a free port. Register routes with
@@ -65,16 +67,61 @@ public:
     void start(int port = 0);
 
     int port() const { return port_; }
+    // "http://127.0.0.1:<port><path>" (https for a TLS server).
+    std::string url(const std::string& path) const;
     std::vector<ReceivedRequest> received() const;
 
 private:
     Handler recording(Handler handler);
 
     std::unique_ptr<httplib::Server> server_;
+    bool tls_ = false;
     int port_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<ReceivedRequest> received_;
+};
+
+// A TCP server on 127.0.0.1 at a free port. For every connection it reads one
+// request (headers and a Content-Length body), records it and calls the
+// handler with the socket, which is closed afterwards.
+class RawServer {
+public:
+    using Handler = std::function<void(int& fd, const std::string& request)>;
+
+    explicit RawServer(Handler handler);
+    ~RawServer();
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
+
+    std::string url(const std::string& path) const;
+    std::vector<std::string> requests() const;
+    static void send_all(int fd, const std::string& data);
+
+private:
+    void Run();
+
+    Handler handler_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+};
+
+// A port on 127.0.0.1 that refuses connections: bound, never listening, held
+// for the object's life so no one else takes it.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
 };
 
 // A TLS server on 127.0.0.1:port that completes the handshake, reads one
