@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "Nimbra/Nimbra.h"
+
 namespace cli {
 
 // Empty when `key` can name an object; otherwise what is wrong with it.
@@ -14,6 +16,9 @@ std::string KeyProblem(const std::string& key);
 // Empty when `name` can be a user or backup name (the web API's field is
 // `max_bytes` long, terminator excluded); otherwise what is wrong with it.
 std::string NameProblem(const std::string& what, const std::string& name, size_t max_bytes);
+
+// The longest user name a record holds, terminator excluded.
+constexpr size_t kUserNameMax = sizeof(_ST_UserInfo::szName) - 1;
 
 // The folder a key lies in, as a listing prefix ("/" for the top level),
 // and its name in that folder: "a/b/c" -> ("a/b/", "c").

@@ -8,14 +8,9 @@
 #include "Status.h"
 
 namespace cli {
-namespace {
-
-constexpr size_t kUserMax = sizeof(_ST_UserInfo::szName) - 1;
-
-}  // namespace
 
 int RunRecords(IOssManager& manager, const RecordsArgs& args) {
-    const std::string problem = NameProblem("user name", args.user, kUserMax);
+    const std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra records --help'.");
     RecordCallback callback;
     if (!manager.GetUserUploadInfo(QueryEscape(args.user).c_str(), &callback))
@@ -31,7 +26,7 @@ int RunRecords(IOssManager& manager, const RecordsArgs& args) {
 }
 
 int RunUsage(IOssManager& manager, const UsageArgs& args) {
-    const std::string problem = NameProblem("user name", args.user, kUserMax);
+    const std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra usage --help'.");
     const std::string user = QueryEscape(args.user);
     const long long size = manager.GetUserUsedSize(user.c_str());

@@ -20,7 +20,6 @@ namespace cli {
 namespace {
 
 // Record field widths, terminator excluded.
-constexpr size_t kUserMax = sizeof(_ST_UserInfo::szName) - 1;
 constexpr size_t kBackupMax = sizeof(_ST_UserInfo::szBackupName) - 1;
 constexpr size_t kPathMax = sizeof(_ST_UserInfo::szFilePath) - 1;
 constexpr size_t kFileNameMax = sizeof(_ST_UserInfo::szFileName) - 1;
@@ -80,7 +79,7 @@ int RunDownload(IOssManager& manager, const DownloadArgs& args) {
 }
 
 int RunBackup(IOssManager& manager, const BackupArgs& args) {
-    std::string problem = NameProblem("user name", args.user, kUserMax);
+    std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (problem.empty()) problem = NameProblem("backup name", args.backup, kBackupMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra backup --help'.");
     if (args.expire_days < 0 || args.expire_days > 365LL * 1000)
