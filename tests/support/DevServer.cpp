@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "JsonUtil.h"
+#include "RequestText.h"
 #include "Signer.h"
-#include "StoreServer.h"
 #include "TimeUtil.h"
 
 #ifndef NIMBRA_DEVSERVER_PATH

@@ -10,23 +10,6 @@
 
 namespace devserver {
 
-std::string HeaderValue(const KeyValues& headers, const std::string& name) {
-    for (const auto& h : headers)
-        if (strcasecmp(h.first.c_str(), name.c_str()) == 0) return h.second;
-    return "";
-}
-
-std::string QueryValue(const KeyValues& query, const std::string& name, bool* found) {
-    for (const auto& q : query) {
-        if (q.first == name) {
-            if (found) *found = true;
-            return q.second;
-        }
-    }
-    if (found) *found = false;
-    return "";
-}
-
 namespace {
 
 constexpr long long kMaxSkewSeconds = 15 * 60;

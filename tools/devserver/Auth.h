@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "Database.h"
+#include "RequestText.h"
 
 namespace devserver {
-
-using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 struct AuthRequest {
     std::string method;
@@ -45,11 +44,6 @@ private:
     std::string bucket_;
     bool allow_anonymous_;
 };
-
-// Case-insensitive header lookup; empty when absent.
-std::string HeaderValue(const KeyValues& headers, const std::string& name);
-// Query lookup; `found` tells whether the key was present.
-std::string QueryValue(const KeyValues& query, const std::string& name, bool* found = nullptr);
 
 }  // namespace devserver
 

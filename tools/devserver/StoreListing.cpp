@@ -28,16 +28,6 @@ std::string PrefixEnd(std::string p) {
 
 }  // namespace
 
-bool ParseListCount(const std::string& text, int lo, int hi, int& out) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    int v = std::atoi(text.c_str());
-    if (v < lo || v > hi) return false;
-    out = v;
-    return true;
-}
-
 void StoreService::ListObjects(StoreContext& c) {
     bool has_max = false;
     std::string prefix = QueryValue(c.query, "prefix");

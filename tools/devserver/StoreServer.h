@@ -13,40 +13,13 @@
 #include "Database.h"
 #include "Faults.h"
 #include "ObjectFiles.h"
+#include "RequestText.h"
 #include "Stats.h"
 
 namespace devserver {
 
 // 24 upper-case hex digits, fresh for every answer (x-oss-request-id).
 std::string NewRequestId();
-
-// Percent-decodes `text` ('+' stays '+'). False on a malformed escape.
-bool PercentDecode(const std::string& text, std::string& out);
-// Percent-encodes everything but unreserved characters (and '/' if keep_slash).
-std::string PercentEncode(const std::string& text, bool keep_slash);
-
-// Splits a request target into its decoded path and decoded query pairs.
-bool ParseTarget(const std::string& target, std::string& path, KeyValues& query);
-
-// Path-style when the Host is an IP address or localhost (with or without a
-// port), virtual-hosted (bucket = first label of the Host) otherwise.
-struct StoreAddress {
-    std::string bucket;
-    std::string key;
-    bool object_level = false;  // a key was addressed
-};
-bool ResolveAddress(const std::string& host_header, const std::string& path, StoreAddress& out);
-
-// Byte range of a GET. kNone: serve the whole object (no or ignored Range).
-struct ByteRange {
-    enum Kind { kNone, kPartial, kUnsatisfiable } kind = kNone;
-    long long first = 0;
-    long long last = 0;  // inclusive
-};
-ByteRange ParseRange(const std::string& header, long long size);
-
-// A decimal count within [lo, hi] (max-keys, max-parts, markers).
-bool ParseListCount(const std::string& text, int lo, int hi, int& out);
 
 struct StoreContext {
     StoreContext(const httplib::Request& q, httplib::Response& r, const httplib::ContentReader* rd)
