@@ -6,7 +6,7 @@ TSAN_BUILD  ?= build-tsan
 JOBS        ?= 2
 CMAKE_ARGS  ?=
 
-.PHONY: all deps configure build demo test test-main test-asan clang-build test-clang test-fuzz fuzz-long \
+.PHONY: all deps configure build demo test test-main test-asan asan-build test-clang test-fuzz fuzz-long \
         test-tsan clean
 
 all: build
@@ -27,9 +27,9 @@ demo: build
 
 # What ships, checked in the normal build (exports, install, the demo, a
 # backup cycle under valgrind, the official client: the tests labelled
-# release); every tier under AddressSanitizer + UndefinedBehaviorSanitizer;
-# the library and its unit tier built by clang against libc++ with warnings
-# as errors, then a short fuzzing pass; the threading tests under
+# release); every tier under AddressSanitizer + UndefinedBehaviorSanitizer,
+# then a short fuzzing pass; the library and its unit tier built by clang
+# against libc++ with warnings as errors; the threading tests under
 # ThreadSanitizer.
 test: test-main test-asan test-clang test-tsan
 
@@ -38,45 +38,48 @@ test-main: configure
 	cmake --build $(BUILD) --target $(RELEASE_TARGETS) -j$(JOBS)
 	cd $(BUILD) && ctest -L release --output-on-failure -j$(JOBS)
 
-test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address,undefined $(CMAKE_ARGS)
-	cmake --build $(ASAN_BUILD) -j$(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -LE release --output-on-failure -j$(JOBS)
-
-# clang + libc++, warnings as errors, ASan + UBSan, and the fuzz targets as
-# libFuzzer binaries (tests/unit/fuzz): the library alone, its unit tier, then
-# each fuzz target for FUZZ_SECONDS from its seed corpus with a fixed seed.
-# fuzz-long explores anew for FUZZ_LONG_SECONDS each.
+# clang (with libstdc++, which cpp-httplib's library needs) and
+# AddressSanitizer + UndefinedBehaviorSanitizer: every tier, then the fuzz
+# targets (tests/unit/fuzz) as libFuzzer binaries, each for FUZZ_SECONDS from
+# its seed corpus with a fixed seed. fuzz-long explores anew for
+# FUZZ_LONG_SECONDS each.
 FUZZ_SECONDS      ?= 5
 FUZZ_LONG_SECONDS ?= 300
-clang-build: deps
-	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DNIMBRA_BUILD_TOOLS=OFF -DNIMBRA_BUILD_TESTS=ON -DNIMBRA_LIBCXX=ON -DNIMBRA_WERROR=ON \
-	  -DNIMBRA_FUZZ=ON -DNIMBRA_SANITIZE=fuzzer-no-link,address,undefined $(CMAKE_ARGS)
-	cmake --build $(CLANG_BUILD) --target all fuzzers -j$(JOBS)
+asan-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_FUZZ=ON \
+	  -DNIMBRA_SANITIZE=fuzzer-no-link,address,undefined $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) --target all fuzzers -j$(JOBS)
 
-test-clang: clang-build
-	cd $(CLANG_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
-	FUZZ_SEED=1 bash tests/unit/fuzz/run-fuzzers.sh $(CLANG_BUILD) $(FUZZ_SECONDS)
+test-asan: asan-build
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -LE release --output-on-failure -j$(JOBS)
+	FUZZ_SEED=1 bash tests/unit/fuzz/run-fuzzers.sh $(ASAN_BUILD) $(FUZZ_SECONDS)
 
-test-fuzz: clang-build
-	FUZZ_SEED=1 bash tests/unit/fuzz/run-fuzzers.sh $(CLANG_BUILD) $(FUZZ_SECONDS)
+test-fuzz: asan-build
+	FUZZ_SEED=1 bash tests/unit/fuzz/run-fuzzers.sh $(ASAN_BUILD) $(FUZZ_SECONDS)
 
-fuzz-long: clang-build
-	bash tests/unit/fuzz/run-fuzzers.sh $(CLANG_BUILD) $(FUZZ_LONG_SECONDS)
+fuzz-long: asan-build
+	bash tests/unit/fuzz/run-fuzzers.sh $(ASAN_BUILD) $(FUZZ_LONG_SECONDS)
+
+# The library alone and its unit tier, built by clang against libc++ with
+# warnings as errors: code that builds only with GCC or libstdc++ fails here.
+test-clang: deps
+	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	  -DNIMBRA_BUILD_TOOLS=OFF -DNIMBRA_BUILD_TESTS=ON -DNIMBRA_LIBCXX=ON -DNIMBRA_WERROR=ON $(CMAKE_ARGS)
+	cmake --build $(CLANG_BUILD) -j$(JOBS)
+	cd $(CLANG_BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # The tests labelled tsan (pause, continue and stop across threads) under
-# ThreadSanitizer. The development server they start is the normal build's
-# (NIMBRA_DEVSERVER), so only library code runs instrumented.
+# ThreadSanitizer. The development server they start is the normal build's,
+# so only library code runs instrumented.
 TSAN_TARGETS ?= system_control
 test-tsan: configure
 	cmake --build $(BUILD) --target nimbra-devserver -j$(JOBS)
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_SANITIZE=thread $(CMAKE_ARGS)
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_SANITIZE=thread \
+	  -DNIMBRA_TEST_DEVSERVER=$(abspath $(BUILD))/tools/devserver/nimbra-devserver $(CMAKE_ARGS)
 	cmake --build $(TSAN_BUILD) --target $(TSAN_TARGETS) -j$(JOBS)
-	cd $(TSAN_BUILD) && NIMBRA_DEVSERVER=$(abspath $(BUILD))/tools/devserver/nimbra-devserver \
-	  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest -L tsan --output-on-failure
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest -L tsan --output-on-failure
 
 # Upload/download benchmark against curl and ali-oss (bench/run.sh): builds
 # what it needs in $(BUILD), writes latest.md, latest.json and throughput.png

@@ -68,10 +68,7 @@ DevServer::~DevServer() {
 }
 
 void DevServer::Spawn() {
-    // NIMBRA_DEVSERVER names another build's binary, e.g. an uninstrumented
-    // server for tests built under ThreadSanitizer.
-    const char* binary = std::getenv("NIMBRA_DEVSERVER");
-    std::vector<std::string> args = {binary && *binary ? binary : NIMBRA_DEVSERVER_PATH};
+    std::vector<std::string> args = {NIMBRA_DEVSERVER_PATH};
     args.insert(args.end(), {"--data-dir", data_dir_, "--host", "127.0.0.1", "--bucket",
                              opts_.bucket, "--api-port", std::to_string(api_port_), "--store-port",
                              std::to_string(store_port_)});
