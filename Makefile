@@ -11,7 +11,7 @@ DEBUG_FLAGS := -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 
 .PHONY: all deps configure build demo test test-main test-asan asan-build test-clang test-fuzz fuzz-long \
-        test-tsan clean
+        test-tsan test-lane-release test-lane-sanitizers clean
 
 all: build
 
@@ -35,7 +35,20 @@ demo: build
 # then a short fuzzing pass; the library and its unit tier built by clang
 # against libc++ with warnings as errors; the threading tests under
 # ThreadSanitizer.
-test: test-main test-asan test-clang test-tsan
+#
+# Two lanes run side by side, each building with -j$(JOBS): the normal build
+# then ThreadSanitizer (which starts the normal build's server), and the
+# sanitizer build then libc++. Each lane's output is printed when it ends.
+test: deps
+	$(MAKE) --no-print-directory -j2 --output-sync=recurse test-lane-release test-lane-sanitizers
+
+test-lane-release:
+	$(MAKE) --no-print-directory test-main
+	$(MAKE) --no-print-directory test-tsan
+
+test-lane-sanitizers:
+	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-clang
 
 RELEASE_TARGETS ?= Nimbra NimbraLog nimbra nimbra-devserver NimbraTest nimbra-test system_host
 test-main: configure
