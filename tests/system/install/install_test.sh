@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix, checks what landed there, moves
-# the prefix (so no path of the build can help), and builds and runs a small
-# host against it through pkg-config and through find_package(Nimbra).
-# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR
+# Installs the build into a temporary prefix (install), or builds its Debian
+# packages and unpacks them into a temporary root (package); checks what
+# landed there, and builds and runs a small host against it through
+# pkg-config and through find_package(Nimbra). An installed prefix is moved
+# first, so no path of the build can help.
+# Usage: install_test.sh install|package BUILD_DIR HOST_SOURCE_DIR LIBDIR
 # Environment: CXX, NIMBRA_SANITIZE (the host is built with the same sanitizers).
 set -euo pipefail
-build=$1 host_src=$2 libdir=$3 cxx=${CXX:-c++}
+mode=$1 build=$2 host_src=$3 libdir=$4 cxx=${CXX:-c++}
 flags=()
 if [[ -n ${NIMBRA_SANITIZE:-} ]]; then flags=(-fsanitize="$NIMBRA_SANITIZE"); fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/nimbra-install.XXXXXX")
@@ -16,9 +18,28 @@ fail() {
 }
 quiet() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log" >&2 && fail "failed: $*"; }; }
 
-quiet cmake --install "$build" --prefix "$work/prefix"
-mv "$work/prefix" "$work/moved"
-prefix=$work/moved lib=$work/moved/$libdir
+if [[ $mode == install ]]; then
+    quiet cmake --install "$build" --prefix "$work/prefix"
+    mv "$work/prefix" "$work/moved"
+    prefix=$work/moved
+else
+    # Three packages: the runtime, the development files and the tools; the
+    # latter two depend on the runtime of the same version.
+    (cd "$build" && quiet cpack -G DEB -B "$work/debs")
+    version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+    for package in libnimbra1 libnimbra-dev nimbra-tools; do
+        deb=$(ls "$work"/debs/${package}_"$version"_*.deb 2>/dev/null) || fail "$package missing"
+        if [[ $package != libnimbra1 ]]; then
+            dpkg-deb -f "$deb" Depends | grep -q "libnimbra1 (= $version)" ||
+                fail "$package does not depend on libnimbra1 $version"
+        fi
+        quiet dpkg-deb -x "$deb" "$work/root"
+        grep -q '^License: Apache-2.0$' "$work/root/usr/share/doc/$package/copyright" ||
+            fail "$package has no Apache-2.0 copyright file"
+    done
+    prefix=$work/root/usr
+fi
+lib=$prefix/$libdir
 
 # The library with its SONAME links, the stand-in logging library, headers,
 # package files and the command-line host.
@@ -43,4 +64,4 @@ quiet cmake -S "$host_src" -B "$work/host-build" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="${flags[*]}" -DCMAKE_EXE_LINKER_FLAGS="${flags[*]}"
 quiet cmake --build "$work/host-build"
 "$work/host-build/host" || fail "find_package host failed"
-echo "install_test: installed, relocated, and built a host both ways"
+echo "install_test: $mode: checked the tree and built a host both ways"
