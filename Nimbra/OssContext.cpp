@@ -59,6 +59,10 @@ aos_string_t OssString(const char* szText) {
     return str;
 }
 
+_ST_OssObject OssObject(const char* szBucketName, const char* szObjectKey) {
+    return {OssString(szBucketName), OssString(szObjectKey)};
+}
+
 const char* StatusMessage(const aos_status_t* pStatus) {
     return pStatus && pStatus->error_msg ? pStatus->error_msg : "";
 }

@@ -80,6 +80,14 @@ private:
 // A layer string over the caller's NUL-terminated text, without a copy.
 aos_string_t OssString(const char* szText);
 
+// An object in the store: its bucket and key as layer strings over the
+// caller's text.
+struct _ST_OssObject {
+    aos_string_t bucket;
+    aos_string_t key;
+};
+_ST_OssObject OssObject(const char* szBucketName, const char* szObjectKey);
+
 // The status's error message, or "" when it carries none.
 const char* StatusMessage(const aos_status_t* pStatus);
 // The status's error code text, or "" when it carries none.

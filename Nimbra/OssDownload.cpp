@@ -27,9 +27,9 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Fetches bytes llStart..llEnd (inclusive) into szBuffer, which holds
 // kChunkSize bytes. Everything the request allocates goes with its child
 // pool. A failure is logged and ends the download.
-_ST_OssOutcome FetchChunk(const COssSession& session, const aos_string_t& bucket,
-                          const aos_string_t& object, aos_table_t* pParams, long long llStart,
-                          long long llEnd, char* szBuffer) {
+_ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& target,
+                          aos_table_t* pParams, long long llStart, long long llEnd,
+                          char* szBuffer) {
     COssChildPool chunk(session);
     if (!chunk.IsValid()) {
         OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", "out of memory");
@@ -42,8 +42,8 @@ _ST_OssOutcome FetchChunk(const COssSession& session, const aos_string_t& bucket
     apr_table_set(pHeaders, OSS_RANGE, szRange);
     aos_list_t body;
     aos_list_init(&body);
-    aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &bucket, &object, pHeaders,
-                                                     pParams, &body, nullptr);
+    aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &target.bucket, &target.key,
+                                                     pHeaders, pParams, &body, nullptr);
     if (!StatusOk(pStatus)) {
         OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", StatusMessage(pStatus));
         return OssFailed(DownloadResultOf(StatusCode(pStatus)));
@@ -73,12 +73,11 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
                         const char* szLocalPath, IOssCallback* pCallback) {
     COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
     if (!session.IsOpen()) return OssFailed(-1);
-    const aos_string_t bucket = OssString(szBucketName);
-    const aos_string_t object = OssString(szObjectKey);
+    const _ST_OssObject target = OssObject(szBucketName, szObjectKey);
     aos_table_t* pParams = apr_table_make(session.Pool(), 0);
 
     aos_status_t* pStatus =
-        oss_get_object_meta(session.Options(), &bucket, &object, session.RespHeaders());
+        oss_get_object_meta(session.Options(), &target.bucket, &target.key, session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("DownloadFile", "oss_get_object_meta fail, %s", StatusMessage(pStatus));
         return OssFailed(DownloadResultOf(StatusCode(pStatus)));
@@ -114,7 +113,7 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
         const long long llEnd =
             llStart + kChunkSize - 1 < llSize - 1 ? llStart + kChunkSize - 1 : llSize - 1;
         const _ST_OssOutcome fetched =
-            FetchChunk(session, bucket, object, pParams, llStart, llEnd, szBuffer.get());
+            FetchChunk(session, target, pParams, llStart, llEnd, szBuffer.get());
         if (fetched.bEnded) return fetched;
         const size_t nLen = static_cast<size_t>(llEnd - llStart + 1);
         if (fwrite(szBuffer.get(), 1, nLen, pFile.get()) != nLen || fflush(pFile.get()) != 0) {

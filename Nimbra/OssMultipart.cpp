@@ -22,16 +22,13 @@ const long long kPartSize = 10485760;
 const int kListParts = 1000;
 const char kExpiredText[] = "you provided has expired";
 
-// What the steps of one upload share. The configuration points at the
-// refreshed credentials once the token has expired, so they live as long.
+// What the steps of one upload share besides its session. The configuration
+// points at the refreshed credentials once the token has expired, so they
+// live as long.
 struct _ST_Upload {
-    COssSession& session;
-    const char* szEndPoint;
-    const char* szLocalPath;
-    aos_string_t bucket;
-    aos_string_t object;
-    aos_string_t uploadId;
-    _ST_StsKey refreshed;
+    _ST_OssObject target;
+    aos_string_t uploadId;  // set by the initiation
+    _ST_StsKey refreshed;   // empty until the first refresh
 };
 
 // Fetches fresh credentials after the token expired. Members missing from
@@ -70,22 +67,23 @@ bool ListedBytes(const oss_list_upload_part_params_t* pParts, long long& llTotal
 // Sends part nPart, bytes llOffset up to llEnd (exclusive) of the file,
 // polling pause and stop before every attempt. When the token has expired
 // it fetches fresh credentials and sends the part again.
-_ST_OssOutcome SendPart(_ST_Upload& upload, int nPart, long long llOffset, long long llEnd) {
+_ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* szEndPoint,
+                        const char* szLocalPath, int nPart, long long llOffset, long long llEnd) {
     for (;;) {
         if (CheckPauseAndStop()) {
             ConsumeStop();
             return OssStopped(false);
         }
         // The part's request and answer go with its own pool.
-        COssChildPool part(upload.session);
+        COssChildPool part(session);
         if (!part.IsValid()) return OssFailed(-1);
         oss_upload_file_t* pFile = oss_create_upload_file(part.Pool());
-        aos_str_set(&pFile->filename, upload.szLocalPath);
+        aos_str_set(&pFile->filename, szLocalPath);
         pFile->file_pos = llOffset;
         pFile->file_last = llEnd;
         aos_table_t* pPartHeaders = nullptr;
         aos_status_t* pStatus =
-            oss_upload_part_from_file(part.Options(), &upload.bucket, &upload.object,
+            oss_upload_part_from_file(part.Options(), &upload.target.bucket, &upload.target.key,
                                       &upload.uploadId, nPart, pFile, &pPartHeaders);
         if (StatusOk(pStatus)) return OssGoOn();
         if (*StatusErrorCode(pStatus))
@@ -98,20 +96,21 @@ _ST_OssOutcome SendPart(_ST_Upload& upload, int nPart, long long llOffset, long 
         OSS_LOG("MultiUploadFile", "sts expire , try again!");
         _ST_StsKey& key = upload.refreshed;
         if (!RefreshStsKey(key)) return OssFailed(-1);
-        upload.session.SetCredentials(upload.szEndPoint, key.strAccessKeyId.c_str(),
-                                      key.strAccessKeySecret.c_str(), key.strSecurityToken.c_str());
+        session.SetCredentials(szEndPoint, key.strAccessKeyId.c_str(),
+                               key.strAccessKeySecret.c_str(), key.strSecurityToken.c_str());
     }
 }
 
 // Lists every uploaded part, continuing from the next-part marker while the
 // store says the listing is truncated. The parts stay in the session's pool.
-_ST_OssOutcome ListParts(_ST_Upload& upload, oss_list_upload_part_params_t*& pParams) {
-    pParams = oss_create_list_upload_part_params(upload.session.Pool());
+_ST_OssOutcome ListParts(COssSession& session, _ST_Upload& upload,
+                         oss_list_upload_part_params_t*& pParams) {
+    pParams = oss_create_list_upload_part_params(session.Pool());
     pParams->max_ret = kListParts;
     for (;;) {
         aos_status_t* pStatus =
-            oss_list_upload_part(upload.session.Options(), &upload.bucket, &upload.object,
-                                 &upload.uploadId, pParams, upload.session.RespHeaders());
+            oss_list_upload_part(session.Options(), &upload.target.bucket, &upload.target.key,
+                                 &upload.uploadId, pParams, session.RespHeaders());
         if (!StatusOk(pStatus)) {
             OSS_LOG("MultiUploadFile", "List multipart failed, %s\n", StatusMessage(pStatus));
             return OssFailed(TransferResultOf(StatusCode(pStatus)));
@@ -146,14 +145,12 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
         if (!session.IsInitialised()) OSS_LOG("MultiUploadFile", "aos_http_io_initialize fail!");
         return OssFailed(-1);
     }
-    _ST_Upload upload{
-        session, szEndPoint, szLocalPath, OssString(szBucketName), OssString(szObjectKey), {}, {}};
-    aos_str_null(&upload.uploadId);
+    _ST_Upload upload = {OssObject(szBucketName, szObjectKey), aos_null_string, {}};
     aos_table_t* pInitHeaders = apr_table_make(session.Pool(), 1);
     aos_table_t* pCompleteHeaders = apr_table_make(session.Pool(), 1);
 
     aos_status_t* pStatus =
-        oss_init_multipart_upload(session.Options(), &upload.bucket, &upload.object,
+        oss_init_multipart_upload(session.Options(), &upload.target.bucket, &upload.target.key,
                                   &upload.uploadId, pInitHeaders, session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("MultiUploadFile", "Init multipart upload failed, %s\n", StatusMessage(pStatus));
@@ -167,13 +164,14 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     for (long long llOffset = 0; llOffset < llFileSize; llOffset += kPartSize, ++nPart) {
         const long long llEnd =
             llOffset + kPartSize < llFileSize ? llOffset + kPartSize : llFileSize;
-        const _ST_OssOutcome sent = SendPart(upload, nPart, llOffset, llEnd);
+        const _ST_OssOutcome sent =
+            SendPart(session, upload, szEndPoint, szLocalPath, nPart, llOffset, llEnd);
         if (sent.bEnded) return sent;
         Report(pCallback, 0, PercentAfterPart(llEnd, llFileSize));
     }
 
     oss_list_upload_part_params_t* pParts = nullptr;
-    const _ST_OssOutcome listed = ListParts(upload, pParts);
+    const _ST_OssOutcome listed = ListParts(session, upload, pParts);
     if (listed.bEnded) return listed;
     // The parts are sent from the file as it is when each is read, so a file
     // that shrank during the upload leaves short parts: completing them would
@@ -196,9 +194,9 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     }
     Report(pCallback, 0, 95);
 
-    pStatus = oss_complete_multipart_upload(session.Options(), &upload.bucket, &upload.object,
-                                            &upload.uploadId, &completeList, pCompleteHeaders,
-                                            session.RespHeaders());
+    pStatus = oss_complete_multipart_upload(session.Options(), &upload.target.bucket,
+                                            &upload.target.key, &upload.uploadId, &completeList,
+                                            pCompleteHeaders, session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("MultiUploadFile", "Complete multipart upload from file failed, %s\n",
                 StatusMessage(pStatus));

@@ -63,11 +63,10 @@ bool UploadFile(const char* szEndPoint, const char* szAccessKeyId, const char* s
                 const char* szLocalPath) {
     COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
     if (!session.IsOpen()) return false;
-    const aos_string_t bucket = OssString(szBucketName);
-    const aos_string_t object = OssString(szObjectKey);
+    const _ST_OssObject target = OssObject(szBucketName, szObjectKey);
     const aos_string_t file = OssString(szLocalPath);
-    aos_status_t* pStatus = oss_put_object_from_file(session.Options(), &bucket, &object, &file,
-                                                     nullptr, session.RespHeaders());
+    aos_status_t* pStatus = oss_put_object_from_file(session.Options(), &target.bucket, &target.key,
+                                                     &file, nullptr, session.RespHeaders());
     if (!StatusOk(pStatus))
         OSS_LOG("UploadFile", "oss_put_object_from_file fail, %s", StatusMessage(pStatus));
     return StatusOk(pStatus);
@@ -79,22 +78,21 @@ bool CopyObject(const char* szEndPoint, const char* szAccessKeyId, const char* s
                 const char* szDestObjectKey) {
     COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
     if (!session.IsOpen()) return false;
-    const aos_string_t srcBucket = OssString(szSrcBucketName);
-    const aos_string_t destBucket = OssString(szDestBucketName);
-    const aos_string_t srcObject = OssString(szSrcObjectKey);
-    const aos_string_t destObject = OssString(szDestObjectKey);
+    const _ST_OssObject source = OssObject(szSrcBucketName, szSrcObjectKey);
+    const _ST_OssObject dest = OssObject(szDestBucketName, szDestObjectKey);
     const char* szBucketText = szSrcBucketName ? szSrcBucketName : "";
     const char* szKeyText = szSrcObjectKey ? szSrcObjectKey : "";
 
     aos_status_t* pStatus =
-        oss_copy_object(session.Options(), &srcBucket, &srcObject, &destBucket, &destObject,
+        oss_copy_object(session.Options(), &source.bucket, &source.key, &dest.bucket, &dest.key,
                         apr_table_make(session.Pool(), 0), session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("CopyObject", "oss_copy_object %s %s fail, %s", szBucketText, szKeyText,
                 StatusMessage(pStatus));
         return false;
     }
-    pStatus = oss_delete_object(session.Options(), &srcBucket, &srcObject, session.RespHeaders());
+    pStatus =
+        oss_delete_object(session.Options(), &source.bucket, &source.key, session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("CopyObject", "oss_delete_object %s %s fail, %s", szBucketText, szKeyText,
                 StatusMessage(pStatus));
@@ -107,10 +105,9 @@ bool DeleteObject(const char* szEndPoint, const char* szAccessKeyId, const char*
                   const char* szBucketName, const char* szSecurityToken, const char* szObjectKey) {
     COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
     if (!session.IsOpen()) return false;
-    const aos_string_t bucket = OssString(szBucketName);
-    const aos_string_t object = OssString(szObjectKey);
+    const _ST_OssObject target = OssObject(szBucketName, szObjectKey);
     aos_status_t* pStatus =
-        oss_delete_object(session.Options(), &bucket, &object, session.RespHeaders());
+        oss_delete_object(session.Options(), &target.bucket, &target.key, session.RespHeaders());
     if (!StatusOk(pStatus))
         OSS_LOG("DeleteObject", "delete object fail, %s", StatusMessage(pStatus));
     return StatusOk(pStatus);
