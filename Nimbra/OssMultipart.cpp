@@ -41,6 +41,15 @@ bool RefreshStsKey(_ST_StsKey& key) {
     return eFetch == EStsFetch::Received;
 }
 
+// One request of the upload: goes on when it succeeded; otherwise logs
+// "<szWhat> failed, <message>" and ends the upload with the transfer map's
+// result for its status.
+_ST_OssOutcome UploadStep(const aos_status_t* pStatus, const char* szWhat) {
+    if (StatusOk(pStatus)) return OssGoOn();
+    OSS_LOG("MultiUploadFile", "%s failed, %s\n", szWhat, StatusMessage(pStatus));
+    return OssFailed(TransferResultOf(StatusCode(pStatus)));
+}
+
 int PercentAfterPart(long long llPartEnd, long long llFileSize) {
     return static_cast<int>(
         static_cast<double>(llPartEnd) / static_cast<double>(llFileSize) * 70.0 + 20.0);
@@ -108,14 +117,11 @@ _ST_OssOutcome ListParts(COssSession& session, _ST_Upload& upload,
     pParams = oss_create_list_upload_part_params(session.Pool());
     pParams->max_ret = kListParts;
     for (;;) {
-        aos_status_t* pStatus =
+        const _ST_OssOutcome listed = UploadStep(
             oss_list_upload_part(session.Options(), &upload.target.bucket, &upload.target.key,
-                                 &upload.uploadId, pParams, session.RespHeaders());
-        if (!StatusOk(pStatus)) {
-            OSS_LOG("MultiUploadFile", "List multipart failed, %s\n", StatusMessage(pStatus));
-            return OssFailed(TransferResultOf(StatusCode(pStatus)));
-        }
-        if (pParams->truncated != 1) return OssGoOn();
+                                 &upload.uploadId, pParams, session.RespHeaders()),
+            "List multipart");
+        if (listed.bEnded || pParams->truncated != 1) return listed;
         // A store that repeats its marker would make the listing endless (the
         // layer's markers are NUL-terminated).
         if (aos_string_equals(&pParams->part_number_marker,
@@ -149,13 +155,11 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     aos_table_t* pInitHeaders = apr_table_make(session.Pool(), 1);
     aos_table_t* pCompleteHeaders = apr_table_make(session.Pool(), 1);
 
-    aos_status_t* pStatus =
+    const _ST_OssOutcome initiated = UploadStep(
         oss_init_multipart_upload(session.Options(), &upload.target.bucket, &upload.target.key,
-                                  &upload.uploadId, pInitHeaders, session.RespHeaders());
-    if (!StatusOk(pStatus)) {
-        OSS_LOG("MultiUploadFile", "Init multipart upload failed, %s\n", StatusMessage(pStatus));
-        return OssFailed(TransferResultOf(StatusCode(pStatus)));
-    }
+                                  &upload.uploadId, pInitHeaders, session.RespHeaders()),
+        "Init multipart upload");
+    if (initiated.bEnded) return initiated;
     OSS_LOG("MultiUploadFile", "Init multipart upload succeeded, upload_id:%.*s\n",
             upload.uploadId.len, upload.uploadId.data);
     Report(pCallback, 0, 20);
@@ -194,14 +198,12 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     }
     Report(pCallback, 0, 95);
 
-    pStatus = oss_complete_multipart_upload(session.Options(), &upload.target.bucket,
-                                            &upload.target.key, &upload.uploadId, &completeList,
-                                            pCompleteHeaders, session.RespHeaders());
-    if (!StatusOk(pStatus)) {
-        OSS_LOG("MultiUploadFile", "Complete multipart upload from file failed, %s\n",
-                StatusMessage(pStatus));
-        return OssFailed(TransferResultOf(StatusCode(pStatus)));
-    }
+    const _ST_OssOutcome completed =
+        UploadStep(oss_complete_multipart_upload(
+                       session.Options(), &upload.target.bucket, &upload.target.key,
+                       &upload.uploadId, &completeList, pCompleteHeaders, session.RespHeaders()),
+                   "Complete multipart upload from file");
+    if (completed.bEnded) return completed;
     OSS_LOG("MultiUploadFile", "Complete multipart upload from file succeeded, upload_id:%.*s %s\n",
             upload.uploadId.len, upload.uploadId.data, szLocalPath ? szLocalPath : "");
     return OssDone();
