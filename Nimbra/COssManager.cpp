@@ -4,6 +4,7 @@
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/NimbraConfig.h"
 #include "Nimbra/OssOperate.h"
+#include "Nimbra/StsClient.h"
 #include "Nimbra/WebApiJson.h"
 #include "Nimbra/WebRequest.h"
 
@@ -18,16 +19,8 @@ const std::string g_strBucketName = NIMBRA_BUCKET;
 
 namespace {
 
-const char* const kFormHeader = "Content-Type: application/x-www-form-urlencoded";
 const char* const kJsonHeader = "Content-Type: application/json";
 const long long kRecordsPerPage = 50;
-
-// The leading arguments every store operation takes.
-struct _ST_StoreCredentials {
-    std::string strAccessKeyId;
-    std::string strAccessKeySecret;
-    std::string strSecurityToken;
-};
 
 }  // namespace
 
@@ -51,15 +44,11 @@ void COssManager::Stop() {
 
 bool COssManager::GetStsKey(std::string& strAccessKeyId, std::string& strAccessKeySecret,
                             std::string& strSecurityToken, bool& bNetError) {
-    CWebRequest request;
-    request.AddHeader(kFormHeader);
-    if (!request.DoGet(g_strServerUrl + "/getStsKey")) {
-        if (request.IsNetError()) bNetError = true;
-        MANAGER_LOG("GetStsKey", "GetStsKey fail!");
-        return false;
-    }
-    return ParseStsKeyJson(request.GetResultText(), strAccessKeyId, strAccessKeySecret,
-                           strSecurityToken);
+    const EStsFetch eFetch =
+        FetchStsKey(g_strServerUrl, strAccessKeyId, strAccessKeySecret, strSecurityToken);
+    if (eFetch == EStsFetch::NetworkFailed) bNetError = true;
+    if (StsRequestFailed(eFetch)) MANAGER_LOG("GetStsKey", "GetStsKey fail!");
+    return eFetch == EStsFetch::Received;
 }
 
 bool COssManager::InsertUserInfo(_ST_UserInfo info) {
@@ -79,7 +68,7 @@ bool COssManager::InsertUserInfo(_ST_UserInfo info) {
 long long COssManager::GetUserUsedSize(const char* szUserName) {
     if (szUserName == nullptr) return 0;
     CWebRequest request;
-    request.AddHeader(kFormHeader);
+    request.AddHeader(g_szFormHeader);
     if (!request.DoGet(g_strServerUrl + "/getUserSpace?name=" + szUserName)) {
         MANAGER_LOG("GetUserUsedSize", "getUserSpace fail!");
         return 0;
@@ -97,7 +86,7 @@ bool COssManager::GetUserUploadInfo(const char* szUserName, IOssCallback* pCallb
     long long llTotal = 0;
     for (long long llPage = 1;; ++llPage) {
         CWebRequest request;
-        request.AddHeader(kFormHeader);
+        request.AddHeader(g_szFormHeader);
         std::string strUrl = g_strServerUrl + "/getUser?name=" + szUserName + "&per_page=50" +
                              "&page=" + std::to_string(llPage);
         if (!request.DoGet(strUrl)) {
@@ -119,7 +108,7 @@ namespace {
 
 // Fetches credentials for a store operation. On a network failure the host
 // hears (1, 100) when it gave a callback; any failure returns false.
-bool FetchCredentials(COssManager& manager, _ST_StoreCredentials& creds, IOssCallback* pCallback) {
+bool FetchCredentials(COssManager& manager, _ST_StsKey& creds, IOssCallback* pCallback) {
     bool bNetError = false;
     if (manager.GetStsKey(creds.strAccessKeyId, creds.strAccessKeySecret, creds.strSecurityToken,
                           bNetError)) {
@@ -134,7 +123,7 @@ bool FetchCredentials(COssManager& manager, _ST_StoreCredentials& creds, IOssCal
 bool COssManager::UploadFile(const char* szLocalPath, long long llFileSize, const char* szObjectKey,
                              IOssCallback* pCallback) {
     if (szLocalPath == nullptr || szObjectKey == nullptr) return false;
-    _ST_StoreCredentials creds;
+    _ST_StsKey creds;
     if (!FetchCredentials(*this, creds, pCallback)) return false;
     return MultiUploadFile(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
                            creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
@@ -145,7 +134,7 @@ bool COssManager::UploadFile(const char* szLocalPath, long long llFileSize, cons
 bool COssManager::DownloadFile(const char* szObjectKey, const char* szLocalPath,
                                IOssCallback* pCallback) {
     if (szLocalPath == nullptr || szObjectKey == nullptr) return false;
-    _ST_StoreCredentials creds;
+    _ST_StsKey creds;
     if (!FetchCredentials(*this, creds, pCallback)) return false;
     return ::DownloadFile(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
                           creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
@@ -154,7 +143,7 @@ bool COssManager::DownloadFile(const char* szObjectKey, const char* szLocalPath,
 
 bool COssManager::ListRemotePath(const char* szPrefix, IOssCallback* pCallback, bool* pbStop) {
     if (szPrefix == nullptr || pCallback == nullptr) return false;
-    _ST_StoreCredentials creds;
+    _ST_StsKey creds;
     if (!FetchCredentials(*this, creds, pCallback)) return false;
     return ListObject(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
                       creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
@@ -163,7 +152,7 @@ bool COssManager::ListRemotePath(const char* szPrefix, IOssCallback* pCallback, 
 
 bool COssManager::DeleteRemoteFile(const char* szUserName, const char* szObjectKey) {
     if (szObjectKey == nullptr) return false;
-    _ST_StoreCredentials creds;
+    _ST_StsKey creds;
     if (!FetchCredentials(*this, creds, nullptr)) return false;
     if (!DeleteObject(g_strEndPoint.c_str(), creds.strAccessKeyId.c_str(),
                       creds.strAccessKeySecret.c_str(), g_strBucketName.c_str(),
@@ -174,7 +163,7 @@ bool COssManager::DeleteRemoteFile(const char* szUserName, const char* szObjectK
 
     // The records go with the object; their deletion does not change the result.
     CWebRequest request;
-    request.AddHeader(kFormHeader);
+    request.AddHeader(g_szFormHeader);
     if (!request.DoGet(g_strServerUrl + "/deleteUser?name=" + szUserName)) {
         MANAGER_LOG("DeleteRemoteFile", "deleteUser %s fail!", szUserName);
     }

@@ -2,3 +2,8 @@
 
 std::atomic<bool> gbIsNeedPause{false};
 std::atomic<bool> gbIsNeedStopEx{false};
+
+void ConsumeStop() {
+    gbIsNeedPause = false;
+    gbIsNeedStopEx = false;
+}

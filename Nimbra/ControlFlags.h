@@ -12,4 +12,7 @@ extern std::atomic<bool> gbIsNeedStopEx;  // the running, or else the next, tran
 
 static_assert(std::atomic<bool>::is_always_lock_free, "control flags must be lock-free");
 
+// Ends a transfer on a stop: clears the pause and the stop flag.
+void ConsumeStop();
+
 #endif  // NIMBRA_CONTROLFLAGS_H

@@ -1,39 +1,35 @@
 #include "Nimbra/OssContext.h"
 
-#include "Nimbra/ControlFlags.h"
-
-COssSession::COssSession() : m_bInitialised(false), m_pPool(nullptr), m_pOptions(nullptr) {
+COssSession::COssSession(const char* szEndPoint, const char* szAccessKeyId,
+                         const char* szAccessKeySecret, const char* szSecurityToken,
+                         EHttpOptions eHttpOptions)
+    : m_bInitialised(false), m_pPool(nullptr), m_pOptions(nullptr), m_pRespHeaders(nullptr) {
     m_bInitialised = aos_http_io_initialize(nullptr, 0) == 0;
+    if (!m_bInitialised) return;
+    if (apr_pool_create_ex(&m_pPool, nullptr, nullptr, nullptr) != APR_SUCCESS) {
+        m_pPool = nullptr;
+        return;
+    }
+    oss_request_options_t* pOptions = oss_request_options_create(m_pPool);
+    pOptions->config = oss_config_create(pOptions->pool);
+    pOptions->config->is_cname = 0;
+    pOptions->ctl = aos_http_controller_create(pOptions->pool, 0);
+    if (eHttpOptions == EHttpOptions::ZeroDnsCache) {
+        pOptions->ctl->options = aos_http_request_options_create(m_pPool);
+        // The one integer option the layer lets callers zero: resolved names
+        // are then not cached between connections. The requests of one
+        // operation share a kept-alive connection anyway, and timeouts, speed
+        // limits and TLS checks keep their defaults, so nothing is weakened.
+        pOptions->ctl->options->dns_cache_timeout = 0;
+    }
+    m_pOptions = pOptions;
+    SetCredentials(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
 }
 
 COssSession::~COssSession() {
     if (!m_bInitialised) return;
     if (m_pPool) apr_pool_destroy(m_pPool);
     aos_http_io_deinitialize();
-}
-
-bool COssSession::BuildContext(const char* szEndPoint, const char* szAccessKeyId,
-                               const char* szAccessKeySecret, const char* szSecurityToken,
-                               bool bHttpOptions) {
-    if (!m_bInitialised || m_pPool) return false;
-    if (apr_pool_create_ex(&m_pPool, nullptr, nullptr, nullptr) != APR_SUCCESS) {
-        m_pPool = nullptr;
-        return false;
-    }
-    m_pOptions = oss_request_options_create(m_pPool);
-    m_pOptions->config = oss_config_create(m_pOptions->pool);
-    SetCredentials(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
-    m_pOptions->config->is_cname = 0;
-    m_pOptions->ctl = aos_http_controller_create(m_pOptions->pool, 0);
-    if (bHttpOptions) {
-        m_pOptions->ctl->options = aos_http_request_options_create(m_pPool);
-        // The one integer option the layer lets callers zero: resolved names
-        // are then not cached between connections. The requests of one
-        // operation share a kept-alive connection anyway, and timeouts, speed
-        // limits and TLS checks keep their defaults, so nothing is weakened.
-        m_pOptions->ctl->options->dns_cache_timeout = 0;
-    }
-    return true;
 }
 
 void COssSession::SetCredentials(const char* szEndPoint, const char* szAccessKeyId,
@@ -63,6 +59,10 @@ aos_string_t OssString(const char* szText) {
     return str;
 }
 
+_ST_OssObject OssObject(const char* szBucketName, const char* szObjectKey) {
+    return {OssString(szBucketName), OssString(szObjectKey)};
+}
+
 const char* StatusMessage(const aos_status_t* pStatus) {
     return pStatus && pStatus->error_msg ? pStatus->error_msg : "";
 }
@@ -77,18 +77,4 @@ bool StatusOk(const aos_status_t* pStatus) {
 
 int StatusCode(const aos_status_t* pStatus) {
     return pStatus ? pStatus->code : AOSE_OUT_MEMORY;
-}
-
-void ConsumeStop() {
-    gbIsNeedPause = false;
-    gbIsNeedStopEx = false;
-}
-
-void Report(IOssCallback* pCallback, int nResult, int nPercent, void* pData) {
-    if (pCallback) pCallback->OnProgress(nResult, nPercent, pData);
-}
-
-bool Finish(IOssCallback* pCallback, const _ST_OssOutcome& outcome) {
-    Report(pCallback, outcome.nResult, 100);
-    return outcome.bReturn;
 }

@@ -6,35 +6,39 @@
 
 #include "Contracts/LogHandler.h"
 #include "Contracts/oss/oss_api.h"
-#include "Nimbra/Nimbra.h"
 
 // Every log line of the store module: level 1, source module
 // "Nimbra/OssOperate", the calling function's name as a literal.
 #define OSS_LOG(szFunction, ...) \
     LogHandlerA(szFunction, "Nimbra/OssOperate", __LINE__, 1, __VA_ARGS__)
 
-// One operation's session with the store layer. The constructor initialises
-// the layer; when that succeeded, the destructor destroys the operation's
-// pool (everything the layer allocated for the operation) and then
+// Whether an operation's requests zero the one integer HTTP option the
+// layer lets callers set (every operation but bucket creation does), or
+// keep the layer's defaults without any HTTP request options.
+enum class EHttpOptions { ZeroDnsCache, LayerDefaults };
+
+// One operation's session with the store layer, opened by the constructor:
+// it initialises the layer, creates the operation's pool and the request
+// context (options, configuration with the endpoint, the key pair, the
+// token only when non-null and no CNAME, HTTP controller and, unless
+// LayerDefaults, its HTTP request options). The configuration refers to the
+// caller's text, which must outlive the session. The destructor destroys
+// the pool (everything the layer allocated for the operation) and then
 // de-initialises the layer, exactly once, whatever way the operation ends.
 class COssSession {
 public:
-    COssSession();
+    COssSession(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                const char* szSecurityToken,
+                EHttpOptions eHttpOptions = EHttpOptions::ZeroDnsCache);
     ~COssSession();
     COssSession(const COssSession&) = delete;
     COssSession& operator=(const COssSession&) = delete;
 
-    // False when the layer could not be initialised; nothing is held then.
+    // False when the layer could not be initialised or the pool not be
+    // created; no request may be made then.
+    bool IsOpen() const { return m_pOptions != nullptr; }
+    // False when already the layer's initialisation failed.
     bool IsInitialised() const { return m_bInitialised; }
-
-    // Creates the pool and the request context: options, configuration
-    // (endpoint, key pair, token only when non-null, no CNAME) and HTTP
-    // controller; with bHttpOptions also the controller's HTTP request
-    // options. The configuration refers to the caller's text, which must
-    // outlive the session. False when the pool cannot be created.
-    bool BuildContext(const char* szEndPoint, const char* szAccessKeyId,
-                      const char* szAccessKeySecret, const char* szSecurityToken,
-                      bool bHttpOptions);
 
     // Points the configuration at new credentials (token skipped when null).
     void SetCredentials(const char* szEndPoint, const char* szAccessKeyId,
@@ -42,11 +46,14 @@ public:
 
     aos_pool_t* Pool() const { return m_pPool; }
     oss_request_options_t* Options() const { return m_pOptions; }
+    // Where a request puts the answer's headers (null before the first).
+    aos_table_t** RespHeaders() { return &m_pRespHeaders; }
 
 private:
     bool m_bInitialised;
     aos_pool_t* m_pPool;
     oss_request_options_t* m_pOptions;
+    aos_table_t* m_pRespHeaders;
 };
 
 // A pool below the operation's pool for the memory of one request (its
@@ -73,6 +80,14 @@ private:
 // A layer string over the caller's NUL-terminated text, without a copy.
 aos_string_t OssString(const char* szText);
 
+// An object in the store: its bucket and key as layer strings over the
+// caller's text.
+struct _ST_OssObject {
+    aos_string_t bucket;
+    aos_string_t key;
+};
+_ST_OssObject OssObject(const char* szBucketName, const char* szObjectKey);
+
 // The status's error message, or "" when it carries none.
 const char* StatusMessage(const aos_status_t* pStatus);
 // The status's error code text, or "" when it carries none.
@@ -81,22 +96,5 @@ const char* StatusErrorCode(const aos_status_t* pStatus);
 bool StatusOk(const aos_status_t* pStatus);
 // The status code, or the layer's out-of-memory code for a missing status.
 int StatusCode(const aos_status_t* pStatus);
-
-// How a transfer or listing ended: the result it reports with percentage
-// 100 and the value it returns.
-struct _ST_OssOutcome {
-    int nResult;
-    bool bReturn;
-};
-
-// OnProgress(nResult, nPercent, pData) when a callback is given.
-void Report(IOssCallback* pCallback, int nResult, int nPercent, void* pData = nullptr);
-// Sends the final report (outcome.nResult, 100) and returns outcome.bReturn.
-// Called after the operation's session is gone, so the host hears of the end
-// only once everything is released.
-bool Finish(IOssCallback* pCallback, const _ST_OssOutcome& outcome);
-
-// Ends a transfer on a stop: clears the pause and the stop flag.
-void ConsumeStop();
 
 #endif  // NIMBRA_OSSCONTEXT_H

@@ -2,7 +2,6 @@
 // consecutive 1 MiB ranges, each written and flushed before the next is
 // fetched, with the pause/stop poll between them; the bytes written are
 // checked against the object's CRC-64 when the store announces one.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,23 +13,11 @@
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/OssContext.h"
 #include "Nimbra/OssOperate.h"
+#include "Nimbra/OssOutcome.h"
 
 namespace {
 
 const long long kChunkSize = 1048576;
-
-// The store's CRC-64 of the whole object from its metadata; false when the
-// header is absent or not a decimal number.
-bool StoreCrc64(const aos_table_t* pHeaders, uint64_t& ullCrc) {
-    const char* szValue = pHeaders ? apr_table_get(pHeaders, OSS_HASH_CRC64_ECMA) : nullptr;
-    if (szValue == nullptr || *szValue < '0' || *szValue > '9') return false;
-    char* szEnd = nullptr;
-    errno = 0;
-    const unsigned long long ullValue = strtoull(szValue, &szEnd, 10);
-    if (errno != 0 || *szEnd != '\0') return false;
-    ullCrc = ullValue;
-    return true;
-}
 
 struct FileCloser {
     void operator()(FILE* pFile) const { fclose(pFile); }
@@ -39,15 +26,14 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Fetches bytes llStart..llEnd (inclusive) into szBuffer, which holds
 // kChunkSize bytes. Everything the request allocates goes with its child
-// pool. On failure logs and sets the result value.
-bool FetchChunk(const COssSession& session, const aos_string_t& bucket, const aos_string_t& object,
-                aos_table_t* pParams, long long llStart, long long llEnd, char* szBuffer,
-                int& nResult) {
+// pool. A failure is logged and ends the download.
+_ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& target,
+                          aos_table_t* pParams, long long llStart, long long llEnd,
+                          char* szBuffer) {
     COssChildPool chunk(session);
     if (!chunk.IsValid()) {
         OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", "out of memory");
-        nResult = -1;
-        return false;
+        return OssFailed(-1);
     }
     aos_table_t* pHeaders = apr_table_make(chunk.Pool(), 1);
     // APR's formatter has no %lld, so the value is formatted by the C library.
@@ -56,12 +42,11 @@ bool FetchChunk(const COssSession& session, const aos_string_t& bucket, const ao
     apr_table_set(pHeaders, OSS_RANGE, szRange);
     aos_list_t body;
     aos_list_init(&body);
-    aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &bucket, &object, pHeaders,
-                                                     pParams, &body, nullptr);
+    aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &target.bucket, &target.key,
+                                                     pHeaders, pParams, &body, nullptr);
     if (!StatusOk(pStatus)) {
         OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", StatusMessage(pStatus));
-        nResult = DownloadResultOf(StatusCode(pStatus));
-        return false;
+        return OssFailed(DownloadResultOf(StatusCode(pStatus)));
     }
     // A store that ignores the Range header, or a short answer, would put
     // the wrong bytes at this offset: the chunk fails instead.
@@ -69,8 +54,7 @@ bool FetchChunk(const COssSession& session, const aos_string_t& bucket, const ao
     const long long llGot = aos_buf_list_len(&body);
     if (llGot != llWant) {
         OSS_LOG("DownloadFile", "range %lld-%lld returned %lld bytes", llStart, llEnd, llGot);
-        nResult = -1;
-        return false;
+        return OssFailed(-1);
     }
     char* pOut = szBuffer;
     aos_buf_t* pBuf;
@@ -80,34 +64,32 @@ bool FetchChunk(const COssSession& session, const aos_string_t& bucket, const ao
         memcpy(pOut, pBuf->pos, nLen);
         pOut += nLen;
     }
-    return true;
+    return OssGoOn();
 }
 
 _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
                         const char* szAccessKeySecret, const char* szBucketName,
                         const char* szSecurityToken, const char* szObjectKey,
                         const char* szLocalPath, IOssCallback* pCallback) {
-    COssSession session;
-    if (!session.IsInitialised()) return {-1, false};
-    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
-        return {-1, false};
-    aos_string_t bucket = OssString(szBucketName);
-    aos_string_t object = OssString(szObjectKey);
+    COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
+    if (!session.IsOpen()) return OssFailed(-1);
+    const _ST_OssObject target = OssObject(szBucketName, szObjectKey);
     aos_table_t* pParams = apr_table_make(session.Pool(), 0);
-    aos_table_t* pRespHeaders = nullptr;
 
-    aos_status_t* pStatus = oss_get_object_meta(session.Options(), &bucket, &object, &pRespHeaders);
+    aos_status_t* pStatus =
+        oss_get_object_meta(session.Options(), &target.bucket, &target.key, session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("DownloadFile", "oss_get_object_meta fail, %s", StatusMessage(pStatus));
-        return {DownloadResultOf(StatusCode(pStatus)), false};
+        return OssFailed(DownloadResultOf(StatusCode(pStatus)));
     }
+    const aos_table_t* pRespHeaders = *session.RespHeaders();
     const char* szLength = pRespHeaders ? apr_table_get(pRespHeaders, OSS_CONTENT_LENGTH) : nullptr;
     const long long llSize = szLength ? atoll(szLength) : 0;
     // Ranged answers carry no checksum of their own: the bytes written are
     // checked as a whole against the object's CRC-64 when the store gave one,
     // so a range that arrived with wrong bytes never ends as a success.
     uint64_t ullStoreCrc = 0;
-    const bool bCheckCrc = StoreCrc64(pRespHeaders, ullStoreCrc);
+    const bool bCheckCrc = oss_get_crc64_header(pRespHeaders, &ullStoreCrc) != 0;
     uint64_t ullCrc = 0;
 
     const char* szPath = szLocalPath ? szLocalPath : "";
@@ -115,28 +97,28 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
     FilePtr pFile(szLocalPath ? fopen(szLocalPath, "wb") : nullptr);
     if (!pFile) {
         OSS_LOG("DownloadFile", "open %s fail", szPath);
-        return {-1, false};
+        return OssFailed(-1);
     }
     szBuffer.reset(new (std::nothrow) char[kChunkSize]);
     if (!szBuffer) {
         OSS_LOG("DownloadFile", "no memory for a %lld-byte chunk buffer", kChunkSize);
-        return {-1, false};
+        return OssFailed(-1);
     }
 
     for (long long llStart = 0; llStart <= llSize - 1;) {
         if (CheckPauseAndStop()) {
             ConsumeStop();
-            return {0, true};
+            return OssStopped(true);
         }
         const long long llEnd =
             llStart + kChunkSize - 1 < llSize - 1 ? llStart + kChunkSize - 1 : llSize - 1;
-        int nResult = 0;
-        if (!FetchChunk(session, bucket, object, pParams, llStart, llEnd, szBuffer.get(), nResult))
-            return {nResult, false};
+        const _ST_OssOutcome fetched =
+            FetchChunk(session, target, pParams, llStart, llEnd, szBuffer.get());
+        if (fetched.bEnded) return fetched;
         const size_t nLen = static_cast<size_t>(llEnd - llStart + 1);
         if (fwrite(szBuffer.get(), 1, nLen, pFile.get()) != nLen || fflush(pFile.get()) != 0) {
             OSS_LOG("DownloadFile", "write %s fail", szPath);
-            return {-1, false};
+            return OssFailed(-1);
         }
         ullCrc = aos_crc64(ullCrc, szBuffer.get(), nLen);
         Report(pCallback, 0, static_cast<int>(95 * (llEnd + 1) / llSize));
@@ -144,15 +126,15 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
     }
     if (fclose(pFile.release()) != 0) {
         OSS_LOG("DownloadFile", "write %s fail", szPath);
-        return {-1, false};
+        return OssFailed(-1);
     }
     if (bCheckCrc && ullCrc != ullStoreCrc) {
         OSS_LOG("DownloadFile", "crc64 of %s is %llu, the store's is %llu", szPath,
                 static_cast<unsigned long long>(ullCrc),
                 static_cast<unsigned long long>(ullStoreCrc));
-        return {-1, false};
+        return OssFailed(-1);
     }
-    return {0, true};
+    return OssDone();
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "KestLib/KestLib.h"
-#include "Nimbra/WebApiJson.h"
+#include "Nimbra/FixedField.h"
 
 namespace {
 

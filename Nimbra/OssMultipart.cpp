@@ -10,8 +10,8 @@
 #include "Nimbra/NimbraConfig.h"
 #include "Nimbra/OssContext.h"
 #include "Nimbra/OssOperate.h"
-#include "Nimbra/WebApiJson.h"
-#include "Nimbra/WebRequest.h"
+#include "Nimbra/OssOutcome.h"
+#include "Nimbra/StsClient.h"
 
 // Base URL of the web API, for the credential refresh.
 static const std::string g_strServerUrl = NIMBRA_SERVER_URL;
@@ -22,35 +22,37 @@ const long long kPartSize = 10485760;
 const int kListParts = 1000;
 const char kExpiredText[] = "you provided has expired";
 
-// Credentials fetched during the upload; the configuration points at them.
-struct _ST_StsKey {
-    std::string strAccessKeyId;
-    std::string strAccessKeySecret;
-    std::string strSecurityToken;
+// What the steps of one upload share besides its session. The configuration
+// points at the refreshed credentials once the token has expired, so they
+// live as long.
+struct _ST_Upload {
+    _ST_OssObject target;
+    aos_string_t uploadId;  // set by the initiation
+    _ST_StsKey refreshed;   // empty until the first refresh
 };
 
-// Fetches a fresh credential triple from the web API. Members missing from
-// the answer keep their current value. False when the request fails or the
-// answer is not JSON.
-bool GetStsKey(_ST_StsKey& key) {
-    CWebRequest request;
-    request.AddHeader("Content-Type: application/x-www-form-urlencoded");
-    if (!request.DoGet(g_strServerUrl + "/getStsKey")) {
-        OSS_LOG("GetStsKey", "GetStsKey fail!");
-        return false;
-    }
-    return ParseStsKeyJson(request.GetResultText(), key.strAccessKeyId, key.strAccessKeySecret,
-                           key.strSecurityToken);
+// Fetches fresh credentials after the token expired. Members missing from
+// the answer keep their current value. False when the request fails
+// (logged) or the answer is not JSON.
+bool RefreshStsKey(_ST_StsKey& key) {
+    const EStsFetch eFetch = FetchStsKey(g_strServerUrl, key.strAccessKeyId, key.strAccessKeySecret,
+                                         key.strSecurityToken);
+    if (StsRequestFailed(eFetch)) OSS_LOG("GetStsKey", "GetStsKey fail!");
+    return eFetch == EStsFetch::Received;
+}
+
+// One request of the upload: goes on when it succeeded; otherwise logs
+// "<szWhat> failed, <message>" and ends the upload with the transfer map's
+// result for its status.
+_ST_OssOutcome UploadStep(const aos_status_t* pStatus, const char* szWhat) {
+    if (StatusOk(pStatus)) return OssGoOn();
+    OSS_LOG("MultiUploadFile", "%s failed, %s\n", szWhat, StatusMessage(pStatus));
+    return OssFailed(TransferResultOf(StatusCode(pStatus)));
 }
 
 int PercentAfterPart(long long llPartEnd, long long llFileSize) {
     return static_cast<int>(
         static_cast<double>(llPartEnd) / static_cast<double>(llFileSize) * 70.0 + 20.0);
-}
-
-bool SameText(const aos_string_t& a, const aos_string_t& b) {
-    return a.len == b.len &&
-           (a.len == 0 || memcmp(a.data, b.data, static_cast<size_t>(a.len)) == 0);
 }
 
 // The bytes the listed parts hold together; false when a part's size is
@@ -71,27 +73,62 @@ bool ListedBytes(const oss_list_upload_part_params_t* pParts, long long& llTotal
     return true;
 }
 
+// Sends part nPart, bytes llOffset up to llEnd (exclusive) of the file,
+// polling pause and stop before every attempt. When the token has expired
+// it fetches fresh credentials and sends the part again.
+_ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* szEndPoint,
+                        const char* szLocalPath, int nPart, long long llOffset, long long llEnd) {
+    for (;;) {
+        if (CheckPauseAndStop()) {
+            ConsumeStop();
+            return OssStopped(false);
+        }
+        // The part's request and answer go with its own pool.
+        COssChildPool part(session);
+        if (!part.IsValid()) return OssFailed(-1);
+        oss_upload_file_t* pFile = oss_create_upload_file(part.Pool());
+        aos_str_set(&pFile->filename, szLocalPath);
+        pFile->file_pos = llOffset;
+        pFile->file_last = llEnd;
+        aos_table_t* pPartHeaders = nullptr;
+        aos_status_t* pStatus =
+            oss_upload_part_from_file(part.Options(), &upload.target.bucket, &upload.target.key,
+                                      &upload.uploadId, nPart, pFile, &pPartHeaders);
+        if (StatusOk(pStatus)) return OssGoOn();
+        if (*StatusErrorCode(pStatus))
+            OSS_LOG("MultiUploadFile", "error code: %s", StatusErrorCode(pStatus));
+        if (!strstr(StatusMessage(pStatus), kExpiredText)) {
+            OSS_LOG("MultiUploadFile", "Multipart upload part from file failed, %lld, %s, %d\n",
+                    llOffset + kPartSize, StatusMessage(pStatus), StatusCode(pStatus));
+            return OssFailed(TransferResultOf(StatusCode(pStatus)));
+        }
+        OSS_LOG("MultiUploadFile", "sts expire , try again!");
+        _ST_StsKey& key = upload.refreshed;
+        if (!RefreshStsKey(key)) return OssFailed(-1);
+        session.SetCredentials(szEndPoint, key.strAccessKeyId.c_str(),
+                               key.strAccessKeySecret.c_str(), key.strSecurityToken.c_str());
+    }
+}
+
 // Lists every uploaded part, continuing from the next-part marker while the
 // store says the listing is truncated. The parts stay in the session's pool.
-_ST_OssOutcome ListParts(const COssSession& session, const aos_string_t& bucket,
-                         const aos_string_t& object, const aos_string_t& uploadId,
+_ST_OssOutcome ListParts(COssSession& session, _ST_Upload& upload,
                          oss_list_upload_part_params_t*& pParams) {
     pParams = oss_create_list_upload_part_params(session.Pool());
     pParams->max_ret = kListParts;
-    aos_table_t* pRespHeaders = nullptr;
     for (;;) {
-        aos_status_t* pStatus = oss_list_upload_part(session.Options(), &bucket, &object, &uploadId,
-                                                     pParams, &pRespHeaders);
-        if (!StatusOk(pStatus)) {
-            OSS_LOG("MultiUploadFile", "List multipart failed, %s\n", StatusMessage(pStatus));
-            return {TransferResultOf(StatusCode(pStatus)), false};
-        }
-        if (pParams->truncated != 1) return {0, true};
-        // A store that repeats its marker would make the listing endless.
-        if (SameText(pParams->part_number_marker, pParams->next_part_number_marker)) {
+        const _ST_OssOutcome listed = UploadStep(
+            oss_list_upload_part(session.Options(), &upload.target.bucket, &upload.target.key,
+                                 &upload.uploadId, pParams, session.RespHeaders()),
+            "List multipart");
+        if (listed.bEnded || pParams->truncated != 1) return listed;
+        // A store that repeats its marker would make the listing endless (the
+        // layer's markers are NUL-terminated).
+        if (aos_string_equals(&pParams->part_number_marker,
+                              pParams->next_part_number_marker.data)) {
             OSS_LOG("MultiUploadFile", "List multipart failed, %s\n",
                     "the part listing does not advance");
-            return {-1, false};
+            return OssFailed(-1);
         }
         pParams->part_number_marker = pParams->next_part_number_marker;
     }
@@ -106,79 +143,40 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     if (llParts > OSS_MAX_PART_NUM) {
         OSS_LOG("MultiUploadFile", "file size %lld needs %lld parts, more than %d", llFileSize,
                 llParts, OSS_MAX_PART_NUM);
-        return {-1, false};
+        return OssFailed(-1);
     }
 
-    COssSession session;
-    if (!session.IsInitialised()) {
-        OSS_LOG("MultiUploadFile", "aos_http_io_initialize fail!");
-        return {-1, false};
+    COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
+    if (!session.IsOpen()) {
+        if (!session.IsInitialised()) OSS_LOG("MultiUploadFile", "aos_http_io_initialize fail!");
+        return OssFailed(-1);
     }
-    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
-        return {-1, false};
-    aos_string_t bucket = OssString(szBucketName);
-    aos_string_t object = OssString(szObjectKey);
-    const char* szPath = szLocalPath ? szLocalPath : "";
+    _ST_Upload upload = {OssObject(szBucketName, szObjectKey), aos_null_string, {}};
     aos_table_t* pInitHeaders = apr_table_make(session.Pool(), 1);
     aos_table_t* pCompleteHeaders = apr_table_make(session.Pool(), 1);
-    aos_table_t* pRespHeaders = nullptr;
 
-    aos_string_t uploadId;
-    aos_str_null(&uploadId);
-    aos_status_t* pStatus = oss_init_multipart_upload(session.Options(), &bucket, &object,
-                                                      &uploadId, pInitHeaders, &pRespHeaders);
-    if (!StatusOk(pStatus)) {
-        OSS_LOG("MultiUploadFile", "Init multipart upload failed, %s\n", StatusMessage(pStatus));
-        return {TransferResultOf(StatusCode(pStatus)), false};
-    }
-    OSS_LOG("MultiUploadFile", "Init multipart upload succeeded, upload_id:%.*s\n", uploadId.len,
-            uploadId.data);
+    const _ST_OssOutcome initiated = UploadStep(
+        oss_init_multipart_upload(session.Options(), &upload.target.bucket, &upload.target.key,
+                                  &upload.uploadId, pInitHeaders, session.RespHeaders()),
+        "Init multipart upload");
+    if (initiated.bEnded) return initiated;
+    OSS_LOG("MultiUploadFile", "Init multipart upload succeeded, upload_id:%.*s\n",
+            upload.uploadId.len, upload.uploadId.data);
     Report(pCallback, 0, 20);
 
-    _ST_StsKey refreshed;
     int nPart = 1;
-    long long llOffset = 0;
-    while (llOffset < llFileSize) {
-        if (CheckPauseAndStop()) {
-            ConsumeStop();
-            return {0, false};
-        }
+    for (long long llOffset = 0; llOffset < llFileSize; llOffset += kPartSize, ++nPart) {
         const long long llEnd =
             llOffset + kPartSize < llFileSize ? llOffset + kPartSize : llFileSize;
-        // The part's request and answer go with its own pool.
-        COssChildPool part(session);
-        if (!part.IsValid()) return {-1, false};
-        oss_upload_file_t* pFile = oss_create_upload_file(part.Pool());
-        aos_str_set(&pFile->filename, szLocalPath);
-        pFile->file_pos = llOffset;
-        pFile->file_last = llEnd;
-        aos_table_t* pPartHeaders = nullptr;
-        pStatus = oss_upload_part_from_file(part.Options(), &bucket, &object, &uploadId, nPart,
-                                            pFile, &pPartHeaders);
-        if (StatusOk(pStatus)) {
-            Report(pCallback, 0, PercentAfterPart(llEnd, llFileSize));
-            ++nPart;
-            llOffset += kPartSize;
-            continue;
-        }
-        if (*StatusErrorCode(pStatus))
-            OSS_LOG("MultiUploadFile", "error code: %s", StatusErrorCode(pStatus));
-        if (strstr(StatusMessage(pStatus), kExpiredText)) {
-            OSS_LOG("MultiUploadFile", "sts expire , try again!");
-            if (!GetStsKey(refreshed)) return {-1, false};
-            session.SetCredentials(szEndPoint, refreshed.strAccessKeyId.c_str(),
-                                   refreshed.strAccessKeySecret.c_str(),
-                                   refreshed.strSecurityToken.c_str());
-            continue;
-        }
-        OSS_LOG("MultiUploadFile", "Multipart upload part from file failed, %lld, %s, %d\n",
-                llOffset + kPartSize, StatusMessage(pStatus), StatusCode(pStatus));
-        return {TransferResultOf(StatusCode(pStatus)), false};
+        const _ST_OssOutcome sent =
+            SendPart(session, upload, szEndPoint, szLocalPath, nPart, llOffset, llEnd);
+        if (sent.bEnded) return sent;
+        Report(pCallback, 0, PercentAfterPart(llEnd, llFileSize));
     }
 
     oss_list_upload_part_params_t* pParts = nullptr;
-    const _ST_OssOutcome listed = ListParts(session, bucket, object, uploadId, pParts);
-    if (!listed.bReturn) return listed;
+    const _ST_OssOutcome listed = ListParts(session, upload, pParts);
+    if (listed.bEnded) return listed;
     // The parts are sent from the file as it is when each is read, so a file
     // that shrank during the upload leaves short parts: completing them would
     // store fewer bytes than the size given, reported as a success.
@@ -186,7 +184,7 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     if (ListedBytes(pParts, llListed) && llListed != (llFileSize > 0 ? llFileSize : 0)) {
         OSS_LOG("MultiUploadFile", "uploaded parts hold %lld bytes, the file size is %lld",
                 llListed, llFileSize);
-        return {-1, false};
+        return OssFailed(-1);
     }
 
     aos_list_t completeList;
@@ -200,16 +198,15 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     }
     Report(pCallback, 0, 95);
 
-    pStatus = oss_complete_multipart_upload(session.Options(), &bucket, &object, &uploadId,
-                                            &completeList, pCompleteHeaders, &pRespHeaders);
-    if (!StatusOk(pStatus)) {
-        OSS_LOG("MultiUploadFile", "Complete multipart upload from file failed, %s\n",
-                StatusMessage(pStatus));
-        return {TransferResultOf(StatusCode(pStatus)), false};
-    }
+    const _ST_OssOutcome completed =
+        UploadStep(oss_complete_multipart_upload(
+                       session.Options(), &upload.target.bucket, &upload.target.key,
+                       &upload.uploadId, &completeList, pCompleteHeaders, session.RespHeaders()),
+                   "Complete multipart upload from file");
+    if (completed.bEnded) return completed;
     OSS_LOG("MultiUploadFile", "Complete multipart upload from file succeeded, upload_id:%.*s %s\n",
-            uploadId.len, uploadId.data, szPath);
-    return {0, true};
+            upload.uploadId.len, upload.uploadId.data, szLocalPath ? szLocalPath : "");
+    return OssDone();
 }
 
 }  // namespace

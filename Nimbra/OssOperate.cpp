@@ -50,58 +50,49 @@ int TransferResultOf(int nStatusCode) {
 
 bool CreateBucket(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
                   const char* szSecurityToken, const char* szBucketName) {
-    COssSession session;
-    if (!session.IsInitialised()) return false;
-    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, false))
-        return false;
-    aos_string_t bucket = OssString(szBucketName);
-    aos_table_t* pRespHeaders = nullptr;
-    return StatusOk(oss_create_bucket(session.Options(), &bucket, OSS_ACL_PRIVATE, &pRespHeaders));
+    COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken,
+                        EHttpOptions::LayerDefaults);
+    if (!session.IsOpen()) return false;
+    const aos_string_t bucket = OssString(szBucketName);
+    return StatusOk(
+        oss_create_bucket(session.Options(), &bucket, OSS_ACL_PRIVATE, session.RespHeaders()));
 }
 
 bool UploadFile(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
                 const char* szBucketName, const char* szSecurityToken, const char* szObjectKey,
                 const char* szLocalPath) {
-    COssSession session;
-    if (!session.IsInitialised()) return false;
-    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
-        return false;
-    aos_string_t bucket = OssString(szBucketName);
-    aos_string_t object = OssString(szObjectKey);
-    aos_string_t file = OssString(szLocalPath);
-    aos_table_t* pRespHeaders = nullptr;
-    aos_status_t* pStatus = oss_put_object_from_file(session.Options(), &bucket, &object, &file,
-                                                     nullptr, &pRespHeaders);
-    if (StatusOk(pStatus)) return true;
-    OSS_LOG("UploadFile", "oss_put_object_from_file fail, %s", StatusMessage(pStatus));
-    return false;
+    COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
+    if (!session.IsOpen()) return false;
+    const _ST_OssObject target = OssObject(szBucketName, szObjectKey);
+    const aos_string_t file = OssString(szLocalPath);
+    aos_status_t* pStatus = oss_put_object_from_file(session.Options(), &target.bucket, &target.key,
+                                                     &file, nullptr, session.RespHeaders());
+    if (!StatusOk(pStatus))
+        OSS_LOG("UploadFile", "oss_put_object_from_file fail, %s", StatusMessage(pStatus));
+    return StatusOk(pStatus);
 }
 
 bool CopyObject(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
                 const char* szSecurityToken, const char* szSrcBucketName,
                 const char* szDestBucketName, const char* szSrcObjectKey,
                 const char* szDestObjectKey) {
-    COssSession session;
-    if (!session.IsInitialised()) return false;
-    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
-        return false;
-    aos_string_t srcBucket = OssString(szSrcBucketName);
-    aos_string_t destBucket = OssString(szDestBucketName);
-    aos_string_t srcObject = OssString(szSrcObjectKey);
-    aos_string_t destObject = OssString(szDestObjectKey);
-    aos_table_t* pRespHeaders = nullptr;
-    aos_table_t* pHeaders = apr_table_make(session.Pool(), 0);
+    COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
+    if (!session.IsOpen()) return false;
+    const _ST_OssObject source = OssObject(szSrcBucketName, szSrcObjectKey);
+    const _ST_OssObject dest = OssObject(szDestBucketName, szDestObjectKey);
     const char* szBucketText = szSrcBucketName ? szSrcBucketName : "";
     const char* szKeyText = szSrcObjectKey ? szSrcObjectKey : "";
 
-    aos_status_t* pStatus = oss_copy_object(session.Options(), &srcBucket, &srcObject, &destBucket,
-                                            &destObject, pHeaders, &pRespHeaders);
+    aos_status_t* pStatus =
+        oss_copy_object(session.Options(), &source.bucket, &source.key, &dest.bucket, &dest.key,
+                        apr_table_make(session.Pool(), 0), session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("CopyObject", "oss_copy_object %s %s fail, %s", szBucketText, szKeyText,
                 StatusMessage(pStatus));
         return false;
     }
-    pStatus = oss_delete_object(session.Options(), &srcBucket, &srcObject, &pRespHeaders);
+    pStatus =
+        oss_delete_object(session.Options(), &source.bucket, &source.key, session.RespHeaders());
     if (!StatusOk(pStatus)) {
         OSS_LOG("CopyObject", "oss_delete_object %s %s fail, %s", szBucketText, szKeyText,
                 StatusMessage(pStatus));
@@ -112,15 +103,12 @@ bool CopyObject(const char* szEndPoint, const char* szAccessKeyId, const char* s
 
 bool DeleteObject(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
                   const char* szBucketName, const char* szSecurityToken, const char* szObjectKey) {
-    COssSession session;
-    if (!session.IsInitialised()) return false;
-    if (!session.BuildContext(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken, true))
-        return false;
-    aos_string_t bucket = OssString(szBucketName);
-    aos_string_t object = OssString(szObjectKey);
-    aos_table_t* pRespHeaders = nullptr;
-    aos_status_t* pStatus = oss_delete_object(session.Options(), &bucket, &object, &pRespHeaders);
-    if (StatusOk(pStatus)) return true;
-    OSS_LOG("DeleteObject", "delete object fail, %s", StatusMessage(pStatus));
-    return false;
+    COssSession session(szEndPoint, szAccessKeyId, szAccessKeySecret, szSecurityToken);
+    if (!session.IsOpen()) return false;
+    const _ST_OssObject target = OssObject(szBucketName, szObjectKey);
+    aos_status_t* pStatus =
+        oss_delete_object(session.Options(), &target.bucket, &target.key, session.RespHeaders());
+    if (!StatusOk(pStatus))
+        OSS_LOG("DeleteObject", "delete object fail, %s", StatusMessage(pStatus));
+    return StatusOk(pStatus);
 }

@@ -32,16 +32,14 @@ bool CopyObject(const char* szEndPoint, const char* szAccessKeyId, const char* s
                 const char* szDestBucketName, const char* szSrcObjectKey,
                 const char* szDestObjectKey);
 
-bool DeleteObject(const char* szEndPoint, const char* szAccessKeyId,
-                  const char* szAccessKeySecret, const char* szBucketName,
-                  const char* szSecurityToken, const char* szObjectKey);
+bool DeleteObject(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                  const char* szBucketName, const char* szSecurityToken, const char* szObjectKey);
 
 // Ranged download in 1 MiB chunks; true when complete (and matching the
 // object's CRC-64 when the store gives one) or stopped.
-bool DownloadFile(const char* szEndPoint, const char* szAccessKeyId,
-                  const char* szAccessKeySecret, const char* szBucketName,
-                  const char* szSecurityToken, const char* szObjectKey, const char* szLocalPath,
-                  IOssCallback* pCallback);
+bool DownloadFile(const char* szEndPoint, const char* szAccessKeyId, const char* szAccessKeySecret,
+                  const char* szBucketName, const char* szSecurityToken, const char* szObjectKey,
+                  const char* szLocalPath, IOssCallback* pCallback);
 
 // One level below szPrefix, 500 keys a page; true when it ran to its end
 // or *pbStop ended it.
@@ -53,7 +51,7 @@ bool ListObject(const char* szEndPoint, const char* szAccessKeyId, const char* s
 // true when the upload was completed on the store.
 bool MultiUploadFile(const char* szEndPoint, const char* szAccessKeyId,
                      const char* szAccessKeySecret, const char* szBucketName,
-                     const char* szSecurityToken, const char* szObjectKey,
-                     const char* szLocalPath, long long llFileSize, IOssCallback* pCallback);
+                     const char* szSecurityToken, const char* szObjectKey, const char* szLocalPath,
+                     long long llFileSize, IOssCallback* pCallback);
 
 #endif  // NIMBRA_OSSOPERATE_H

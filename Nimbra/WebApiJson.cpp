@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "Nimbra/FixedField.h"
 #include "Nimbra/JsonDocument.h"
 
 namespace {
@@ -47,26 +48,7 @@ void CopyMember(const cJSON* pRecord, const char* szName, char* szField, size_t 
         CopyToField(szField, nFieldSize, pItem->valuestring);
 }
 
-// Length of the longest prefix of szText (at most nMax bytes) that does not
-// end inside a UTF-8 sequence.
-size_t Utf8PrefixLength(const char* szText, size_t nMax) {
-    size_t nLen = strnlen(szText, nMax + 1);
-    if (nLen <= nMax) return nLen;
-    size_t nCut = nMax;
-    // Back up over continuation bytes to the start of the cut character.
-    size_t nStart = nCut;
-    while (nStart > 0 && (static_cast<unsigned char>(szText[nStart]) & 0xC0) == 0x80) --nStart;
-    return nStart;
-}
-
 }  // namespace
-
-void CopyToField(char* szField, size_t nFieldSize, const char* szText) {
-    if (nFieldSize == 0) return;
-    size_t nLen = Utf8PrefixLength(szText, nFieldSize - 1);
-    std::memcpy(szField, szText, nLen);
-    szField[nLen] = '\0';
-}
 
 bool ParseStsKeyJson(const std::string& strText, std::string& strAccessKeyId,
                      std::string& strAccessKeySecret, std::string& strSecurityToken) {
@@ -135,27 +117,24 @@ bool ParseUserPageJson(const std::string& strText, long long& llTotal,
 }
 
 std::string BuildUserInfoJson(const _ST_UserInfo& info) {
-    // A host field that lacks its terminator is read only up to its width.
-    auto field = [](const char* szField, size_t nSize) {
-        return std::string(szField, strnlen(szField, nSize));
-    };
+    // The text members in their fixed order. A host field that lacks its
+    // terminator is read only up to its width.
+    const struct {
+        const char* szName;
+        const char* szField;
+        size_t nSize;
+    } texts[] = {{"name", info.szName, sizeof info.szName},
+                 {"backup_name", info.szBackupName, sizeof info.szBackupName},
+                 {"date_time", info.szDateTime, sizeof info.szDateTime},
+                 {"file_path", info.szFilePath, sizeof info.szFilePath},
+                 {"file_name", info.szFileName, sizeof info.szFileName}};
     CJsonDocument doc(cJSON_CreateObject());
     if (!doc) return std::string();
     cJSON* pObject = doc.get();
-    cJSON_AddItemToObject(pObject, "name",
-                          cJSON_CreateString(field(info.szName, sizeof info.szName).c_str()));
-    cJSON_AddItemToObject(
-        pObject, "backup_name",
-        cJSON_CreateString(field(info.szBackupName, sizeof info.szBackupName).c_str()));
-    cJSON_AddItemToObject(
-        pObject, "date_time",
-        cJSON_CreateString(field(info.szDateTime, sizeof info.szDateTime).c_str()));
-    cJSON_AddItemToObject(
-        pObject, "file_path",
-        cJSON_CreateString(field(info.szFilePath, sizeof info.szFilePath).c_str()));
-    cJSON_AddItemToObject(
-        pObject, "file_name",
-        cJSON_CreateString(field(info.szFileName, sizeof info.szFileName).c_str()));
+    for (const auto& text : texts) {
+        const std::string strValue(text.szField, strnlen(text.szField, text.nSize));
+        cJSON_AddItemToObject(pObject, text.szName, cJSON_CreateString(strValue.c_str()));
+    }
     cJSON_AddItemToObject(pObject, "file_size",
                           cJSON_CreateNumber(static_cast<double>(info.llFileSize)));
     cJSON_AddItemToObject(pObject, "expire_time",

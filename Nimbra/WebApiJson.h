@@ -31,8 +31,4 @@ bool ParseUserPageJson(const std::string& strText, long long& llTotal,
 // as cJSON_Print formats them. nId is not sent.
 std::string BuildUserInfoJson(const _ST_UserInfo& info);
 
-// Copies a UTF-8 text into a fixed field: cut at a character boundary so
-// that it fits with its terminator; always NUL-terminated.
-void CopyToField(char* szField, size_t nFieldSize, const char* szText);
-
 #endif  // NIMBRA_WEBAPIJSON_H

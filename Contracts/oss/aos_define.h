@@ -11,7 +11,6 @@ typedef apr_pool_t aos_pool_t;
 typedef apr_table_t aos_table_t;
 
 #define AOS_TRUE 1
-#define AOS_FALSE 0
 
 typedef enum { HTTP_GET, HTTP_HEAD, HTTP_PUT, HTTP_POST, HTTP_DELETE } http_method_e;
 

@@ -16,7 +16,9 @@
 // resolved names are not kept between connections (harmless: requests of
 // one operation reuse the connection anyway). dns_cache_timeout is the
 // integer option that callers may set to 0. TLS checks are separate
-// explicit switches that are on unless set to 0 on purpose.
+// explicit switches that are on unless set to 0 on purpose; ca_file lets a
+// caller trust a private certificate authority (a test store's) instead of
+// the system's.
 typedef struct {
     int speed_limit;          // abort below this many bytes/s ...
     int speed_time;           // ... sustained for this many seconds
@@ -27,9 +29,6 @@ typedef struct {
     int verify_peer;          // 1: the server's certificate chain is verified
     int verify_host;          // 1: the certificate must name the host
     char* ca_file;            // CA bundle instead of the system's, or NULL
-    char* ca_path;            // CA directory instead of the system's, or NULL
-    char* proxy_host;         // "host:port", or NULL for libcurl's environment default
-    char* proxy_auth;         // "user:password", or NULL
 } aos_http_request_options_t;
 
 typedef struct {

@@ -26,13 +26,6 @@ static inline void aos_list_add_tail(aos_list_t* node, aos_list_t* head) {
     head->prev = node;
 }
 
-static inline void aos_list_del(aos_list_t* node) {
-    node->prev->next = node->next;
-    node->next->prev = node->prev;
-    node->next = node;
-    node->prev = node;
-}
-
 // Moves every node of `from` to the end of `to`; `from` ends empty.
 static inline void aos_list_splice_tail(aos_list_t* from, aos_list_t* to) {
     if (aos_list_empty(from)) return;
@@ -49,11 +42,5 @@ static inline void aos_list_splice_tail(aos_list_t* from, aos_list_t* to) {
 #define aos_list_for_each_entry(postype, pos, head, member)                           \
     for (pos = aos_list_entry((head)->next, postype, member); &pos->member != (head); \
          pos = aos_list_entry(pos->member.next, postype, member))
-
-// The same, safe against removing `pos` in the body (`n` is a spare cursor).
-#define aos_list_for_each_entry_safe(postype, pos, n, head, member) \
-    for (pos = aos_list_entry((head)->next, postype, member),       \
-        n = aos_list_entry(pos->member.next, postype, member);      \
-         &pos->member != (head); pos = n, n = aos_list_entry(n->member.next, postype, member))
 
 #endif  // CONTRACTS_OSS_AOS_LIST_H

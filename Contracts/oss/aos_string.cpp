@@ -12,6 +12,6 @@ void aos_str_pset(aos_pool_t* p, aos_string_t* dst, const char* src, size_t len)
 
 int aos_string_equals(const aos_string_t* str, const char* s) {
     size_t n = strlen(s);
-    return str != NULL && str->data != NULL && (size_t)str->len == n &&
-           memcmp(str->data, s, n) == 0;
+    return str != NULL && str->len >= 0 && (size_t)str->len == n &&
+           (n == 0 || memcmp(str->data, s, n) == 0);
 }

@@ -12,8 +12,6 @@ typedef struct {
     char* data;
 } aos_string_t;
 
-#define aos_string(s) \
-    { (int)(sizeof(s) - 1), (char*)(s) }
 #define aos_null_string \
     { 0, NULL }
 
@@ -37,7 +35,8 @@ char* aos_pstrdup(aos_pool_t* p, const aos_string_t* s);
 // Points `dst` at a NUL-terminated copy of `len` bytes of `src` in the pool.
 void aos_str_pset(aos_pool_t* p, aos_string_t* dst, const char* src, size_t len);
 
-// 1 when the string holds exactly the NUL-terminated text `s`.
+// 1 when the string holds exactly the NUL-terminated text `s` (a null
+// string holds the empty text).
 int aos_string_equals(const aos_string_t* str, const char* s);
 
 #endif  // CONTRACTS_OSS_AOS_STRING_H

@@ -329,9 +329,6 @@ int aos_http_send_request(const aos_http_request_options_t* opts, aos_http_reque
     SETOPT(h, CURLOPT_SSL_VERIFYPEER, opts->verify_peer ? 1L : 0L);
     SETOPT(h, CURLOPT_SSL_VERIFYHOST, opts->verify_host ? 2L : 0L);
     if (opts->ca_file) SETOPT(h, CURLOPT_CAINFO, opts->ca_file);
-    if (opts->ca_path) SETOPT(h, CURLOPT_CAPATH, opts->ca_path);
-    if (opts->proxy_host) SETOPT(h, CURLOPT_PROXY, opts->proxy_host);
-    if (opts->proxy_auth) SETOPT(h, CURLOPT_PROXYUSERPWD, opts->proxy_auth);
 
     switch (req->method) {
         case HTTP_GET:

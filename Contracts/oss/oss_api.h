@@ -44,6 +44,10 @@ aos_status_t* oss_delete_object(const oss_request_options_t* options, const aos_
 // HEAD: the object's headers (Content-Length, ETag, Last-Modified, ...).
 aos_status_t* oss_get_object_meta(const oss_request_options_t* options, const aos_string_t* bucket,
                                   const aos_string_t* object, aos_table_t** resp_headers);
+// The object's CRC-64 from an answer's x-oss-hash-crc64ecma header (headers
+// may be NULL): 1 with *crc set when the value is a decimal number within 64
+// bits, 0 when the header is absent or holds anything else.
+int oss_get_crc64_header(const aos_table_t* headers, uint64_t* crc);
 // GET with the request `headers` (e.g. "Range": "bytes=0-1048575") and query
 // `params` (both may be NULL); the body is appended to `buffer` as
 // aos_buf_t in order. A whole-object answer (200) is CRC-64 checked.
@@ -82,8 +86,5 @@ aos_status_t* oss_complete_multipart_upload(const oss_request_options_t* options
                                             const aos_string_t* bucket, const aos_string_t* object,
                                             const aos_string_t* upload_id, aos_list_t* part_list,
                                             aos_table_t* headers, aos_table_t** resp_headers);
-aos_status_t* oss_abort_multipart_upload(const oss_request_options_t* options,
-                                         const aos_string_t* bucket, const aos_string_t* object,
-                                         const aos_string_t* upload_id, aos_table_t** resp_headers);
 
 #endif  // CONTRACTS_OSS_OSS_API_H

@@ -13,7 +13,6 @@
 #define OSS_CONTENT_MD5 "Content-MD5"
 #define OSS_DATE "Date"
 #define OSS_RANGE "Range"
-#define OSS_ETAG "ETag"
 #define OSS_AUTHORIZATION "Authorization"
 #define OSS_CANNONICALIZED_HEADER_PREFIX "x-oss-"
 #define OSS_STS_SECURITY_TOKEN "x-oss-security-token"
@@ -48,8 +47,7 @@ typedef struct {
 typedef enum {
     OSS_ACL_PRIVATE = 0,
     OSS_ACL_PUBLIC_READ = 1,
-    OSS_ACL_PUBLIC_READ_WRITE = 2,
-    OSS_ACL_DEFAULT = 3
+    OSS_ACL_PUBLIC_READ_WRITE = 2
 } oss_acl_e;
 
 // Object listing: set prefix, marker, delimiter and max_ret; a call appends

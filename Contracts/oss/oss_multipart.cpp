@@ -1,5 +1,5 @@
 // Multipart upload: initiate, upload parts from a file, list the parts,
-// complete, abort.
+// complete.
 #include <string.h>
 
 #include "Contracts/oss/oss_api.h"
@@ -164,19 +164,6 @@ aos_status_t* oss_complete_multipart_upload(const oss_request_options_t* options
             oss_request_send(&r);
         }
     }
-    oss_request_export_headers(&r, resp_headers);
-    return r.s;
-}
-
-aos_status_t* oss_abort_multipart_upload(const oss_request_options_t* options,
-                                         const aos_string_t* bucket, const aos_string_t* object,
-                                         const aos_string_t* upload_id,
-                                         aos_table_t** resp_headers) {
-    if (!oss_options_usable(options)) return oss_invalid_options_status();
-    oss_request_t r;
-    if (InitUploadRequest(&r, options, HTTP_DELETE, bucket, object, upload_id, NULL,
-                          apr_table_make(options->pool, 1)) == AOSE_OK)
-        oss_request_send(&r);
     oss_request_export_headers(&r, resp_headers);
     return r.s;
 }

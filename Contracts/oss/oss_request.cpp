@@ -1,9 +1,11 @@
 #include "Contracts/oss/oss_request.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
+#include "Contracts/oss/oss_api.h"
 #include "Contracts/oss/oss_auth.h"
 #include "Contracts/oss/oss_util.h"
 #include "Contracts/oss/oss_xml.h"
@@ -14,17 +16,6 @@ thread_local aos_status_t t_invalid_options;
 
 bool IsSuccess(int code) {
     return code >= 200 && code <= 299;
-}
-
-// The store's CRC-64 header, or false when absent or not a number.
-bool StoreCrc64(const aos_table_t* headers, uint64_t* crc) {
-    const char* v = apr_table_get(headers, OSS_HASH_CRC64_ECMA);
-    if (v == NULL || *v < '0' || *v > '9') return false;
-    char* end = NULL;
-    unsigned long long n = strtoull(v, &end, 10);
-    if (*end != '\0') return false;
-    *crc = (uint64_t)n;
-    return true;
 }
 
 int CrcEnabled(const oss_request_options_t* o) {
@@ -43,6 +34,17 @@ aos_status_t* oss_invalid_options_status(void) {
     t_invalid_options.error_msg = (char*)"request options, configuration or pool missing";
     t_invalid_options.req_id = NULL;
     return &t_invalid_options;
+}
+
+int oss_get_crc64_header(const aos_table_t* headers, uint64_t* crc) {
+    const char* v = headers ? apr_table_get(headers, OSS_HASH_CRC64_ECMA) : NULL;
+    if (v == NULL || *v < '0' || *v > '9') return 0;
+    char* end = NULL;
+    errno = 0;
+    unsigned long long n = strtoull(v, &end, 10);
+    if (errno != 0 || *end != '\0') return 0;
+    *crc = (uint64_t)n;
+    return 1;
 }
 
 aos_status_t* oss_request_fail(oss_request_t* r, int code, const char* msg) {
@@ -105,7 +107,7 @@ aos_status_t* oss_request_send(oss_request_t* r) {
     }
 
     uint64_t store_crc = 0;
-    if (CrcEnabled(o) && StoreCrc64(resp->headers, &store_crc)) {
+    if (CrcEnabled(o) && oss_get_crc64_header(resp->headers, &store_crc)) {
         if (r->check_sent_crc && store_crc != resp->sent_crc64) {
             return oss_request_fail(
                 r, AOSE_CRC_INCONSISTENT_ERROR,
