@@ -1,4 +1,7 @@
-// KestLib: paths, strings, files and directory trees, narrow and wide.
+// KestLib: paths, strings, files and directory trees. Normalising, the
+// pieces and joins of paths, splitting at a literal delimiter, trimming and
+// markers are fuzz_kestlib's: it holds them, narrow and wide, to a reference
+// of their rules over its corpus (the edge cases of each are entries there).
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,7 +14,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <numeric>
 #include <regex>
 
 #include "KestLib/KestInternal.h"
@@ -74,62 +76,6 @@ private:
     std::unique_ptr<char, decltype(&std::free)> saved_;
 };
 
-TEST(KestPath, NormaliseSplitAndJoin) {
-    // Input, then what PathFormat, PathRemoveSlash, PathAddSlash,
-    // PathGetUpFolder (null: none found) and PathGetName make of it.
-    const struct {
-        const char *in, *format, *remove, *add, *parent, *name;
-    } cases[] = {
-        {"", "", "", "", nullptr, ""},
-        {"/", "/", "/", "/", "", ""},
-        {"a", "a", "a", "a", nullptr, ""},
-        {"ab", "ab", "ab", "ab/", nullptr, ""},
-        {"a//b", "a/b", "a/b", "a/b/", "a", "b"},
-        {"a///b", "a//b", "a//b", "a//b/", "a/", "b"},  // one pass halves runs
-        {"a////b", "a//b", "a//b", "a//b/", "a/", "b"},
-        {"a/////b", "a///b", "a///b", "a///b/", "a//", "b"},
-        {"//", "/", "/", "/", "", ""},
-        {"///", "//", "/", "//", "/", ""},
-        {"\\", "/", "/", "/", "", ""},
-        {"a\\", "a/", "a", "a/", "a", ""},
-        {"a///", "a//", "a/", "a//", "a/", ""},
-        {"a\\/b", "a/b", "a/b", "a/b/", "a", "b"},
-        {"C:\\x\\\\y\\", "C:/x/y/", "C:/x/y", "C:/x/y/", "C:/x/y", ""},
-        {"./../x/", "./../x/", "./../x", "./../x/", "./../x", ""},
-        {"/a/b.txt", "/a/b.txt", "/a/b.txt", "/a/b.txt/", "/a", "b.txt"},
-        {"dir\\file", "dir/file", "dir/file", "dir/file/", "dir", "file"},
-    };
-    for (const auto& c : cases) {
-        std::string format = c.in, remove = c.in, add = c.in, parent = "kept";
-        std::wstring wformat = Widen(c.in), wremove = wformat, wadd = wformat, wparent = L"kept";
-        PathFormatA(format);
-        PathRemoveSlashA(remove);
-        PathAddSlashA(add);
-        PathFormatW(wformat);
-        PathRemoveSlashW(wremove);
-        PathAddSlashW(wadd);
-        EXPECT_EQ(format + "|" + remove + "|" + add,
-                  std::string(c.format) + "|" + c.remove + "|" + c.add)
-            << c.in;
-        EXPECT_EQ(wformat + L"|" + wremove + L"|" + wadd, Widen(format + "|" + remove + "|" + add));
-        EXPECT_EQ(PathGetUpFolderA(c.in, parent), c.parent != nullptr) << c.in;
-        EXPECT_EQ(PathGetUpFolderW(Widen(c.in), wparent), c.parent != nullptr) << c.in;
-        EXPECT_EQ(parent, c.parent ? c.parent : "kept") << c.in;
-        EXPECT_EQ(wparent, Widen(parent));
-        EXPECT_EQ(PathGetNameA(c.in), c.name) << c.in;
-        EXPECT_EQ(PathGetNameW(Widen(c.in)), Widen(c.name)) << c.in;
-    }
-    const struct {
-        const char *base, *name, *joined;
-    } joins[] = {
-        {"", "", "/"},   {"a", "b/c", "a/b/c"}, {"/tmp", "x", "/tmp/x"},   {"/tmp/", "x", "/tmp/x"},
-        {"", "x", "/x"}, {"/tmp", "", "/tmp/"}, {"/tmp/", "/x", "/tmp//x"}};
-    for (const auto& c : joins) {
-        EXPECT_EQ(PathCombinedA(c.base, c.name), c.joined) << c.base << " + " << c.name;
-        EXPECT_EQ(PathCombinedW(Widen(c.base), Widen(c.name)), Widen(c.joined));
-    }
-}
-
 TEST(KestPath, ExistenceAndPlatformStubs) {
     TempDir tmp;
     ASSERT_TRUE(WriteFileBytes(tmp.file("f"), "x"));
@@ -137,10 +83,9 @@ TEST(KestPath, ExistenceAndPlatformStubs) {
     ASSERT_EQ(symlink("missing", tmp.file("dangling").c_str()), 0);
     EXPECT_TRUE(PathExistA(tmp.path() + "\\f") && PathExistA(tmp.path() + "///f"));
     EXPECT_TRUE(PathExistA(tmp.file("good")) && PathExistW(Widen(tmp.path() + "\\f")));
-    EXPECT_FALSE(PathExistA(tmp.file("dangling")) || PathExistA(tmp.file("missing")));
-    EXPECT_FALSE(PathExistA(""));
-    EXPECT_STREQ(PathGetDefaultSeparatorA(), "/");
-    EXPECT_EQ(std::wstring(PathGetDefaultSeparatorW()), L"/");
+    EXPECT_FALSE(PathExistA(tmp.file("dangling")) || PathExistA(tmp.file("missing")) ||
+                 PathExistA(""));
+    EXPECT_EQ(PathGetDefaultSeparatorA() + StrCW2A(PathGetDefaultSeparatorW()), "//");
     // Nothing to report on this platform: 0, arguments unchanged.
     std::string path = "/p";
     std::wstring wpath = L"/w";
@@ -156,8 +101,7 @@ TEST(KestPath, ExistenceAndPlatformStubs) {
 // A copy of this executable, hard-linked into bundle-like layouts, reports
 // what it finds there (see kExeDirReport).
 TEST(KestPath, ExecutableDirectoryOfABundle) {
-    EXPECT_EQ(PathGetExeDirA(), "");  // this test program lies in no bundle
-    EXPECT_EQ(PathGetExeDirW(), L"");
+    EXPECT_EQ(PathGetExeDirA() + StrCW2A(PathGetExeDirW()), "");  // this program is in no bundle
     TempDir tmp;
     const std::string copy = tmp.file("exe"), out = tmp.file("report");
     FileCopyFileA("/proc/self/exe", copy, true);
@@ -182,14 +126,12 @@ TEST(KestPath, ExecutableDirectoryOfABundle) {
     }
 }
 
-TEST(KestString, FormatCompareAndReplace) {
+TEST(KestString, FormatCompareReplaceAndSplit) {
     const std::string big(5000, 'x');
-    EXPECT_EQ(StrFormatA(nullptr), "");
-    EXPECT_EQ(StrFormatA("%s%s%s", "a", "/", "b"), "a/b");
+    EXPECT_EQ(StrFormatA(nullptr) + StrFormatA("%s%s%s", "a", "/", "b"), "a/b");
     EXPECT_EQ(StrFormatA("%s", big.c_str()), big.substr(0, 4096));  // 4096 at most
     EXPECT_EQ(StrFormatA("%s!", big.substr(0, 4095).c_str()), big.substr(0, 4095) + "!");
     EXPECT_EQ(StrFormatW(L"%ls=%d", L"n", 5) + StrFormatW(nullptr), L"n=5");
-    EXPECT_EQ(StrFormatW(L"%ls", Widen(big).c_str()), Widen(big.substr(0, 4096)));
     auto buffer = [](const char* format, ...) {
         va_list args;
         va_start(args, format);
@@ -200,59 +142,30 @@ TEST(KestString, FormatCompareAndReplace) {
     EXPECT_EQ(buffer("%s", big.c_str()), big.substr(0, 4096) + '\0');
     EXPECT_EQ(buffer(nullptr), std::string(4097, '\0'));
 
-    EXPECT_EQ(StrCompareNoCaseA("abc", "ABC"), 0);
-    EXPECT_LT(StrCompareNoCaseA("ab", "ABC"), 0);
-    EXPECT_GT(StrCompareNoCaseA("b", "A"), 0);
-    EXPECT_GT(StrCompareNoCaseA("\x80", "z"), 0);  // unsigned bytes
-    EXPECT_EQ(StrCompareNoCaseW(L"MiXeD", L"mixed"), 0);
-    EXPECT_LT(StrCompareNoCaseW(L"a", L"B"), 0);
+    EXPECT_EQ(StrCompareNoCaseA("abc", "ABC") | StrCompareNoCaseW(L"MiXeD", L"mixed"), 0);
+    EXPECT_TRUE(StrCompareNoCaseA("ab", "ABC") < 0 && StrCompareNoCaseW(L"a", L"B") < 0);
+    EXPECT_TRUE(StrCompareNoCaseA("b", "A") > 0 && StrCompareNoCaseA("\x80", "z") > 0);  // unsigned
 
-    const struct {
-        const char *text, *search, *replace, *out;
-    } replaces[] = {{"abcabc", "b", "", "acac"},  {"aaa", "a", "aa", "aaaaaa"},
-                    {"///", "//", "/", "//"},     {"////", "//", "/", "//"},
-                    {"xyz", "xyz", "xyz", "xyz"}, {"abc", "", "-", "abc"}};
+    const char* const replaces[][4] = {{"abcabc", "b", "", "acac"},  {"aaa", "a", "aa", "aaaaaa"},
+                                       {"///", "//", "/", "//"},     {"////", "//", "/", "//"},
+                                       {"xyz", "xyz", "xyz", "xyz"}, {"abc", "", "-", "abc"}};
     for (const auto& c : replaces) {
-        std::string text = c.text;
-        std::wstring wtext = Widen(c.text);
-        StrReplaceAllA(text, c.search, c.replace);
-        StrReplaceAllW(wtext, Widen(c.search), Widen(c.replace));
-        EXPECT_EQ(text, c.out) << c.text << " / " << c.search;
-        EXPECT_EQ(wtext, Widen(c.out));
+        std::string text = c[0];
+        std::wstring wtext = Widen(c[0]);
+        StrReplaceAllA(text, c[1], c[2]);
+        StrReplaceAllW(wtext, Widen(c[1]), Widen(c[2]));
+        EXPECT_EQ(text, c[3]) << c[0] << " / " << c[1];
+        EXPECT_EQ(wtext, Widen(c[3]));
     }
-}
 
-TEST(KestString, Split) {
-    const struct {
-        const char *text, *delimiter;
-        Strings pieces;
-    } splits[] = {{"", ",", {""}},
-                  {",a", ",", {"", "a"}},
-                  {"a,", ",", {"a"}},
-                  {"a,,", ",", {"a", ""}},
-                  {"a,,b", ",", {"a", "", "b"}},
-                  {"abc", ",", {"abc"}},
-                  {"a.b", ".", {"", "", ""}},
-                  {"a.b", "\\.", {"a", "b"}},
-                  {"xAx", "a", {"xAx"}},
-                  {"2021-05-07", "-", {"2021", "05", "07"}}};
-    for (const auto& c : splits) {
-        Strings pieces = {"before"}, expected = {"before"};
-        StrSplitA(c.text, c.delimiter, pieces);
-        expected.insert(expected.end(), c.pieces.begin(), c.pieces.end());
-        EXPECT_EQ(pieces, expected) << c.text << " at " << c.delimiter;
-    }
-    WStrings wpieces;
-    StrSplitW(L"12:34:", L":", wpieces);
-    EXPECT_EQ(wpieces, (WStrings{L"12", L"34"}));
-    for (const char* bad : {"\\", "(", "[a"}) {
-        Strings pieces = {"kept"};
-        EXPECT_THROW(StrSplitA("a(b", bad, pieces), std::regex_error) << bad;
-        EXPECT_EQ(pieces, Strings{"kept"});
-    }
+    // The delimiter is an expression (literal ones are fuzz_kestlib's).
     Strings pieces;
-    StrSplitA("axxbxc", "x*", pieces);  // matches empty text, and still ends
-    EXPECT_EQ(std::accumulate(pieces.begin(), pieces.end(), std::string()), "abc");
+    StrSplitA("a.b", ".", pieces);
+    StrSplitA("a.b", "\\.", pieces);
+    EXPECT_EQ(pieces, (Strings{"", "", "", "a", "b"}));
+    Strings kept = {"kept"};
+    EXPECT_THROW(StrSplitA("a(b", "(", kept), std::regex_error);
+    EXPECT_EQ(kept, Strings{"kept"});
 }
 
 TEST(KestString, Conversions) {
@@ -277,32 +190,9 @@ TEST(KestString, Conversions) {
     EXPECT_EQ(StrUtf8ToStringA("\xff") + StrToUtf8A("\xfe"), "\xff\xfe");
 }
 
-TEST(KestString, TrimMarkersNumbersAndLastCharacter) {
-    const Strings in = {" \tx\t ", "\t x \t", "   ", "\t\t", " \t\t ", "\n x\r ", ""};
-    const Strings out = {"x", " x ", "", "", "", "\n x\r", ""};
-    for (size_t i = 0; i < in.size(); ++i) {
-        std::string s = in[i];
-        std::wstring w = Widen(in[i]);
-        StrTrimA(s);
-        StrTrimW(w);
-        EXPECT_EQ(s, out[i]) << i;
-        EXPECT_EQ(w, Widen(out[i])) << i;
-    }
-    const struct {
-        const char *source, *start, *end;
-        int position;
-        const char* mid;
-    } mids[] = {{"key=[ v ];", "[", "]", 4, "v"},  {"key=[ v ];", "[", "]", 5, ""},
-                {"key=[ v ];", "[", "]", 10, ""},  {"key=[ v ];", "[", "]", -1, ""},
-                {"key=[ v ];", "", "]", 0, ""},    {"key=[ v ];", "[", "", 0, ""},
-                {"key=[ v ];", "[", ">", 0, ""},   {"|a|b|", "|", "|", 0, "a"},
-                {"x=\t y \t;", "=", ";", 0, " y "}};
-    for (const auto& c : mids) {
-        EXPECT_EQ(StrGetMidStrA(c.source, c.start, c.end, c.position), c.mid)
-            << c.source << c.position;
-        EXPECT_EQ(StrGetMidStrW(Widen(c.source), Widen(c.start), Widen(c.end), c.position),
-                  Widen(c.mid));
-    }
+TEST(KestString, MarkersNumbersAndLastCharacter) {
+    // Trimming and markers are fuzz_kestlib's; an empty end marker finds nothing.
+    EXPECT_EQ(StrGetMidStrA("key=[ v ];", "[", "", 0), "");
     EXPECT_TRUE(StrIsNumA("0123") && StrIsNumW(L"0123"));
     for (const char* s : {"", "-1", "1.5", " 1", "+2", "\xd9\xa3", "12a"})
         EXPECT_FALSE(StrIsNumA(s) || StrIsNumW(Widen(s))) << s;
@@ -388,9 +278,8 @@ TEST(KestFile, WalksListsAndSizes) {
 
     files = dirs = {"kept"};
     total = 7;
-    EXPECT_FALSE(FileGetDirInfoA(root + "/missing", files, dirs, total, true));
-    EXPECT_FALSE(FileGetDirInfoA(root + "/f0", files, dirs, total, true));
-    EXPECT_FALSE(FileGetDirFileListA(root + "/missing", files) ||
+    EXPECT_FALSE(FileGetDirInfoA(root + "/f0", files, dirs, total, true) ||
+                 FileGetDirFileListA(root + "/missing", files) ||
                  FileGetDirListA(root + "/f0", dirs));
     EXPECT_TRUE(files == Strings{"kept"} && dirs == files && total == 7);
     EXPECT_EQ(FileGetDirSizeA(root + "/missing") + FileGetDirSizeA(root + "/f0"), 0);
@@ -419,16 +308,14 @@ TEST(KestFile, FilesWholeAndCopied) {
     std::unique_ptr<char, decltype(&std::free)> buf(
         static_cast<char*>(FileReadBufA(tmp.path() + "\\ten", &size)), std::free);
     ASSERT_TRUE(buf);
-    EXPECT_EQ(size, 10);
-    EXPECT_EQ(std::string(buf.get(), 11), ten + '\0');
+    EXPECT_EQ(std::string(buf.get(), 11) + std::to_string(size), ten + '\0' + "10");
     EXPECT_EQ(FileGetFileSizeA(tmp.file("ten")), 10);
     EXPECT_EQ(FileGetFileSizeA(tmp.path() + "\\ten"), 0);  // used as given
     ASSERT_TRUE(FileWriteBufA(tmp.file("empty"), "xyz", 0));
     size = 77;
-    EXPECT_EQ(FileReadBufA(tmp.file("empty"), &size), nullptr);
-    EXPECT_EQ(FileReadBufA(tmp.file("missing"), &size), nullptr);
-    EXPECT_EQ(FileReadBufImp(nullptr, &size), nullptr);
-    EXPECT_EQ(size, 77);
+    EXPECT_TRUE(FileReadBufA(tmp.file("empty"), &size) == nullptr &&
+                FileReadBufA(tmp.file("missing"), &size) == nullptr &&
+                FileReadBufImp(nullptr, &size) == nullptr && size == 77);
     for (const char* name : {"ten", "empty"}) {  // the stream is closed whatever the outcome
         FILE* f = std::fopen(tmp.file(name).c_str(), "rb");
         const int fd = fileno(f);
@@ -448,7 +335,6 @@ TEST(KestFile, FilesWholeAndCopied) {
     ASSERT_EQ(mkdir(tmp.file("dir").c_str(), 0755), 0);
     for (const std::string& src : {tmp.file("missing"), tmp.file("dir"), tmp.path() + "//ten"})
         EXPECT_TRUE(FileCopyFileA(src, tmp.file("ten"), true)) << src;  // no readable source
-    EXPECT_TRUE(FileCopyFileA(tmp.file("missing"), tmp.file("absent"), true));
     EXPECT_EQ(ReadFileBytes(tmp.file("ten")), data);
 
     ASSERT_TRUE(WriteFileBytes(tmp.file("dir/g"), "x"));
@@ -477,8 +363,7 @@ TEST(KestFile, TreeOperationsActOnExactlyTheNamedPaths) {
         EXPECT_EQ(ReadFileBytes(tmp.file("copy/" + name + "/inner/file")), name);
         EXPECT_TRUE(FileRenameDirA("copy/", name)) << name;  // relative: may look like an option
         EXPECT_EQ(ReadFileBytes(tmp.file(name + "/inner/file")), name);
-        EXPECT_TRUE(FileDeleteDirA(name)) << name;
-        EXPECT_TRUE(FileDeleteDirA(work + "\\" + name)) << name;
+        EXPECT_TRUE(FileDeleteDirA(name) && FileDeleteDirA(work + "\\" + name)) << name;
         EXPECT_EQ(ListNames(work), Strings{"keep"}) << name;
         EXPECT_EQ(ListNames(tmp.path()), Strings{"work"}) << name;
     }

@@ -1,13 +1,17 @@
 // What every fuzz target shares: the property check (a failed check names
-// itself and aborts, which libFuzzer reports as a crash with its input) and
-// the reading of fixed-size text fields.
+// itself and aborts, which libFuzzer reports as a crash with its input), the
+// reading of fixed-size text fields, and the log sink. Each target is one
+// translation unit that includes this once.
 #ifndef TESTS_UNIT_FUZZ_FUZZHARNESS_H
 #define TESTS_UNIT_FUZZ_FUZZHARNESS_H
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "Contracts/LogHandler.h"
 
 #define Check(condition)                                                                       \
     do {                                                                                       \
@@ -16,6 +20,17 @@
             std::abort();                                                                      \
         }                                                                                      \
     } while (0)
+
+// Formats every message as a real sink would, so a format that does not
+// match its arguments shows up under the sanitizers, and drops it.
+extern "C" void LogHandlerA(const char*, const char*, int, int, const char* format, ...) {
+    if (format == nullptr) return;
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+}
 
 namespace fuzz {
 

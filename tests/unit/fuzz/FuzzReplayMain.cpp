@@ -1,37 +1,26 @@
 // Replays fuzz inputs without libFuzzer: every file named on the command
 // line, or found in a directory named there, goes through the target once,
 // so builds without the fuzzer runtime keep each corpus entry as a test.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-static void Collect(const std::string& path, std::vector<std::string>& files) {
-    struct stat st;
-    DIR* dir =
-        stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? opendir(path.c_str()) : nullptr;
-    if (dir == nullptr) {
-        files.push_back(path);
-        return;
-    }
-    while (const dirent* entry = readdir(dir))
-        if (entry->d_name[0] != '.') Collect(path + "/" + entry->d_name, files);
-    closedir(dir);
-}
-
 int main(int argc, char** argv) {
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) Collect(argv[i], files);
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    for (int i = 1; i < argc; ++i) {
+        if (!fs::is_directory(argv[i])) files.push_back(argv[i]);
+        if (fs::is_directory(argv[i]))
+            for (const auto& entry : fs::directory_iterator(argv[i])) files.push_back(entry.path());
+    }
     std::sort(files.begin(), files.end());
-    for (const std::string& file : files) {
+    for (const fs::path& file : files) {
         std::ifstream in(file, std::ios::binary);
         if (!in) {
             std::fprintf(stderr, "cannot read %s\n", file.c_str());

@@ -2,8 +2,8 @@
 // used space, record pages) and the record body it sends. Checks, for every
 // input: the walkers agree with cJSON on what is JSON and on which members
 // count, keep what they were told to keep, fill records whose text fields
-// stay NUL-terminated within their width, and a record survives the trip
-// through its JSON body.
+// stay NUL-terminated within their width; the body holds exactly the
+// record's members, and a record survives the trip through it.
 #include <cjson/cJSON.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -120,8 +120,17 @@ void CheckRecordRoundTrip(FuzzedDataProvider& fdp) {
     sent.llFileSize = fdp.ConsumeIntegralInRange<long long>(-max, max);
     sent.llExpireTime = fdp.ConsumeIntegralInRange<long long>(-max, max);
 
+    // The body: the five text fields as strings, read to their width at
+    // most, and the two numbers, under their exact names and nothing else.
     Json record(cJSON_Parse(BuildUserInfoJson(sent).c_str()));
-    Check(cJSON_IsObject(record.get()));
+    Check(cJSON_IsObject(record.get()) && cJSON_GetArraySize(record.get()) == 7);
+    for (const Field& f : Fields(sent)) {
+        const cJSON* member = Member(record.get(), f.name, false);
+        Check(cJSON_IsString(member) &&
+              StringValue(member) == std::string(f.text, strnlen(f.text, f.width)));
+    }
+    Check(cJSON_IsNumber(Member(record.get(), "file_size", false)) &&
+          cJSON_IsNumber(Member(record.get(), "expire_time", false)));
     cJSON_AddItemToObject(record.get(), "id", cJSON_CreateNumber(7));
     Json page(cJSON_CreateObject());
     cJSON* array = cJSON_AddArrayToObject(page.get(), "data");
