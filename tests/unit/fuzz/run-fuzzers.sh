@@ -1,14 +1,10 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a libFuzzer build (see CMakeLists.txt here) for a
-# fixed time each, from its seed corpus, FUZZ_JOBS (default 2) at a time.
-#
-#   tests/unit/fuzz/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]
-#
-# FUZZ_SEED fixes libFuzzer's seed, so a run explores the same inputs in the
-# same order; without it every run explores anew. New inputs go to
-# BUILD_DIR/fuzz-corpus/<name>/, never into the source tree. A crash's input
-# is kept as BUILD_DIR/fuzz-artifacts/<name>-crash-<hash>: copy it into
-# corpus/<name>/ here, so the ordinary builds replay it.
+# tests/unit/fuzz/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]: runs each fuzz
+# target of a libFuzzer build for SECONDS from its corpus, FUZZ_JOBS (default
+# 2) at a time; FUZZ_SEED fixes libFuzzer's seed. New inputs go to
+# BUILD_DIR/fuzz-corpus/<name>/; a crash's input to
+# BUILD_DIR/fuzz-artifacts/<name>-crash-<hash>: copy it into corpus/<name>/
+# here, so the ordinary builds replay it.
 set -euo pipefail
 
 build=${1:?build directory}
