@@ -1,5 +1,5 @@
-// Helpers shared by the unit tests and the fuzz targets: widening ASCII,
-// the C locale or the time zone set for a scope, calendar fields.
+// Helpers of the unit tests and fuzz targets: ASCII widened, the C locale or
+// the time zone set for a scope, a UTC instant from calendar fields.
 #ifndef TESTS_UNIT_UNITSUPPORT_H
 #define TESTS_UNIT_UNITSUPPORT_H
 
@@ -18,7 +18,6 @@ inline std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-// Sets the C locale for the scope.
 struct LocaleGuard {
     explicit LocaleGuard(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
         if (std::setlocale(LC_ALL, name) == nullptr) throw std::runtime_error("no such locale");
@@ -27,7 +26,6 @@ struct LocaleGuard {
     const std::string saved;
 };
 
-// Sets TZ for the scope.
 struct TimeZoneGuard {
     explicit TimeZoneGuard(const char* zone)
         : had(std::getenv("TZ") != nullptr), saved(had ? std::getenv("TZ") : "") {
@@ -43,9 +41,7 @@ struct TimeZoneGuard {
     const std::string saved;
 };
 
-// Calendar fields (month 1..12), and their instant in UTC.
-inline struct tm Fields(int year, int month, int day, int hour = 0, int minute = 0,
-                        int second = 0) {
+inline time_t Utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
     struct tm fields = {};
     fields.tm_year = year - 1900;
     fields.tm_mon = month - 1;
@@ -53,10 +49,6 @@ inline struct tm Fields(int year, int month, int day, int hour = 0, int minute =
     fields.tm_hour = hour;
     fields.tm_min = minute;
     fields.tm_sec = second;
-    return fields;
-}
-inline time_t Utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    struct tm fields = Fields(year, month, day, hour, minute, second);
     return timegm(&fields);
 }
 

@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <mxml.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -123,8 +124,10 @@ Strings ParseParts(const std::string& text, size_t piece, bool complete) {
     oss_list_part_content_t* part;
     aos_list_for_each_entry(oss_list_part_content_t, part, &parts, node) {
         const std::string number = Text(part->part_number), etag = Text(part->etag);
-        Check(IsDecimal(number) && std::atoi(number.c_str()) >= 1 &&
-              std::atoi(number.c_str()) <= OSS_MAX_PART_NUM);
+        const std::string value =
+            number.substr(std::min(number.find_first_not_of('0'), number.size()));
+        Check(IsDecimal(number) && value.size() <= 5 && std::atoi(value.c_str()) >= 1 &&
+              std::atoi(value.c_str()) <= OSS_MAX_PART_NUM);
         Check(!etag.empty() && Trimmed(etag));
         Check(Text(part->size).empty() || IsDecimal(Text(part->size)));
         Text(part->last_modified);
