@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <numeric>
 #include <regex>
 
 #include "KestLib/KestInternal.h"
@@ -97,6 +98,8 @@ TEST(KestString, FormatCompareReplaceSplitAndTest) {
     Strings kept = {"kept"};
     EXPECT_THROW(StrSplitA("a(b", "(", kept), std::regex_error);
     EXPECT_EQ(kept, Strings{"kept"});
+    StrSplitA("axxbxc", "x*", kept);  // matches empty text, and still ends
+    EXPECT_EQ(std::accumulate(kept.begin(), kept.end(), std::string()), "keptabc");
 
     // Trimming and markers are fuzz_kestlib's; an empty end marker finds nothing.
     EXPECT_EQ(StrGetMidStrA("key=[ v ];", "[", "", 0), "");
@@ -139,18 +142,11 @@ TEST(KestFile, DirectoryChains) {
     const mode_t old_mask = umask(022);
     EXPECT_TRUE(FileEnsureDirExistA(tmp.path() + "/a/b/c/"));
     umask(old_mask);
-    struct stat st;
-    ASSERT_EQ(stat(tmp.file("a/b/c").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
-    EXPECT_TRUE(FileEnsureDirExistA(tmp.path() + "\\x\\\\y"));
-    {
-        CwdGuard cwd(tmp.path());
-        EXPECT_TRUE(FileEnsureDirExistA("r/s"));
-    }
-    EXPECT_TRUE(IsDir(tmp.file("x/y")) && IsDir(tmp.file("r/s")));
+    EXPECT_EQ(fs::status(tmp.file("a/b/c")).permissions(), fs::perms(0755));
+    EXPECT_TRUE(FileEnsureDirExistA(tmp.path() + "\\x\\\\y") && IsDir(tmp.file("x/y")));
     EXPECT_TRUE(FileEnsureDirExistA("/") && FileEnsureDirExistA(tmp.file("file")));
     EXPECT_FALSE(FileEnsureDirExistA("") || FileEnsureDirExistA(tmp.file("file/sub")));
-    EXPECT_EQ(ListNames(tmp.path()), (Strings{"a", "file", "r", "x"}));
+    EXPECT_EQ(ListNames(tmp.path()), (Strings{"a", "file", "x"}));
 }
 
 // The walk as readdir and lstat see the tree: subdirectory contents in
@@ -234,8 +230,7 @@ TEST(KestFile, FilesWholeAndCopied) {
         static_cast<char*>(FileReadBufA(tmp.path() + "\\ten", &size)), std::free);
     ASSERT_TRUE(buf);
     EXPECT_EQ(std::string(buf.get(), 11) + std::to_string(size), ten + '\0' + "10");
-    EXPECT_EQ(FileGetFileSizeA(tmp.file("ten")), 10);
-    EXPECT_EQ(FileGetFileSizeA(tmp.path() + "\\ten"), 0);  // used as given
+    EXPECT_EQ(FileGetFileSizeA(tmp.file("ten")) + FileGetFileSizeA(tmp.path() + "\\ten"), 10);
     ASSERT_TRUE(FileWriteBufA(tmp.file("empty"), "xyz", 0));
     size = 77;
     EXPECT_TRUE(FileReadBufA(tmp.file("empty"), &size) == nullptr &&
@@ -298,7 +293,8 @@ TEST(KestFile, TreeOperationsActOnExactlyTheNamedPaths) {
     const std::string with_nul = work + std::string("\0/keep", 6);   // would reach rm as work
     EXPECT_FALSE(FileDeleteDirA(with_nul) || FileRenameDirA(with_nul, tmp.file("moved")));
     EXPECT_EQ(FileCopyDirA(with_nul, tmp.file("copy"), nullptr), 0);
-    EXPECT_EQ(ListNames(tmp.path()), Strings{"work"});
+    EXPECT_TRUE(FileEnsureDirExistA("rel/sub") && IsDir(tmp.file("rel/sub")));  // from the cwd
+    EXPECT_EQ(ListNames(tmp.path()), (Strings{"rel", "work"}));
     EXPECT_TRUE(IsDir(work + "/keep"));
 }
 
@@ -315,9 +311,6 @@ TEST(KestFile, WideMembersUseTheLocalesFormOfEachPath) {
     int size = 0;
     std::free(FileReadBufW(file, &size));
     EXPECT_EQ(FileGetFileSizeW(file) + FileGetDirSizeW(base) + size, 24);
-    FILE* f = FileOpenW(file, L"rb");
-    EXPECT_NE(f, nullptr);
-    if (f) std::fclose(f);
     ASSERT_TRUE(WriteFileBytes(tmp.file("bad\xff"), "22"));  // no UTF-8: left out of lists
     WStrings files = {L"kept"}, dirs;
     EXPECT_TRUE(FileGetDirFileListW(base, files) && FileGetDirListW(base, dirs));
@@ -326,9 +319,8 @@ TEST(KestFile, WideMembersUseTheLocalesFormOfEachPath) {
     EXPECT_EQ(FileGetDirSizeW(base), 10);  // every file still counts
     EXPECT_TRUE(FileCopyFileW(file, dir + L"/c", false) && FileDeleteFileW(dir + L"/c"));
     EXPECT_EQ(FileCopyDirW(dir, base + L"/\u00e7", nullptr), 0);
-    EXPECT_TRUE(FileRenameDirW(base + L"/\u00e7", base + L"/m\u00f6v"));
-    EXPECT_EQ(ReadFileBytes(StrCW2A(base + L"/m\u00f6v/\u0444\u0430\u0439\u043b")), data);
-    EXPECT_TRUE(FileDeleteDirW(base + L"/m\u00f6v"));
+    EXPECT_TRUE(FileRenameDirW(base + L"/\u00e7", base + L"/m\u00f6v") &&
+                FileDeleteDirW(base + L"/m\u00f6v"));
 
     // Under "C" a non-ASCII name does not convert; cut at it, the path would
     // name its parent. A NUL would cut it too. Neither is ever acted upon.

@@ -26,18 +26,15 @@ struct LocaleGuard {
     const std::string saved;
 };
 
-struct TimeZoneGuard {
-    explicit TimeZoneGuard(const char* zone)
-        : had(std::getenv("TZ") != nullptr), saved(had ? std::getenv("TZ") : "") {
+struct TimeZoneGuard {  // an empty TZ is restored as none
+    explicit TimeZoneGuard(const char* zone) : saved(std::getenv("TZ") ? std::getenv("TZ") : "") {
         setenv("TZ", zone, 1);
         tzset();
     }
     ~TimeZoneGuard() {
-        if (had) setenv("TZ", saved.c_str(), 1);
-        if (!had) unsetenv("TZ");
+        saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
         tzset();
     }
-    const bool had;
     const std::string saved;
 };
 

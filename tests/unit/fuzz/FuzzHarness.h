@@ -1,7 +1,6 @@
-// What every fuzz target shares: the property check (a failed check names
-// itself and aborts, which libFuzzer reports as a crash with its input), the
-// reading of fixed-size text fields, and the log sink. Each target is one
-// translation unit that includes this once.
+// What every fuzz target (one translation unit each) shares: the property
+// check, which names itself and aborts (a crash with its input to libFuzzer),
+// fixed-size text fields, and the log sink.
 #ifndef TESTS_UNIT_FUZZ_FUZZHARNESS_H
 #define TESTS_UNIT_FUZZ_FUZZHARNESS_H
 

@@ -1,9 +1,8 @@
-// Fuzz target: a listed object or common prefix turned into a listing entry.
-// Checks, for every input: the relative name follows the prefix rule;
-// entries start zeroed and keep their name NUL-terminated within the field,
-// cut only when it does not fit; folder entries exist exactly for relative
-// names of two characters or more; the last-modified text converts by the
-// date rule below, numbers of any size held within int.
+// Fuzz target: a listed object or common prefix as a listing entry. The
+// relative name follows the prefix rule; entries start zeroed, their names
+// NUL-terminated within the field and cut only when too long; folders exist
+// exactly for relative names of two characters or more; dates follow the
+// rule below, numbers of any size held within int.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -21,21 +20,21 @@ const size_t kNameWidth = sizeof(_ST_RemotePathInfo::szPathName);
 
 // Three fields of `text` split at `delimiter` (a trailing one ends no
 // field), each as atoi reads it but held within int, less `offsets`.
-bool ThreeFields(const std::string& text, char delimiter, const int (&offsets)[3], int* out) {
+void ThreeFields(const std::string& text, char delimiter, const int (&offsets)[3],
+                 int* const (&out)[3]) {
     std::vector<std::string> pieces(1);
     for (char c : text) {
         if (c == delimiter) pieces.emplace_back();
         if (c != delimiter) pieces.back().push_back(c);
     }
     if (pieces.size() > 1 && pieces.back().empty()) pieces.pop_back();
-    if (pieces.size() != 3) return false;
+    if (pieces.size() != 3) return;
     for (int i = 0; i < 3; ++i) {
         const long long value = std::strtoll(pieces[i].c_str(), nullptr, 10);
-        out[i] = static_cast<int>(std::max<long long>(
+        *out[i] = static_cast<int>(std::max<long long>(
             std::min<long long>(std::max<long long>(value, INT_MIN), INT_MAX) - offsets[i],
             INT_MIN));
     }
-    return true;
 }
 
 // Cut at the last '.'; the date before the first 'T', the time after it
@@ -45,16 +44,9 @@ time_t ReferenceTime(std::string text) {
     const size_t t = text.find('T');
     const std::string date = t == std::string::npos ? text : text.substr(0, t);
     const std::string time = t == std::string::npos ? text : text.substr(t + 1);
-    int day[3] = {}, second[3] = {};
-    ThreeFields(date, '-', {1900, 1, 0}, day);
-    ThreeFields(time, ':', {0, 0, 0}, second);
     struct tm fields = {};
-    fields.tm_year = day[0];
-    fields.tm_mon = day[1];
-    fields.tm_mday = day[2];
-    fields.tm_hour = second[0];
-    fields.tm_min = second[1];
-    fields.tm_sec = second[2];
+    ThreeFields(date, '-', {1900, 1, 0}, {&fields.tm_year, &fields.tm_mon, &fields.tm_mday});
+    ThreeFields(time, ':', {0, 0, 0}, {&fields.tm_hour, &fields.tm_min, &fields.tm_sec});
     return mktime(&fields);
 }
 

@@ -1,10 +1,9 @@
-// Fuzz target: the store's XML answers (object listing, multipart
-// initiation, part listing, error document) and the completion body built
-// from a part listing. Checks, for every input: a parser either succeeds or
-// says AOSE_XML_PARSE_ERROR and then leaves its outputs as they were; every
-// string it hands out is NUL-terminated at its length; the result does not
-// depend on how the body is split into buffers; and the completion body
-// carries exactly the listed part numbers and ETags.
+// Fuzz target: the store's XML answers (listing, multipart initiation, part
+// listing, error) and the completion body. A parser succeeds with well-formed
+// values (NUL-terminated at their length, names non-empty, sizes and part
+// numbers decimal, a truncated page carrying its marker) or fails leaving its
+// outputs untouched, however the body is split into buffers; the completion
+// body carries exactly its parts, and invalid parts are refused.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <mxml.h>
 
