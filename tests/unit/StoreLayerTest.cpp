@@ -206,7 +206,7 @@ TEST_F(StoreLayer, ObjectListings) {
         (Strings{"0", "1", "p/b & c", "p/a 344606 2019-03-15T08:20:31.000Z",
                  "p/b & c 9223372036854775807 ", "p/2019/", "p/2020/"}));
     EXPECT_EQ(Listing("<ListBucketResult><IsTruncated>false</IsTruncated><NextMarker/>"
-                      "<Contents><Key> spaced </Key></Contents></ListBucketResult>"),
+                      "<Contents><Key> sp<![CDATA[ac]]>ed </Key></Contents></ListBucketResult>"),
               (Strings{"0", "0", "", " spaced   "}));
     EXPECT_EQ(Listing("<ListBucketResult><EncodingType>url</EncodingType><IsTruncated>true"
                       "</IsTruncated><NextMarker>a%01b</NextMarker><Contents><Key>a%01b</Key>"

@@ -53,6 +53,7 @@ inline void CheckFieldCopy(const std::string& got, std::string source, size_t wi
         return;
     }
     Check(got.size() < width && source.compare(0, got.size(), got) == 0);
+    Check((static_cast<unsigned char>(source[got.size()]) & 0xC0) != 0x80);  // a whole character
     for (size_t i = got.size() + 1; i < width; ++i)
         Check((static_cast<unsigned char>(source[i]) & 0xC0) == 0x80);
 }
