@@ -1,5 +1,5 @@
-// An APR pool and the store layer's body lists, for tests and fuzz targets
-// that feed the layer's parsers and read what its builders produce.
+// An APR pool and the store layer's body lists, for the tests and fuzz targets
+// of the layer's parsers and builders.
 #ifndef TESTS_UNIT_STOREBODY_H
 #define TESTS_UNIT_STOREBODY_H
 
@@ -13,7 +13,7 @@
 
 namespace unit {
 
-// One pool, destroyed with the object; APR is initialised once per process.
+// One pool; APR is initialised once per process.
 class StorePool {
 public:
     StorePool() {

@@ -1,5 +1,5 @@
-// Helpers shared by the unit tests and the fuzz targets: widening ASCII,
-// switching the C locale or the time zone for a scope.
+// Helpers of the unit tests and fuzz targets: ASCII widened, the C locale or
+// the time zone set for a scope, a UTC instant from calendar fields.
 #ifndef TESTS_UNIT_UNITSUPPORT_H
 #define TESTS_UNIT_UNITSUPPORT_H
 
@@ -18,47 +18,26 @@ inline std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-// Sets the C locale for the scope.
-class LocaleGuard {
-public:
-    explicit LocaleGuard(const char* name) : saved_(std::setlocale(LC_ALL, nullptr)) {
+struct LocaleGuard {
+    explicit LocaleGuard(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
         if (std::setlocale(LC_ALL, name) == nullptr) throw std::runtime_error("no such locale");
     }
-    ~LocaleGuard() { std::setlocale(LC_ALL, saved_.c_str()); }
-    LocaleGuard(const LocaleGuard&) = delete;
-    LocaleGuard& operator=(const LocaleGuard&) = delete;
-
-private:
-    std::string saved_;
+    ~LocaleGuard() { std::setlocale(LC_ALL, saved.c_str()); }
+    const std::string saved;
 };
 
-// Sets TZ for the scope.
-class TimeZoneGuard {
-public:
-    explicit TimeZoneGuard(const char* zone) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) saved_ = old;
+struct TimeZoneGuard {  // an empty TZ is restored as none
+    explicit TimeZoneGuard(const char* zone) : saved(std::getenv("TZ") ? std::getenv("TZ") : "") {
         setenv("TZ", zone, 1);
         tzset();
     }
     ~TimeZoneGuard() {
-        if (had_) {
-            setenv("TZ", saved_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
+        saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
         tzset();
     }
-    TimeZoneGuard(const TimeZoneGuard&) = delete;
-    TimeZoneGuard& operator=(const TimeZoneGuard&) = delete;
-
-private:
-    bool had_ = false;
-    std::string saved_;
+    const std::string saved;
 };
 
-// The UTC instant of calendar fields (month 1..12).
 inline time_t Utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
     struct tm fields = {};
     fields.tm_year = year - 1900;

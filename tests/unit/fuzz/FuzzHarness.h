@@ -1,13 +1,16 @@
-// What every fuzz target shares: the property check (a failed check names
-// itself and aborts, which libFuzzer reports as a crash with its input) and
-// the reading of fixed-size text fields.
+// What every fuzz target (one translation unit each) shares: the property
+// check, which names itself and aborts (a crash with its input to libFuzzer),
+// fixed-size text fields, and the log sink.
 #ifndef TESTS_UNIT_FUZZ_FUZZHARNESS_H
 #define TESTS_UNIT_FUZZ_FUZZHARNESS_H
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "Contracts/LogHandler.h"
 
 #define Check(condition)                                                                       \
     do {                                                                                       \
@@ -16,6 +19,17 @@
             std::abort();                                                                      \
         }                                                                                      \
     } while (0)
+
+// Formats every message as a real sink would, so a format that does not
+// match its arguments shows up under the sanitizers, and drops it.
+extern "C" void LogHandlerA(const char*, const char*, int, int, const char* format, ...) {
+    if (format == nullptr) return;
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+}
 
 namespace fuzz {
 
@@ -39,6 +53,7 @@ inline void CheckFieldCopy(const std::string& got, std::string source, size_t wi
         return;
     }
     Check(got.size() < width && source.compare(0, got.size(), got) == 0);
+    Check((static_cast<unsigned char>(source[got.size()]) & 0xC0) != 0x80);  // a whole character
     for (size_t i = got.size() + 1; i < width; ++i)
         Check((static_cast<unsigned char>(source[i]) & 0xC0) == 0x80);
 }

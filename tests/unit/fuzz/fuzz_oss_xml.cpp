@@ -1,13 +1,13 @@
-// Fuzz target: the store's XML answers (object listing, multipart
-// initiation, part listing, error document) and the completion body built
-// from a part listing. Checks, for every input: a parser either succeeds or
-// says AOSE_XML_PARSE_ERROR and then leaves its outputs as they were; every
-// string it hands out is NUL-terminated at its length; the result does not
-// depend on how the body is split into buffers; and the completion body
-// carries exactly the listed part numbers and ETags.
+// Fuzz target: the store's XML answers (listing, multipart initiation, part
+// listing, error) and the completion body. A parser succeeds with well-formed
+// values (NUL-terminated at their length, names non-empty, sizes and part
+// numbers decimal, a truncated page carrying its marker) or fails leaving its
+// outputs untouched, however the body is split into buffers; the completion
+// body carries exactly its parts, and invalid parts are refused.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <mxml.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -123,8 +123,10 @@ Strings ParseParts(const std::string& text, size_t piece, bool complete) {
     oss_list_part_content_t* part;
     aos_list_for_each_entry(oss_list_part_content_t, part, &parts, node) {
         const std::string number = Text(part->part_number), etag = Text(part->etag);
-        Check(IsDecimal(number) && std::atoi(number.c_str()) >= 1 &&
-              std::atoi(number.c_str()) <= OSS_MAX_PART_NUM);
+        const std::string value =
+            number.substr(std::min(number.find_first_not_of('0'), number.size()));
+        Check(IsDecimal(number) && value.size() <= 5 && std::atoi(value.c_str()) >= 1 &&
+              std::atoi(value.c_str()) <= OSS_MAX_PART_NUM);
         Check(!etag.empty() && Trimmed(etag));
         Check(Text(part->size).empty() || IsDecimal(Text(part->size)));
         Text(part->last_modified);

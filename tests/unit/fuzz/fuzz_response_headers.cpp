@@ -1,9 +1,7 @@
 // Fuzz target: the response header store of CWebRequest, fed line by line
-// through the libcurl header callback as a server's answer would feed it.
-// Checks, for every input: each call takes every byte; the raw header text
-// is exactly what arrived; every line with a ':' is stored once, under the
-// bytes before its first ':', with everything after it as the value, and the
-// values of one name come back in arrival order.
+// through libcurl's header callback. Each call takes every byte; the raw text
+// is what arrived; every line with a ':' is stored once, under the bytes
+// before its first ':' with the rest as value, values of a name in order.
 #include <cstdint>
 #include <map>
 #include <vector>
