@@ -1,7 +1,10 @@
 // The store layer against scripted peers (how answers, broken answers and
 // silence become statuses, which bodies reach the caller, TLS), and the
-// development server's own protocol over real sockets: objects, ranges,
-// signatures, listing, multipart, fault rules, persistence, the web API.
+// development server: its protocol over real sockets (objects, ranges,
+// signatures, listing, multipart, fault rules, persistence, the web API) and
+// its upload path (the folded CRC-64, blobs streamed in any piece sizes,
+// objects kept as the blobs of their parts).
+#include <dirent.h>
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -12,11 +15,14 @@
 #include <ctime>
 #include <memory>
 
+#include "BlobWriter.h"
 #include "Contracts/oss/aos_crc64.h"
 #include "Contracts/oss/oss_api.h"
+#include "Crc64.h"
+#include "Database.h"
 #include "JsonUtil.h"
+#include "RequestText.h"
 #include "Signer.h"
-#include "StoreServer.h"
 #include "TimeUtil.h"
 #include "tests/support/SharedDevServerTest.h"
 #include "tests/support/TempDir.h"
@@ -26,22 +32,29 @@
 namespace {
 
 using Lines = std::vector<std::string>;
+using Response = DevServer::Response;
 using testdata::RandomBytes;
 const std::string kBucket = "/nimbra-backup/";
+constexpr size_t kMiB = 1u << 20, kMinPart = 100 * 1024;
 
 // The layer's CRC-64 (checked against the standard vectors elsewhere) as text.
 std::string Crc64(const std::string& data) {
     return std::to_string(aos_crc64(0, data.data(), data.size()));
 }
 
+// Raw bytes as an ETag shows a digest: quoted upper-case hex.
+std::string QuotedHex(const std::string& raw) {
+    std::string hex = "\"";
+    for (unsigned char c : raw)
+        hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+    return hex + "\"";
+}
+
 std::string QuotedMd5(const std::string& data) {
     unsigned char d[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     EVP_Digest(data.data(), data.size(), d, &n, EVP_md5(), nullptr);
-    std::string hex = "\"";
-    for (unsigned int i = 0; i < n; ++i)
-        hex += "0123456789ABCDEF"[d[i] >> 4], hex += "0123456789ABCDEF"[d[i] & 15];
-    return hex + "\"";
+    return QuotedHex(std::string(reinterpret_cast<char*>(d), n));
 }
 
 // Texts of every <tag> element, entities unescaped.
@@ -63,6 +76,48 @@ std::string Xml(const std::string& xml, const std::string& tag) {
 
 std::string HttpDate(time_t t) {
     return devserver::HttpDate(static_cast<int64_t>(t) * 1000);
+}
+
+size_t FilesIn(const std::string& dir) {
+    size_t n = 0;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (struct dirent* e = readdir(d)) n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+// Multipart steps against `server`: initiation (the upload id), a part, a
+// completion with the given (number, ETag) list.
+std::string Initiate(DevServer& server, const std::string& key) {
+    return Xml(server.StoreExchange("POST", kBucket + key + "?uploads").body, "UploadId");
+}
+Response PutPart(DevServer& server, const std::string& key, const std::string& id, int n,
+                 const std::string& data) {
+    return server.StoreExchange(
+        "PUT", kBucket + key + "?partNumber=" + std::to_string(n) + "&uploadId=" + id, data);
+}
+Response Complete(DevServer& server, const std::string& key, const std::string& id,
+                  const std::vector<std::pair<int, std::string>>& parts) {
+    std::string xml = "<CompleteMultipartUpload>";
+    for (const auto& p : parts)
+        xml += "<Part><PartNumber>" + std::to_string(p.first) + "</PartNumber><ETag>" + p.second +
+               "</ETag></Part>";
+    return server.StoreExchange("POST", kBucket + key + "?uploadId=" + id,
+                                xml + "</CompleteMultipartUpload>");
+}
+
+// Every byte range [first, last] of the object reads as that part of `data`.
+void ExpectRanges(DevServer& server, const std::string& key, const std::string& data,
+                  const std::vector<std::pair<size_t, size_t>>& ranges) {
+    for (const auto& r : ranges) {
+        const std::string range = std::to_string(r.first) + "-" + std::to_string(r.second);
+        Response got =
+            server.StoreExchange("GET", kBucket + key, "", {{"Range", "bytes=" + range}});
+        EXPECT_EQ(got.status, 206) << key << " " << range;
+        EXPECT_TRUE(got.body == data.substr(r.first, r.second - r.first + 1))
+            << key << " " << range;
+    }
 }
 
 // A complete answer; the peer closes the connection after it.
@@ -130,35 +185,34 @@ TEST_F(Layer, AnswersAndTheirAbsenceBecomeStatuses) {
     const std::string expired =
         "<?xml version=\"1.0\"?><Error><Code>SecurityTokenExpired</Code><Message>The security "
         "token you provided has expired.</Message><RequestId>R-XML</RequestId></Error>";
-    struct Case {
+    // The answer to a DELETE (a HEAD when `head`), then the status: code, is
+    // it ok, error code, message (of answers only) and request id.
+    const struct {
         std::string answer;
         bool head;
-        int code;
-        const char *error_code, *message, *request_id;
+        std::string status;
     } cases[] = {
-        {Answer(403, expired, {"x-oss-request-id: R-HDR"}), false, 403, "SecurityTokenExpired",
-         "The security token you provided has expired.", "R-XML"},
+        {Answer(403, expired, {"x-oss-request-id: R-HDR"}), false,
+         "403 0 SecurityTokenExpired|The security token you provided has expired.|R-XML"},
         // A HEAD answer has no body: the request id comes from the header.
-        {Answer(404, "", {"x-oss-request-id: R-404"}), true, 404, nullptr, nullptr, "R-404"},
-        {Answer(502, "<html>bad gateway</html>"), false, 502, nullptr, nullptr, nullptr},
-        {"", false, AOSE_CONNECTION_FAILED, "ConnectionFailed", nullptr, nullptr},
-        {"this is not http\r\n\r\n", false, AOSE_SERVICE_ERROR, "ServiceError", nullptr, nullptr},
-        {Answer(300, ""), false, 300, nullptr, nullptr, nullptr},
-        {Answer(299, ""), false, 299, nullptr, nullptr, nullptr},  // the one success here
+        {Answer(404, "", {"x-oss-request-id: R-404"}), true, "404 0 -|-|R-404"},
+        {Answer(502, "<html>bad gateway</html>"), false, "502 0 -|-|-"},
+        {"", false, std::to_string(AOSE_CONNECTION_FAILED) + " 0 ConnectionFailed|-"},
+        {"this is not http\r\n\r\n", false,
+         std::to_string(AOSE_SERVICE_ERROR) + " 0 ServiceError|-"},
+        {Answer(300, ""), false, "300 0 -|-|-"},
+        {Answer(299, ""), false, "299 1 -|-|-"},  // the one success here
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.code);
+    auto text = [](const char* s) { return std::string(s ? s : "-"); };
+    for (const auto& c : cases) {
         auto peer = ScriptedPeer({c.answer});
         oss_request_options_t* o = Options(peer->url(""));
         aos_status_t* s = c.head ? oss_get_object_meta(o, &bucket_, &key_, nullptr)
                                  : oss_delete_object(o, &bucket_, &key_, nullptr);
-        EXPECT_EQ(s->code, c.code);
-        EXPECT_EQ(aos_status_is_ok(s), c.code == 299);
-        EXPECT_STREQ(s->error_code, c.error_code);
-        if (c.message) {
-            EXPECT_STREQ(s->error_msg, c.message);
-        }
-        EXPECT_STREQ(s->req_id, c.request_id);
+        EXPECT_EQ(std::to_string(s->code) + " " + std::to_string(aos_status_is_ok(s)) + " " +
+                      text(s->error_code) + "|" + (s->code > 0 ? text(s->error_msg) + "|" : "") +
+                      text(s->req_id),
+                  c.status);
     }
 }
 
@@ -221,16 +275,15 @@ TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
 
 class Store : public SharedDevServerTest {
 protected:
-    DevServer::Response Do(const std::string& method, const std::string& target,
-                           const std::string& body = "",
-                           const std::map<std::string, std::string>& headers = {}) {
+    Response Do(const std::string& method, const std::string& target, const std::string& body = "",
+                const std::map<std::string, std::string>& headers = {}) {
         return server_->StoreExchange(method, target, body, headers);
     }
     // The answer's error document; a HEAD answer carries it base64-encoded in x-oss-err.
-    static std::string Error(const DevServer::Response& r) {
+    static std::string Error(const Response& r) {
         return r.body.empty() ? devserver::Base64Decode(r.header("x-oss-err")) : r.body;
     }
-    static std::string Code(const DevServer::Response& r) { return Xml(Error(r), "Code"); }
+    static std::string Code(const Response& r) { return Xml(Error(r), "Code"); }
 };
 
 TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
@@ -366,60 +419,57 @@ TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
         EXPECT_EQ(Code(Do("GET", kBucket + "?" + bad)), "InvalidArgument") << bad;
 }
 
-TEST_F(Store, MultipartAssemblesValidatedCompletions) {
-    const size_t min = 100 * 1024;
-    const std::string p1 = RandomBytes(min, 11), p2 = RandomBytes(min + 7, 12), p3 = "tail";
-    auto initiate = [&](const std::string& key) {
-        return Xml(Do("POST", kBucket + key + "?uploads").body, "UploadId");
-    };
-    auto part = [&](const std::string& key, const std::string& id, int n, const std::string& data) {
-        return Do("PUT", kBucket + key + "?partNumber=" + std::to_string(n) + "&uploadId=" + id,
-                  data);
-    };
-    auto complete = [&](const std::string& key, const std::string& id,
-                        const std::vector<std::pair<int, std::string>>& list) {
-        std::string xml = "<CompleteMultipartUpload>";
-        for (const auto& p : list)
-            xml += "<Part><PartNumber>" + std::to_string(p.first) + "</PartNumber><ETag>" +
-                   p.second + "</ETag></Part>";
-        return Do("POST", kBucket + key + "?uploadId=" + id, xml + "</CompleteMultipartUpload>");
-    };
-    const std::string id = initiate("mp/obj");
+TEST_F(Store, MultipartAssemblesValidatedCompletionsFromThePartsBlobs) {
+    const std::string parts = server_->data_dir() + "/parts",
+                      objects = server_->data_dir() + "/objects";
+    const size_t parts_before = FilesIn(parts), objects_before = FilesIn(objects);
+    const std::string p1 = RandomBytes(kMinPart, 11), p2 = "tail", p3 = RandomBytes(kMiB + 7, 12);
+    const std::string id = Initiate(*server_, "mp/obj"), e3 = QuotedMd5(p3);
     ASSERT_EQ(id.size(), 32u);
-    EXPECT_EQ(part("mp/obj", id, 3, p3).header("etag"), QuotedMd5(p3));
-    const std::string e1 = part("mp/obj", id, 1, p1).header("etag"),
-                      e2 = part("mp/obj", id, 2, p2).header("etag");
-    struct Case {
+    EXPECT_EQ(PutPart(*server_, "mp/obj", id, 3, p3).header("etag"), e3);
+    const std::string e1 = PutPart(*server_, "mp/obj", id, 1, p1).header("etag"),
+                      e2 = PutPart(*server_, "mp/obj", id, 2, p2).header("etag");
+    const struct {
         std::vector<std::pair<int, std::string>> list;
         const char* code;
     } refused[] = {
-        {{{2, e2}, {1, e1}}, "InvalidPartOrder"},
+        {{{3, e3}, {1, e1}}, "InvalidPartOrder"},
         {{{1, e1}, {1, e1}}, "InvalidPartOrder"},
-        {{{1, e2}}, "InvalidPart"},
+        {{{1, e3}}, "InvalidPart"},
         {{{1, e1}, {4, e1}}, "InvalidPart"},
-        {{{3, QuotedMd5(p3)}, {4, e1}}, "InvalidPart"},
+        {{{2, e2}, {4, e1}}, "InvalidPart"},
         {{}, "MalformedXML"},
     };
-    for (const Case& c : refused) EXPECT_EQ(Code(complete("mp/obj", id, c.list)), c.code);
-    EXPECT_EQ(Code(complete("mp/small", initiate("mp/small"), {})), "MalformedXML");
+    for (const auto& c : refused) EXPECT_EQ(Code(Complete(*server_, "mp/obj", id, c.list)), c.code);
     // A part may be left out; ETags match whatever their quoting or case.
-    std::string lower = e2.substr(1, 32);
+    std::string lower = e3.substr(1, 32);
     for (char& ch : lower) ch = static_cast<char>(tolower(ch));
-    auto done = complete("mp/obj", id, {{1, e1}, {2, lower}});
+    Response done = Complete(*server_, "mp/obj", id, {{1, e1}, {3, lower}});
     ASSERT_EQ(done.status, 200) << done.body;
-    EXPECT_EQ(done.header("x-oss-hash-crc64ecma"), Crc64(p1 + p2));
-    auto whole = Do("GET", kBucket + "mp/obj");
-    EXPECT_TRUE(whole.body == p1 + p2);
-    EXPECT_EQ(whole.header("x-oss-object-type"), "Multipart");
-    EXPECT_EQ(whole.header("etag").substr(33), "-2\"");
+    const std::string whole = p1 + p3;
+    Response got = Do("GET", kBucket + "mp/obj");
+    EXPECT_TRUE(got.body == whole);
+    EXPECT_EQ(done.header("x-oss-hash-crc64ecma") + " " + got.header("x-oss-hash-crc64ecma") + " " +
+                  got.header("x-oss-object-type") + " " + got.header("etag").substr(33),
+              Crc64(whole) + " " + Crc64(whole) + " Multipart -2\"");
+    // Ranges within, up to and across the boundary, and deep in the second part.
+    ExpectRanges(*server_, "mp/obj", whole,
+                 {{0, 0},
+                  {kMinPart - 1, kMinPart},
+                  {kMinPart, kMinPart},
+                  {kMinPart - 3, kMinPart + 3},
+                  {kMinPart + kMiB, whole.size() - 1}});
+    // The object is the chosen parts' blobs, moved; the others are gone.
+    EXPECT_EQ(FilesIn(parts), parts_before);
+    EXPECT_EQ(FilesIn(objects), objects_before + 2);
     EXPECT_EQ(Code(Do("GET", kBucket + "mp/obj?uploadId=" + id)), "NoSuchUpload");
     // Part 1 below the minimum size while not the last: too small.
-    const std::string small = initiate("mp/small");
-    const std::string s1 = part("mp/small", small, 1, "x").header("etag"),
-                      s2 = part("mp/small", small, 2, "y").header("etag");
-    EXPECT_EQ(Code(complete("mp/small", small, {{1, s1}, {2, s2}})), "EntityTooSmall");
+    const std::string small = Initiate(*server_, "mp/small");
+    const std::string s1 = PutPart(*server_, "mp/small", small, 1, "x").header("etag"),
+                      s2 = PutPart(*server_, "mp/small", small, 2, "y").header("etag");
+    EXPECT_EQ(Code(Complete(*server_, "mp/small", small, {{1, s1}, {2, s2}})), "EntityTooSmall");
     EXPECT_EQ(Do("DELETE", kBucket + "mp/small?uploadId=" + small).status, 204);
-    EXPECT_EQ(Code(part("mp/small", small, 3, "z")), "NoSuchUpload");
+    EXPECT_EQ(Code(PutPart(*server_, "mp/small", small, 3, "z")), "NoSuchUpload");
 }
 
 TEST_F(Store, FaultRulesAndSettings) {
@@ -459,15 +509,13 @@ TEST_F(Store, FaultRulesAndSettings) {
 
 TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
     DevServer server;
-    const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(100 * 1024, 42);
+    const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart + 1, 42);
     ASSERT_EQ(server.StoreRequest("PUT", kBucket + "keep", data).first, 200);
     ASSERT_EQ(server.ApiRequest("POST", "/uploadUserInfo", R"({"name":"carol","file_size":200000})")
                   .first,
               200);
-    const std::string id =
-        Xml(server.StoreRequest("POST", kBucket + "mp?uploads").second, "UploadId");
-    const std::string e1 =
-        server.StoreExchange("PUT", kBucket + "mp?partNumber=1&uploadId=" + id, p1).header("etag");
+    const std::string id = Initiate(server, "mp"),
+                      e1 = PutPart(server, "mp", id, 1, p1).header("etag");
     const DevServer::Credentials creds = server.IssueCredentials();
     const std::string certificate = ReadFileBytes(server.data_dir() + "/api-cert.pem");
     server.Kill();
@@ -478,25 +526,121 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
     std::map<std::string, std::string> h;
     DevServer::SignRequest(creds, "HEAD", kBucket + "keep", h);
     EXPECT_EQ(server.StoreExchange("HEAD", kBucket + "keep", "", h).status, 200);
-    const std::string e2 =
-        server.StoreExchange("PUT", kBucket + "mp?partNumber=2&uploadId=" + id, "end")
-            .header("etag");
-    EXPECT_EQ(server
-                  .StoreRequest("POST", kBucket + "mp?uploadId=" + id,
-                                "<CompleteMultipartUpload><Part><PartNumber>1</PartNumber><ETag>" +
-                                    e1 + "</ETag></Part><Part><PartNumber>2</PartNumber><ETag>" +
-                                    e2 + "</ETag></Part></CompleteMultipartUpload>")
-                  .first,
-              200);
-    EXPECT_TRUE(server.StoreRequest("GET", kBucket + "mp").second == p1 + "end");
     // Unfinished writes are dropped at start; the certificate stays.
     EXPECT_EQ(ReadFileBytes(server.data_dir() + "/tmp/interrupted"), "");
     EXPECT_EQ(ReadFileBytes(server.data_dir() + "/api-cert.pem"), certificate);
+
+    // The part stored before the kill completes an object; it and its copy
+    // are their parts' blobs, and outlive a restart.
+    const std::string objects = server.data_dir() + "/objects", whole = p1 + "end";
+    const size_t before = FilesIn(objects);
+    const std::string e2 = PutPart(server, "mp", id, 2, "end").header("etag");
+    const std::string etag = Complete(server, "mp", id, {{1, e1}, {2, e2}}).header("etag");
+    ASSERT_EQ(
+        server.StoreExchange("PUT", kBucket + "copy", "", {{"x-oss-copy-source", kBucket + "mp"}})
+            .status,
+        200);
+    EXPECT_EQ(FilesIn(objects), before + 4);
+    server.Restart();
+    for (const char* key : {"mp", "copy"}) {
+        Response got = server.StoreExchange("GET", kBucket + key);
+        EXPECT_TRUE(got.body == whole) << key;
+        EXPECT_EQ(got.header("etag") + got.header("x-oss-hash-crc64ecma"), etag + Crc64(whole))
+            << key;
+        ExpectRanges(server, key, whole,
+                     {{kMinPart, kMinPart + 1}, {kMinPart - 5, whole.size() - 1}});
+    }
+    // The copy outlives its source; an object replaced or deleted releases its blobs.
+    ASSERT_EQ(server.StoreExchange("DELETE", kBucket + "mp").status, 204);
+    EXPECT_TRUE(server.StoreExchange("GET", kBucket + "copy").body == whole);
+    ASSERT_EQ(server.StoreExchange("PUT", kBucket + "copy", "small").status, 200);
+    EXPECT_EQ(FilesIn(objects), before + 1);
     // A clean shutdown, also with an idle kept-alive connection open.
     httplib::Client idle("127.0.0.1", server.store_port());
     idle.set_keep_alive(true);
     ASSERT_TRUE(idle.Get("/__dev/health"));
     EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(UploadPath, BlobsStreamedInAnyPieceSizes) {
+    // The folded CRC-64 around its 64-byte steps, at any alignment.
+    const std::string bytes = RandomBytes(70000, 1);
+    for (size_t offset : {0, 3})
+        for (size_t length : {63, 64, 65, 79, 80, 127, 128, 191, 255, 4096, 65000})
+            EXPECT_EQ(std::to_string(devserver::Crc64Update(0, bytes.data() + offset, length)),
+                      Crc64(bytes.substr(offset, length)))
+                << offset << "+" << length;
+    TempDir dir;
+    devserver::BlobStore store(dir.path());
+    // Pieces from a page-aligned buffer in whole pages are written as they
+    // are; any others go through the writer's staging buffer.
+    const struct {
+        size_t total, piece;
+        bool page_aligned;
+    } cases[] = {{0, 1, false},
+                 {1, 1, false},
+                 {4095, 4095, false},
+                 {4097, 1000, false},
+                 {kMiB, 4096, false},
+                 {kMiB + 1, kMiB, false},
+                 {3 * kMiB + 123, 300000, false},
+                 {2 * kMiB, 2 * kMiB, false},
+                 {2 * kMiB, kMiB, true},
+                 {kMiB + 8192 + 5, 4096, true},
+                 {3 * kMiB + 7, kMiB, true}};
+    unsigned seed = 20;
+    for (const auto& c : cases) {
+        const std::string data = RandomBytes(c.total, seed++);
+        std::unique_ptr<char, decltype(&std::free)> aligned(
+            static_cast<char*>(std::aligned_alloc(4096, (c.total / 4096 + 1) * 4096)), &std::free);
+        std::copy(data.begin(), data.end(), aligned.get());
+        const char* source = c.page_aligned ? aligned.get() : data.data();
+        devserver::BlobWriter w(store);
+        for (size_t at = 0; at < data.size(); at += c.piece)
+            ASSERT_TRUE(w.Write(source + at, std::min(c.piece, data.size() - at)));
+        const std::string md5 = QuotedHex(w.Md5());
+        std::string name;
+        ASSERT_TRUE(w.Publish(devserver::BlobKind::kObject, name));
+        EXPECT_TRUE(w.size() == static_cast<long long>(c.total) &&
+                    std::to_string(w.crc64()) == Crc64(data) && md5 == QuotedMd5(data) &&
+                    ReadFileBytes(store.Path(devserver::BlobKind::kObject, name)) == data)
+            << c.total << "/" << c.piece;
+    }
+    EXPECT_EQ(FilesIn(dir.path() + "/tmp"), 0u);
+}
+
+// A part sent again while its upload completes: the completion, holding the
+// listing made before, is refused and stores nothing; made again, it succeeds.
+TEST(UploadPath, CompletionRefusesAPartSentAgainMeanwhile) {
+    TempDir dir;
+    devserver::Database db(dir.file("db"));
+    devserver::Upload u;
+    u.upload_id = "U1";
+    u.bucket = "b";
+    u.key = "k";
+    db.CreateUpload(u);
+    devserver::Part first;
+    first.part_number = 1;
+    first.size = 3;
+    first.file = "first";
+    db.PutPart("U1", first);
+    std::vector<devserver::Part> listed = db.Parts("U1", 0, 10);
+    ASSERT_EQ(listed.size(), 1u);
+    devserver::Part again = first;
+    again.file = "again";
+    EXPECT_EQ(db.PutPart("U1", again), "first");
+    devserver::ObjectMeta m, stored;
+    m.bucket = "b";
+    m.key = "k";
+    m.size = 3;
+    m.blobs = {{"linked", 3}};
+    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), devserver::PartChanged);
+    EXPECT_FALSE(db.GetObject("b", "k", stored));
+    listed = db.Parts("U1", 0, 10);
+    EXPECT_NO_THROW(db.CompleteUpload("U1", m, {&listed[0]}));
+    ASSERT_TRUE(db.GetObject("b", "k", stored));
+    EXPECT_EQ(stored.blobs.size(), 1u);
+    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), std::out_of_range);
 }
 
 class WebApi : public SharedDevServerTest {
