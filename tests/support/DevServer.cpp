@@ -1,7 +1,6 @@
 #include "tests/support/DevServer.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <httplib.h>
 #include <poll.h>
 #include <signal.h>
@@ -26,11 +25,6 @@
 
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-    ::remove(path);
-    return 0;
-}
-
 std::string JsonString(const cJSON* obj, const char* name) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(obj, name);
     return cJSON_IsString(item) ? item->valuestring : "";
@@ -48,28 +42,9 @@ std::string DevServer::Response::header(const std::string& lower_name) const {
     return it == headers.end() ? "" : it->second;
 }
 
-DevServer::DevServer(DevServerOptions opts)
-    : opts_(std::move(opts)), api_port_(opts_.api_port), store_port_(opts_.store_port) {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/nimbra-devserver-XXXXXX";
-    if (mkdtemp(&tmpl[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
-    data_dir_ = tmpl;
-    try {
-        Spawn();
-    } catch (...) {
-        nftw(data_dir_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-        throw;
-    }
-}
-
-DevServer::~DevServer() {
-    Stop();
-    nftw(data_dir_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 void DevServer::Spawn() {
     std::vector<std::string> args = {NIMBRA_DEVSERVER_PATH};
-    args.insert(args.end(), {"--data-dir", data_dir_, "--host", "127.0.0.1", "--bucket",
+    args.insert(args.end(), {"--data-dir", data_dir(), "--host", "127.0.0.1", "--bucket",
                              opts_.bucket, "--api-port", std::to_string(api_port_), "--store-port",
                              std::to_string(store_port_)});
     if (opts_.api_plain_http) args.push_back("--api-plain-http");
@@ -114,8 +89,7 @@ void DevServer::Spawn() {
     close(fds[0]);
     if (!ready) {
         Kill();
-        throw std::runtime_error("nimbra-devserver did not become ready (data dir " + data_dir_ +
-                                 ")");
+        throw std::runtime_error("nimbra-devserver did not become ready");
     }
 }
 
@@ -131,8 +105,7 @@ int DevServer::Stop() {
         usleep(5000);
     }
     pid_ = -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 void DevServer::Kill() {
@@ -211,9 +184,7 @@ DevServer::Response DevServer::StoreExchange(const std::string& method, const st
                                              const std::string& body,
                                              const std::map<std::string, std::string>& headers) {
     std::map<std::string, std::string> h = headers;
-    if (!body.empty() &&
-        devserver::HeaderValue(devserver::KeyValues(h.begin(), h.end()), "Content-Type").empty())
-        h["Content-Type"] = "application/octet-stream";
+    if (!body.empty() && !h.count("Content-Type")) h["Content-Type"] = "application/octet-stream";
     auto auth = h.find("Authorization");
     if (auth == h.end()) {
         if (own_creds_.access_key_id.empty()) own_creds_ = IssueCredentials();

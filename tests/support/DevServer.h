@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "tests/support/TempDir.h"
+
 struct DevServerOptions {
     bool api_plain_http = false;
     bool allow_anonymous = false;
@@ -22,12 +24,15 @@ struct DevServerOptions {
 // that thread or the test process ends), so start it on the test's own thread.
 class DevServer {
 public:
-    explicit DevServer(DevServerOptions opts = {});  // spawns, waits for "ready"; throws
-    ~DevServer();                                    // SIGTERM, waitpid, removes its data dir
+    // Spawns the server and waits for "ready"; throws when it does not come.
+    explicit DevServer(DevServerOptions opts = {})
+        : opts_(std::move(opts)), api_port_(opts_.api_port), store_port_(opts_.store_port) {
+        Spawn();
+    }
+    ~DevServer() { Stop(); }  // the data dir goes too
     DevServer(const DevServer&) = delete;
     DevServer& operator=(const DevServer&) = delete;
 
-    int api_port() const { return api_port_; }
     int store_port() const { return store_port_; }
     std::string store_endpoint() const { return "http://127.0.0.1:" + std::to_string(store_port_); }
     // "https://127.0.0.1:<api_port>" (http with api_plain_http)
@@ -35,7 +40,7 @@ public:
         return (opts_.api_plain_http ? "http" : "https") + std::string("://127.0.0.1:") +
                std::to_string(api_port_);
     }
-    const std::string& data_dir() const { return data_dir_; }
+    const std::string& data_dir() const { return data_dir_.path(); }
     const std::string& bucket() const { return opts_.bucket; }
 
     struct Credentials {
@@ -103,7 +108,7 @@ private:
     void ControlOk(const std::string& path, const std::string& body = "");
 
     DevServerOptions opts_;
-    std::string data_dir_;
+    TempDir data_dir_;
     pid_t pid_ = -1;
     int api_port_ = 0;
     int store_port_ = 0;

@@ -1,6 +1,7 @@
-// One development server for a whole test process. A test program registers
-// DevServerEnvironment (with the options it needs) or lets the first test
-// start a default server; SharedDevServerTest resets it before each test.
+// One development server for a whole test process: a program registers
+// DevServerEnvironment with the options it needs, or the first test starts a
+// default server. SharedDevServerTest resets it (no faults, caps or scripts,
+// fresh stats) before each test.
 #ifndef TESTS_SUPPORT_SHAREDDEVSERVERTEST_H
 #define TESTS_SUPPORT_SHAREDDEVSERVERTEST_H
 
@@ -16,27 +17,21 @@ public:
     explicit DevServerEnvironment(DevServerOptions options = {}) : options_(std::move(options)) {}
     void SetUp() override { server_ = std::make_unique<DevServer>(options_); }
     void TearDown() override { server_.reset(); }
-
-    static DevServer& Server() {
-        if (!server_) server_ = std::make_unique<DevServer>();
-        return *server_;
-    }
+    static inline std::unique_ptr<DevServer> server_;
 
 private:
     DevServerOptions options_;
-    static inline std::unique_ptr<DevServer> server_;
 };
 
 class SharedDevServerTest : public ::testing::Test {
 protected:
-    // No faults, caps or scripts, fresh stats.
     void SetUp() override {
-        server_ = &DevServerEnvironment::Server();
+        if (!DevServerEnvironment::server_)
+            DevServerEnvironment::server_ = std::make_unique<DevServer>();
+        server_ = DevServerEnvironment::server_.get();
         server_->Reset();
     }
-
-    // The process's one server; static, so static helpers reach it too.
-    static inline DevServer* server_ = nullptr;
+    static inline DevServer* server_ = nullptr;  // static, so static helpers reach it too
 };
 
 #endif  // TESTS_SUPPORT_SHAREDDEVSERVERTEST_H
