@@ -1,9 +1,8 @@
 // The store layer against scripted peers (how answers, broken answers and
 // silence become statuses, which bodies reach the caller, TLS), and the
 // development server: its protocol over real sockets (objects, ranges,
-// signatures, listing, multipart, fault rules, persistence, the web API) and
-// its upload path (the folded CRC-64, blobs streamed in any piece sizes,
-// objects kept as the blobs of their parts).
+// signatures, listing, multipart with objects kept as the blobs of their
+// parts, fault rules, persistence, the web API).
 #include <dirent.h>
 #include <httplib.h>
 #include <openssl/evp.h>
@@ -15,10 +14,8 @@
 #include <ctime>
 #include <memory>
 
-#include "BlobWriter.h"
 #include "Contracts/oss/aos_crc64.h"
 #include "Contracts/oss/oss_api.h"
-#include "Crc64.h"
 #include "Database.h"
 #include "JsonUtil.h"
 #include "RequestText.h"
@@ -42,19 +39,14 @@ std::string Crc64(const std::string& data) {
     return std::to_string(aos_crc64(0, data.data(), data.size()));
 }
 
-// Raw bytes as an ETag shows a digest: quoted upper-case hex.
-std::string QuotedHex(const std::string& raw) {
-    std::string hex = "\"";
-    for (unsigned char c : raw)
-        hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
-    return hex + "\"";
-}
-
 std::string QuotedMd5(const std::string& data) {
     unsigned char d[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     EVP_Digest(data.data(), data.size(), d, &n, EVP_md5(), nullptr);
-    return QuotedHex(std::string(reinterpret_cast<char*>(d), n));
+    std::string hex = "\"";
+    for (unsigned int i = 0; i < n; ++i)
+        hex += "0123456789ABCDEF"[d[i] >> 4], hex += "0123456789ABCDEF"[d[i] & 15];
+    return hex + "\"";
 }
 
 // Texts of every <tag> element, entities unescaped.
@@ -305,6 +297,30 @@ TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
         EXPECT_EQ(Outcome(gone) + " " + Xml(Error(gone), "RequestId"),
                   "404 NoSuchKey " + gone.header("x-oss-request-id"));
     }
+    // A body in chunks of any size, as a client streaming it sends one, and
+    // an empty one: the server stages the pieces it cannot write as they are
+    // and leaves no temporary file behind.
+    const std::string streamed = RandomBytes(3 * kMiB + 123, 5);
+    const size_t sizes[] = {4096, 1001, 63, 64, 65, 127, 128, kMiB, 300000, 4095, 191, 255};
+    std::map<std::string, std::string> h = {{"Content-Type", "text/plain"}};
+    DevServer::SignRequest(server_->IssueCredentials(), "PUT", kBucket + "o/chunked", h);
+    httplib::Client client("127.0.0.1", server_->store_port());
+    size_t chunks = 0;
+    auto chunked = client.Put((kBucket + "o/chunked").c_str(), httplib::Headers(h.begin(), h.end()),
+                              [&](size_t offset, httplib::DataSink& sink) {
+                                  const size_t n =
+                                      std::min(sizes[chunks++ % 12], streamed.size() - offset);
+                                  sink.write(streamed.data() + offset, n);
+                                  if (offset + n == streamed.size()) sink.done();
+                                  return true;
+                              },
+                              "text/plain");
+    ASSERT_TRUE(chunked);
+    EXPECT_EQ(chunked->get_header_value("ETag") + chunked->get_header_value("x-oss-hash-crc64ecma"),
+              QuotedMd5(streamed) + Crc64(streamed));
+    EXPECT_TRUE(Do("GET", kBucket + "o/chunked").body == streamed);
+    EXPECT_EQ(Do("PUT", kBucket + "o/empty", "").header("etag"), QuotedMd5(""));
+    EXPECT_EQ(FilesIn(server_->data_dir() + "/tmp"), 0u);
     // A copy keeps the bytes and the type, and outlives its source.
     ASSERT_EQ(Do("PUT", kBucket + "c/src%20a", data, {{"Content-Type", "image/png"}}).status, 200);
     const std::map<std::string, std::string> copy = {{"x-oss-copy-source", kBucket + "c/src%20a"}};
@@ -535,54 +551,9 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
     EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(UploadPath, BlobsStreamedInAnyPieceSizes) {
-    // The folded CRC-64 around its 64-byte steps, at any alignment.
-    const std::string bytes = RandomBytes(70000, 1);
-    for (size_t offset : {0, 3})
-        for (size_t length : {63, 64, 65, 79, 80, 127, 128, 191, 255, 4096, 65000})
-            EXPECT_EQ(std::to_string(devserver::Crc64Update(0, bytes.data() + offset, length)),
-                      Crc64(bytes.substr(offset, length)))
-                << offset << "+" << length;
-    TempDir dir;
-    devserver::BlobStore store(dir.path());
-    // Pieces from a page-aligned buffer in whole pages (`aligned`) are
-    // written as they are; any others go through the writer's staging buffer.
-    const struct {
-        size_t total, piece;
-        bool aligned;
-    } cases[] = {{0, 1, false},
-                 {1, 1, false},
-                 {4095, 4095, false},
-                 {4097, 1000, false},
-                 {kMiB, 4096, false},
-                 {kMiB + 1, kMiB, false},
-                 {3 * kMiB + 123, 300000, false},
-                 {2 * kMiB, kMiB, true},
-                 {kMiB + 8192 + 5, 4096, true},
-                 {3 * kMiB + 7, kMiB, true}};
-    for (const auto& c : cases) {
-        const std::string data = RandomBytes(c.total, static_cast<uint32_t>(c.total));
-        std::unique_ptr<char, decltype(&std::free)> aligned(
-            static_cast<char*>(std::aligned_alloc(4096, (c.total / 4096 + 1) * 4096)), &std::free);
-        std::copy(data.begin(), data.end(), aligned.get());
-        devserver::BlobWriter w(store);
-        for (size_t at = 0; at < data.size(); at += c.piece)
-            ASSERT_TRUE(w.Write((c.aligned ? aligned.get() : data.data()) + at,
-                                std::min(c.piece, data.size() - at)));
-        const std::string md5 = QuotedHex(w.Md5());
-        std::string name;
-        ASSERT_TRUE(w.Publish(devserver::BlobKind::kObject, name));
-        EXPECT_TRUE(w.size() == static_cast<long long>(c.total) &&
-                    std::to_string(w.crc64()) == Crc64(data) && md5 == QuotedMd5(data) &&
-                    ReadFileBytes(store.Path(devserver::BlobKind::kObject, name)) == data)
-            << c.total << "/" << c.piece;
-    }
-    EXPECT_EQ(FilesIn(dir.path() + "/tmp"), 0u);
-}
-
 // A part sent again while its upload completes: the completion, holding the
 // listing made before, is refused and stores nothing; made again, it succeeds.
-TEST(UploadPath, CompletionRefusesAPartSentAgainMeanwhile) {
+TEST(MultipartRecords, CompletionRefusesAPartSentAgainMeanwhile) {
     TempDir dir;
     devserver::Database db(dir.file("db"));
     db.CreateUpload({"U1", "b", "k"});
