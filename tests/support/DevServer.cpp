@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <httplib.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -10,7 +9,7 @@
 
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -28,11 +27,6 @@ namespace {
 std::string JsonString(const cJSON* obj, const char* name) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(obj, name);
     return cJSON_IsString(item) ? item->valuestring : "";
-}
-
-// A port printed by the server ("api-port N"), or `current` for other lines.
-int PortLine(const std::string& line, const std::string& name, int current) {
-    return line.rfind(name + " ", 0) == 0 ? std::atoi(line.c_str() + name.size() + 1) : current;
 }
 
 }  // namespace
@@ -68,25 +62,17 @@ void DevServer::Spawn() {
         _exit(127);
     }
     close(fds[1]);
-    // "api-port N" and "store-port N", then "ready", within a minute.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    std::string out;
+    // "api-port N" and "store-port N", then "ready"; end of output without it
+    // means the server failed.
+    FILE* out = fdopen(fds[0], "r");
+    char line[256];
     bool ready = false;
-    while (pid_ > 0 && !ready && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        char chunk[256];
-        ssize_t n = read(fds[0], chunk, sizeof chunk);
-        if (n <= 0) break;
-        out.append(chunk, static_cast<size_t>(n));
-        for (size_t nl; (nl = out.find('\n')) != std::string::npos; out.erase(0, nl + 1)) {
-            const std::string line = out.substr(0, nl);
-            api_port_ = PortLine(line, "api-port", api_port_);
-            store_port_ = PortLine(line, "store-port", store_port_);
-            ready |= line == "ready";
-        }
+    while (!ready && fgets(line, sizeof line, out)) {
+        sscanf(line, "api-port %d", &api_port_);
+        sscanf(line, "store-port %d", &store_port_);
+        ready = std::string(line) == "ready\n";
     }
-    close(fds[0]);
+    fclose(out);
     if (!ready) {
         Kill();
         throw std::runtime_error("nimbra-devserver did not become ready");
