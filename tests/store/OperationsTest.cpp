@@ -393,125 +393,111 @@ TEST_F(Listing, QueriesAndEntriesOnTheWire) {
 
 using Multipart = Ops;
 
+// Every credential expires once part 1 is stored: part 2 is sent again, as
+// part 2, with fresh ones, which the listing (continued page by page) and the
+// completion need too.
 TEST_F(Multipart, TenMiBPartsAndARefreshedTokenMidUpload) {
     const std::string data = RandomBytes(10 * kMiB + 1, 5), path = Local("f", data);
-    RecordingCallback one;
-    EXPECT_TRUE(Upload("mp/one", path, 10 * kMiB, one));
-    EXPECT_EQ(Trace(one), "20 90 95 100");
-    EXPECT_TRUE(Stored("mp/one") == data.substr(0, 10 * kMiB));
-    EXPECT_EQ(Requests("UploadPart"), 1);
-    const std::string id = UploadId();
-    EXPECT_EQ(testlog::Messages("MultiUploadFile"),
-              (Lines{"Init multipart upload succeeded, upload_id:" + id + "\n",
-                     "Complete multipart upload from file succeeded, upload_id:" + id + " " + path +
-                         "\n"}));
-    for (const testlog::Entry& e : testlog::Snapshot())
-        EXPECT_EQ(e.file + " " + std::to_string(e.level), "Nimbra/OssOperate 1");
-
-    // Every credential expires once part 1 is stored: part 2 is sent again,
-    // as part 2, with fresh ones, which the listing (continued page by page)
-    // and the completion need too.
-    server_->Reset();
     server_->Settings(R"({"max_list_parts":1})");
-    testlog::Clear();
-    RecordingCallback two;
+    RecordingCallback cb;
     std::string second_part;
-    two.hook = [&](int, int percent) {
+    cb.hook = [&](int, int percent) {
         if (percent == 89) server_->ExpireCredentials();
         if (percent == 90)
             second_part = Stored("mp/two?part-number-marker=1&uploadId=" + UploadId());
     };
-    EXPECT_TRUE(Upload("mp/two", path, 10 * kMiB + 1, two));
+    EXPECT_TRUE(Upload("mp/two", path, 10 * kMiB + 1, cb));
     // 20 + 70 × 10485760 ÷ 10485761 truncates to 89.
-    EXPECT_EQ(Trace(two), "20 89 90 95 100");
+    EXPECT_EQ(Trace(cb), "20 89 90 95 100");
     EXPECT_TRUE(Stored("mp/two") == data);
     EXPECT_NE(second_part.find("<PartNumber>2</PartNumber><LastModified>"), std::string::npos)
         << second_part;
     EXPECT_EQ(Requests("UploadPart"), 3);
-    const Lines refreshed = testlog::Messages("MultiUploadFile");
-    ASSERT_EQ(refreshed.size(), 4u);
-    EXPECT_EQ(refreshed[1] + ", " + refreshed[2],
-              "error code: SecurityTokenExpired, sts expire , try again!");
+    const std::string id = UploadId();
+    EXPECT_EQ(testlog::Messages("MultiUploadFile"),
+              (Lines{"Init multipart upload succeeded, upload_id:" + id + "\n",
+                     "error code: SecurityTokenExpired", "sts expire , try again!",
+                     "Complete multipart upload from file succeeded, upload_id:" + id + " " + path +
+                         "\n"}));
+    for (const testlog::Entry& e : testlog::Snapshot())
+        if (e.function == "MultiUploadFile")
+            EXPECT_EQ(e.file + " " + std::to_string(e.level), "Nimbra/OssOperate 1");
 }
 
-// Any JSON answer is a refresh (members it lacks keep their value, empty
-// before the first refresh); a failed request or an answer that is not
-// JSON ends the upload with -1. Each row: the part upload expires that many
-// times, the web API's scripted answer, then the notifications, the parts
-// sent, the refresh's log and the upload's last log line.
-TEST_F(Multipart, RefreshOutcomes) {
-    const std::string path = Local("f", RandomBytes(100, 6));
-    const struct {
-        int expiries;
-        std::string api_script, outcome, last_log;
-    } cases[] = {
-        {2, "", "20 90 95 100 | 3 | ", "Complete multipart upload from file succeeded, "},
-        {1, R"("status":500,"body":"{}")", "20 -1:100 | 1 | GetStsKey fail! ",
-         "sts expire , try again!"},
-        {1, R"("close":true)", "20 -1:100 | 1 | GetStsKey fail! ", "sts expire , try again!"},
-        {1, R"("status":200,"body":"not json")", "20 -1:100 | 1 | ", "sts expire , try again!"},
-        {1, R"("status":200,"body":"{\"AccessKeyId\":\"STS.partial\"}")", "20 -1:100 | 2 | ",
-         "Multipart upload part from file failed, 10485760, "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.api_script);
-        server_->Reset();
-        testlog::Clear();
-        server_->AddFault(
-            R"({"method":"PUT","subresource":"partNumber","action":"expire","count":)" +
-            std::to_string(c.expiries) + "}");
-        if (!c.api_script.empty())
-            server_->ScriptApi(R"({"path":"/getStsKey","count":1,)" + c.api_script + "}");
-        RecordingCallback cb;
-        EXPECT_EQ(Upload("mp/refresh", path, 100, cb), c.expiries == 2);
-        std::string outcome = Trace(cb) + " | " + std::to_string(Requests("UploadPart")) + " | ";
-        for (const std::string& line : testlog::Messages("GetStsKey")) outcome += line + " ";
-        EXPECT_EQ(outcome + LastLog("MultiUploadFile", c.last_log), c.outcome + c.last_log);
-        const Lines logs = testlog::Messages("MultiUploadFile");
-        EXPECT_EQ(std::count(logs.begin(), logs.end(), "sts expire , try again!"), c.expiries);
-    }
-}
-
-// Each failing step ends the upload with its log line and one report of
-// percentage 100; nothing is completed, and nothing aborted.
-TEST_F(Multipart, FailuresOfEachStep) {
+// Each row: where the upload goes, a fault and the web API's scripted answer
+// to a refresh, the file's and the given size; then the notifications, the
+// parts sent, the refreshes, the refresh's log and what was stored, and the
+// upload's last log line. Any JSON answer is a refresh (members it lacks keep
+// their value, empty before the first refresh); a failed request or an
+// answer that is not JSON ends the upload with -1, as does each failing
+// step. Nothing is ever aborted.
+TEST_F(Multipart, Outcomes) {
     webtest::RefusingPort refused;
+    const std::string expire = R"({"method":"PUT","subresource":"partNumber","action":"expire")";
     const struct {
-        std::string endpoint, fault;
+        std::string endpoint, fault, api_script;
         long long file_size, size;  // file_size -1: no such file
-        const char* trace;
-        std::string last_log;
+        std::string outcome, last_log;
     } cases[] = {
-        {Refused(refused), "", 10, 10, "1:100", "Init multipart upload failed, "},
-        {"", R"({"method":"POST","subresource":"uploads","status":500,"message":"no"})", 10, 10,
-         "-1:100", "Init multipart upload failed, no\n"},
+        {"", "", "", 10 * kMiB + 1, 10 * kMiB, "20 90 95 100 | 1 0 | | 10485760",
+         "Complete multipart upload from file succeeded, "},
+        {"", expire + R"(,"count":2})", "", 100, 100, "20 90 95 100 | 3 2 | | 100",
+         "Complete multipart upload from file succeeded, "},
+        {"", expire + "}", R"("status":500,"body":"{}")", 100, 100,
+         "20 -1:100 | 1 1 | GetStsKey fail! | <status 404>", "sts expire , try again!"},
+        {"", expire + "}", R"("close":true)", 100, 100,
+         "20 -1:100 | 1 1 | GetStsKey fail! | <status 404>", "sts expire , try again!"},
+        {"", expire + "}", R"("status":200,"body":"not json")", 100, 100,
+         "20 -1:100 | 1 1 | | <status 404>", "sts expire , try again!"},
+        {"", expire + "}", R"("status":200,"body":"{\"AccessKeyId\":\"STS.partial\"}")", 100, 100,
+         "20 -1:100 | 2 1 | | <status 404>", "Multipart upload part from file failed, 10485760, "},
+        {Refused(refused), "", "", 10, 10, "1:100 | 0 0 | | <status 404>",
+         "Init multipart upload failed, "},
+        {"", R"({"method":"POST","subresource":"uploads","status":500,"message":"no"})", "", 10, 10,
+         "-1:100 | 0 0 | | <status 404>", "Init multipart upload failed, no\n"},
         // The part's nominal end, not limited to the file size.
-        {"", R"({"method":"PUT","status":500,"code":"InternalError","message":"disk full"})", 10,
-         10, "20 -1:100", "Multipart upload part from file failed, 10485760, disk full, 500\n"},
-        {"", "", -1, 10, "20 -1:100", "Multipart upload part from file failed, 10485760, "},
-        {"", R"({"method":"GET","subresource":"uploadId","status":500,"message":"list broke"})", 10,
-         10, "20 90 -1:100", "List multipart failed, list broke\n"},
-        {"", R"({"method":"POST","subresource":"uploadId","status":400,"message":"part gone"})", 10,
-         10, "20 90 95 -1:100", "Complete multipart upload from file failed, part gone\n"},
+        {"", R"({"method":"PUT","status":500,"code":"InternalError","message":"disk full"})", "",
+         10, 10, "20 -1:100 | 1 0 | | <status 404>",
+         "Multipart upload part from file failed, 10485760, disk full, 500\n"},
+        {"", "", "", -1, 10, "20 -1:100 | 0 0 | | <status 404>",
+         "Multipart upload part from file failed, 10485760, "},
+        {"", R"({"method":"GET","subresource":"uploadId","status":500,"message":"list broke"})", "",
+         10, 10, "20 90 -1:100 | 1 0 | | <status 404>", "List multipart failed, list broke\n"},
+        {"", R"({"method":"POST","subresource":"uploadId","status":400,"message":"part gone"})", "",
+         10, 10, "20 90 95 -1:100 | 1 0 | | <status 404>",
+         "Complete multipart upload from file failed, part gone\n"},
         // A file shorter than the size given.
-        {"", "", 10, 20, "20 90 -1:100", "uploaded parts hold 10 bytes, the file size is 20"},
+        {"", "", "", 10, 20, "20 90 -1:100 | 1 0 | | <status 404>",
+         "uploaded parts hold 10 bytes, the file size is 20"},
         // No part at all: the store refuses an empty completion.
-        {"", "", 0, 0, "20 95 -1:100", "Complete multipart upload from file failed, "},
-        {"", "", 10, 10000 * 10 * kMiB + 1, "-1:100",
+        {"", "", "", 0, 0, "20 95 -1:100 | 0 0 | | <status 404>",
+         "Complete multipart upload from file failed, "},
+        {"", "", "", 10, 10000 * 10 * kMiB + 1, "-1:100 | 0 0 | | <status 404>",
          "file size 104857600001 needs 10001 parts, more than 10000"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.last_log);
+        SCOPED_TRACE(c.fault + c.api_script + c.last_log);
         server_->Reset();
         testlog::Clear();
         if (!c.fault.empty()) server_->AddFault(c.fault);
+        if (!c.api_script.empty())
+            server_->ScriptApi(R"({"path":"/getStsKey","count":1,)" + c.api_script + "}");
         const std::string path =
             c.file_size < 0 ? dir_.file("absent") : Local("f", RandomBytes(c.file_size, 7));
         RecordingCallback cb;
-        EXPECT_FALSE(Upload("mp/failed", path, c.size, cb, c.endpoint));
-        EXPECT_EQ(Trace(cb) + " " + LastLog("MultiUploadFile", c.last_log) + " " +
-                      Stored("mp/failed") + " " + std::to_string(Requests("AbortMultipartUpload")),
-                  std::string(c.trace) + " " + c.last_log + " <status 404> 0");
+        const std::string key = "mp/" + std::to_string(&c - cases);
+        EXPECT_EQ(Upload(key, path, c.size, cb, c.endpoint),
+                  c.last_log.rfind("Complete multipart upload from file succeeded", 0) == 0);
+        const Lines logs = testlog::Messages("MultiUploadFile");
+        std::string outcome =
+            Trace(cb) + " | " + std::to_string(Requests("UploadPart")) + " " +
+            std::to_string(std::count(logs.begin(), logs.end(), "sts expire , try again!")) + " | ";
+        for (const std::string& line : testlog::Messages("GetStsKey")) outcome += line + " ";
+        const std::string stored = Stored(key);
+        outcome += "| " + (stored[0] == '<' ? stored : std::to_string(stored.size()));
+        EXPECT_EQ(outcome + " " + LastLog("MultiUploadFile", c.last_log),
+                  c.outcome + " " + c.last_log);
+        EXPECT_EQ(Requests("AbortMultipartUpload"), 0);
     }
 }
 
