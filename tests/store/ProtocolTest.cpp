@@ -411,59 +411,6 @@ TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
               "5 1 " + QuotedMd5("x") + " T" + modified.substr(11, 8) + ".000Z");
 }
 
-TEST_F(Store, MultipartAssemblesValidatedCompletionsFromThePartsBlobs) {
-    const std::string parts = server_->data_dir() + "/parts",
-                      objects = server_->data_dir() + "/objects";
-    const size_t parts_before = FilesIn(parts), objects_before = FilesIn(objects);
-    const std::string p1 = RandomBytes(kMinPart, 11), p2 = "tail", p3 = RandomBytes(kMiB + 7, 12);
-    const std::string id = Initiate(*server_, "mp/obj"), e3 = QuotedMd5(p3);
-    ASSERT_EQ(id.size(), 32u);
-    EXPECT_EQ(PutPart(*server_, "mp/obj", id, 3, p3).header("etag"), e3);
-    const std::string e1 = PutPart(*server_, "mp/obj", id, 1, p1).header("etag"),
-                      e2 = PutPart(*server_, "mp/obj", id, 2, p2).header("etag");
-    const struct {
-        std::vector<std::pair<int, std::string>> list;
-        const char* code;
-    } refused[] = {
-        {{{3, e3}, {1, e1}}, "InvalidPartOrder"},
-        {{{1, e1}, {1, e1}}, "InvalidPartOrder"},
-        {{{1, e3}}, "InvalidPart"},
-        {{{1, e1}, {4, e1}}, "InvalidPart"},
-        {{{2, e2}, {4, e1}}, "InvalidPart"},
-        {{}, "MalformedXML"},
-    };
-    for (const auto& c : refused) EXPECT_EQ(Code(Complete(*server_, "mp/obj", id, c.list)), c.code);
-    // A part may be left out; ETags match whatever their quoting or case.
-    std::string lower = e3.substr(1, 32);
-    for (char& ch : lower) ch = static_cast<char>(tolower(ch));
-    Response done = Complete(*server_, "mp/obj", id, {{1, e1}, {3, lower}});
-    ASSERT_EQ(done.status, 200) << done.body;
-    const std::string whole = p1 + p3;
-    Response got = Do("GET", kBucket + "mp/obj");
-    EXPECT_TRUE(got.body == whole);
-    EXPECT_EQ(done.header("x-oss-hash-crc64ecma") + " " + got.header("x-oss-hash-crc64ecma") + " " +
-                  got.header("x-oss-object-type") + " " + got.header("etag").substr(33),
-              Crc64(whole) + " " + Crc64(whole) + " Multipart -2\"");
-    // Ranges within, up to and across the boundary, and deep in the second part.
-    ExpectRanges(*server_, "mp/obj", whole,
-                 {{0, 0},
-                  {kMinPart - 1, kMinPart},
-                  {kMinPart, kMinPart},
-                  {kMinPart - 3, kMinPart + 3},
-                  {kMinPart + kMiB, whole.size() - 1}});
-    // The object is the chosen parts' blobs, moved; the others are gone.
-    EXPECT_EQ(FilesIn(parts), parts_before);
-    EXPECT_EQ(FilesIn(objects), objects_before + 2);
-    EXPECT_EQ(Code(Do("GET", kBucket + "mp/obj?uploadId=" + id)), "NoSuchUpload");
-    // Part 1 below the minimum size while not the last: too small.
-    const std::string small = Initiate(*server_, "mp/small");
-    const std::string s1 = PutPart(*server_, "mp/small", small, 1, "x").header("etag"),
-                      s2 = PutPart(*server_, "mp/small", small, 2, "y").header("etag");
-    EXPECT_EQ(Code(Complete(*server_, "mp/small", small, {{1, s1}, {2, s2}})), "EntityTooSmall");
-    EXPECT_EQ(Do("DELETE", kBucket + "mp/small?uploadId=" + small).status, 204);
-    EXPECT_EQ(Code(PutPart(*server_, "mp/small", small, 3, "z")), "NoSuchUpload");
-}
-
 TEST_F(Store, FaultRulesAndSettings) {
     const std::string data = RandomBytes(100000, 4), object = kBucket + "f/obj";
     ASSERT_EQ(Do("PUT", object, data).status, 200);
@@ -496,15 +443,22 @@ TEST_F(Store, FaultRulesAndSettings) {
     EXPECT_THROW(server_->ScriptApi(R"({"status":500})"), std::runtime_error);
 }
 
-TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
+// What was acknowledged survives a kill: objects, records, credentials and
+// the parts of an upload; unfinished writes are dropped, the certificate
+// stays. The upload then completes, once its part list passes the checks, as
+// the blobs of the parts it names; the object and a copy outlive a restart.
+TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     DevServer server;
-    const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart + 1, 42);
+    const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart, 42), p2 = "tail",
+                      p3 = RandomBytes(kMiB + 7, 43), whole = p1 + p3;
     ASSERT_EQ(server.StoreRequest("PUT", kBucket + "keep", data).first, 200);
     ASSERT_EQ(server.ApiRequest("POST", "/uploadUserInfo", R"({"name":"carol","file_size":200000})")
                   .first,
               200);
-    const std::string id = Initiate(server, "mp"),
-                      e1 = PutPart(server, "mp", id, 1, p1).header("etag");
+    const std::string id = Initiate(server, "mp"), e3 = QuotedMd5(p3);
+    ASSERT_EQ(id.size(), 32u);
+    EXPECT_EQ(PutPart(server, "mp", id, 3, p3).header("etag"), e3);
+    const std::string e1 = PutPart(server, "mp", id, 1, p1).header("etag");
     const DevServer::Credentials creds = server.IssueCredentials();
     const std::string certificate = ReadFileBytes(server.data_dir() + "/api-cert.pem");
     server.Kill();
@@ -515,35 +469,66 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKill) {
     std::map<std::string, std::string> h;
     DevServer::SignRequest(creds, "HEAD", kBucket + "keep", h);
     EXPECT_EQ(server.StoreExchange("HEAD", kBucket + "keep", "", h).status, 200);
-    // Unfinished writes are dropped at start; the certificate stays.
     EXPECT_EQ(ReadFileBytes(server.data_dir() + "/tmp/interrupted"), "");
     EXPECT_EQ(ReadFileBytes(server.data_dir() + "/api-cert.pem"), certificate);
 
-    // The part stored before the kill completes an object; it and its copy
-    // are their parts' blobs, and outlive a restart.
-    const std::string objects = server.data_dir() + "/objects", whole = p1 + "end";
+    const std::string e2 = PutPart(server, "mp", id, 2, p2).header("etag");
+    const std::string parts = server.data_dir() + "/parts",
+                      objects = server.data_dir() + "/objects";
     const size_t before = FilesIn(objects);
-    const std::string e2 = PutPart(server, "mp", id, 2, "end").header("etag");
-    const std::string etag = Complete(server, "mp", id, {{1, e1}, {2, e2}}).header("etag");
+    const struct {
+        std::vector<std::pair<int, std::string>> list;
+        const char* code;
+    } refused[] = {
+        {{{3, e3}, {1, e1}}, "InvalidPartOrder"},
+        {{{1, e1}, {1, e1}}, "InvalidPartOrder"},
+        {{{1, e3}}, "InvalidPart"},
+        {{{1, e1}, {4, e1}}, "InvalidPart"},
+        {{{2, e2}, {4, e1}}, "InvalidPart"},
+        {{}, "MalformedXML"},
+    };
+    for (const auto& c : refused) EXPECT_EQ(Code(Complete(server, "mp", id, c.list)), c.code);
+    // A part may be left out; ETags match whatever their quoting or case.
+    std::string lower = e3.substr(1, 32);
+    for (char& ch : lower) ch = static_cast<char>(tolower(ch));
+    const Response done = Complete(server, "mp", id, {{1, e1}, {3, lower}});
+    ASSERT_EQ(done.status, 200) << done.body;
+    EXPECT_EQ(done.header("x-oss-hash-crc64ecma"), Crc64(whole));
+    EXPECT_EQ(Code(server.StoreExchange("GET", kBucket + "mp?uploadId=" + id)), "NoSuchUpload");
     ASSERT_EQ(
         server.StoreExchange("PUT", kBucket + "copy", "", {{"x-oss-copy-source", kBucket + "mp"}})
             .status,
         200);
-    EXPECT_EQ(FilesIn(objects), before + 4);
+    // The object is the named parts' blobs, moved; the others are gone.
+    EXPECT_EQ(std::to_string(FilesIn(parts)) + " " + std::to_string(FilesIn(objects) - before),
+              "0 4");
     server.Restart();
     for (const char* key : {"mp", "copy"}) {
-        Response got = server.StoreExchange("GET", kBucket + key);
+        const Response got = server.StoreExchange("GET", kBucket + key);
         EXPECT_TRUE(got.body == whole) << key;
-        EXPECT_EQ(got.header("etag") + got.header("x-oss-hash-crc64ecma"), etag + Crc64(whole))
-            << key;
+        EXPECT_EQ(got.header("etag").substr(33) + " " + got.header("x-oss-object-type") + " " +
+                      got.header("x-oss-hash-crc64ecma"),
+                  "-2\" Multipart " + Crc64(whole));
+        // Within, up to and across the boundary, and deep in the second part.
         ExpectRanges(server, key, whole,
-                     {{kMinPart, kMinPart + 1}, {kMinPart - 5, whole.size() - 1}});
+                     {{0, 0},
+                      {kMinPart - 1, kMinPart},
+                      {kMinPart - 3, kMinPart + 3},
+                      {kMinPart + kMiB, whole.size() - 1}});
     }
     // The copy outlives its source; an object replaced or deleted releases its blobs.
     ASSERT_EQ(server.StoreExchange("DELETE", kBucket + "mp").status, 204);
     EXPECT_TRUE(server.StoreExchange("GET", kBucket + "copy").body == whole);
     ASSERT_EQ(server.StoreExchange("PUT", kBucket + "copy", "small").status, 200);
     EXPECT_EQ(FilesIn(objects), before + 1);
+
+    // Part 1 below the minimum size while not the last: too small.
+    const std::string small = Initiate(server, "small");
+    const std::string s1 = PutPart(server, "small", small, 1, "x").header("etag"),
+                      s2 = PutPart(server, "small", small, 2, "y").header("etag");
+    EXPECT_EQ(Code(Complete(server, "small", small, {{1, s1}, {2, s2}})), "EntityTooSmall");
+    EXPECT_EQ(server.StoreExchange("DELETE", kBucket + "small?uploadId=" + small).status, 204);
+    EXPECT_EQ(Code(PutPart(server, "small", small, 3, "z")), "NoSuchUpload");
     // A clean shutdown, also with an idle kept-alive connection open.
     httplib::Client idle("127.0.0.1", server.store_port());
     idle.set_keep_alive(true);
