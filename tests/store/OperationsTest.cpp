@@ -105,20 +105,17 @@ protected:
         EXPECT_TRUE(WriteFileBytes(dir_.file(name), data));
         return dir_.file(name);
     }
-    bool Download(const std::string& key, const std::string& path, RecordingCallback* cb,
-                  const std::string& endpoint = "") {
-        return DownloadFile(endpoint.empty() ? ep() : endpoint.c_str(), ak(), sk(), bucket(), tok(),
-                            key.c_str(), path.c_str(), cb);
+    // The operations against endpoint_ (the server's, unless a test points it elsewhere).
+    bool Download(const std::string& key, const std::string& path, RecordingCallback* cb) {
+        return DownloadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(), path.c_str(), cb);
     }
-    bool List(const char* prefix, RecordingCallback& cb, bool* stop = nullptr,
-              const std::string& endpoint = "") {
-        return ListObject(endpoint.empty() ? ep() : endpoint.c_str(), ak(), sk(), bucket(), tok(),
-                          prefix, &cb, stop);
+    bool List(const char* prefix, RecordingCallback& cb, bool* stop = nullptr) {
+        return ListObject(ep(), ak(), sk(), bucket(), tok(), prefix, &cb, stop);
     }
     bool Upload(const std::string& key, const std::string& path, long long size,
-                RecordingCallback& cb, const std::string& endpoint = "") {
-        return MultiUploadFile(endpoint.empty() ? ep() : endpoint.c_str(), ak(), sk(), bucket(),
-                               tok(), key.c_str(), path.c_str(), size, &cb);
+                RecordingCallback& cb) {
+        return MultiUploadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(), path.c_str(), size,
+                               &cb);
     }
     // The id of the upload whose initiation was logged last.
     static std::string UploadId() {
@@ -141,7 +138,7 @@ protected:
 
 using SimpleOps = Ops;
 
-TEST_F(SimpleOps, PutSendsTheWholeFileUnderItsExactKey) {
+TEST_F(SimpleOps, PutCopyDeleteCreateBucketAndNullArguments) {
     const std::string data = RandomBytes(300000, 1), key = "keys/a b+c%d\xc3\xa9?#&=.bin";
     EXPECT_TRUE(
         UploadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(), Local("up", data).c_str()));
@@ -153,17 +150,7 @@ TEST_F(SimpleOps, PutSendsTheWholeFileUnderItsExactKey) {
     server_->AddFault(R"({"method":"PUT","action":"bad_crc"})");
     EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "s/t", dir_.file("t").c_str()));
     EXPECT_EQ(Requests("PutObject"), 3);
-    Lines logs = testlog::Messages("UploadFile");
-    ASSERT_EQ(logs.size(), 3u);
-    logs[2].resize(57);
-    EXPECT_EQ(logs,
-              (Lines{"oss_put_object_from_file fail, The security token you provided is invalid.",
-                     "oss_put_object_from_file fail, cannot open /no/such/file: No such file or "
-                     "directory",
-                     "oss_put_object_from_file fail, CRC-64 of the 1 bytes sent"}));
-}
 
-TEST_F(SimpleOps, CopyMovesTheObjectAndKeepsTheSourceWhenAStepFails) {
     Put("s/src", "payload");
     EXPECT_TRUE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/src", "s/a"));
     EXPECT_EQ(Stored("s/a") + Stored("s/src"), "payload<status 404>");
@@ -174,26 +161,33 @@ TEST_F(SimpleOps, CopyMovesTheObjectAndKeepsTheSourceWhenAStepFails) {
     server_->AddFault(R"({"method":"DELETE","status":500,"message":"disk on fire"})");
     EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/a", "s/c"));
     EXPECT_EQ(Stored("s/a") + Stored("s/c"), "payloadpayload");
-    EXPECT_EQ(testlog::Messages("CopyObject"),
-              (Lines{"oss_copy_object nimbra-backup s/src fail, The specified key does not exist.",
-                     "oss_delete_object nimbra-backup s/a fail, disk on fire"}));
-}
 
-TEST_F(SimpleOps, DeleteCreateBucketAndNullArguments) {
-    Put("s/gone", "g");
-    EXPECT_TRUE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/gone"));  // 204
-    EXPECT_EQ(Stored("s/gone"), "<status 404>");
+    EXPECT_TRUE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/c"));  // 204
+    EXPECT_EQ(Stored("s/c"), "<status 404>");
     server_->AddFault(R"({"method":"DELETE","status":503,"message":"busy"})");
-    EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/gone"));
-    webtest::RefusingPort refused;
-    EXPECT_FALSE(DeleteObject(Refused(refused).c_str(), ak(), sk(), bucket(), tok(), "s/gone"));
-    EXPECT_EQ(testlog::Messages("DeleteObject").at(0), "delete object fail, busy");
-    EXPECT_EQ(LastLog("DeleteObject", "delete object fail, "), "delete object fail, ");
+    EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/a"));
     EXPECT_TRUE(CreateBucket(ep(), ak(), sk(), tok(), bucket()));
-    EXPECT_FALSE(CreateBucket(Refused(refused).c_str(), ak(), sk(), tok(), bucket()));
-    EXPECT_EQ(testlog::Messages("CreateBucket"), Lines{});
+    webtest::RefusingPort refused;
+    endpoint_ = Refused(refused);
+    EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/a"));
+    EXPECT_FALSE(CreateBucket(ep(), ak(), sk(), tok(), bucket()));
+    // Every failure but CreateBucket's is logged, once.
+    Lines logs = testlog::Messages();
+    ASSERT_EQ(logs.size(), 7u);
+    logs[2].resize(57);
+    logs[6].resize(20);
+    EXPECT_EQ(logs,
+              (Lines{"oss_put_object_from_file fail, The security token you provided is invalid.",
+                     "oss_put_object_from_file fail, cannot open /no/such/file: No such file or "
+                     "directory",
+                     "oss_put_object_from_file fail, CRC-64 of the 1 bytes sent",
+                     "oss_copy_object nimbra-backup s/src fail, The specified key does not exist.",
+                     "oss_delete_object nimbra-backup s/a fail, disk on fire",
+                     "delete object fail, busy", "delete object fail, "}));
+
     // Null arguments fail without a request.
     server_->Reset();
+    endpoint_ = server_->store_endpoint();
     EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "n", nullptr));
     EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), nullptr, "n"));
     EXPECT_FALSE(DeleteObject(nullptr, ak(), sk(), bucket(), tok(), "n"));
@@ -223,7 +217,8 @@ TEST_F(RangedDownload, RangesCoverTheObjectOnceInOrder) {
         });
         peer.start();
         RecordingCallback cb;
-        EXPECT_TRUE(Download("obj", path, &cb, peer.url("")));
+        endpoint_ = peer.url("");
+        EXPECT_TRUE(Download("obj", path, &cb));
         std::string ranges;
         for (const auto& r : peer.received())
             if (r.method == "GET") ranges += r.header("Range") + " ";
@@ -236,7 +231,8 @@ TEST_F(RangedDownload, RangesCoverTheObjectOnceInOrder) {
         webtest::RawServer::send_all(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
     });
     RecordingCallback cb;
-    EXPECT_TRUE(Download("obj", Local("out", "old"), &cb, bare.url("")));
+    endpoint_ = bare.url("");
+    EXPECT_TRUE(Download("obj", Local("out", "old"), &cb));
     EXPECT_EQ(Trace(cb) + ReadFileBytes(dir_.file("out")), "100");
     EXPECT_EQ(bare.requests().size(), 1u);
 }
@@ -296,35 +292,6 @@ TEST_F(RangedDownload, FailuresKeepTheRangesWrittenBefore) {
     }
 }
 
-using Listing = Ops;
-
-TEST_F(Listing, PagesContinueAtTheNextMarkerUntilTheHostStops) {
-    for (const char* key : {"pg/a", "pg/b", "pg/c/x", "pg/d", "pg/e/y"}) Put(key, "1");
-    server_->Settings(R"({"max_list_keys":2})");
-    RecordingCallback pages(testcb::Payload::kPages), empty(testcb::Payload::kPages);
-    EXPECT_TRUE(List("pg/", pages));
-    EXPECT_TRUE(List("nothing-here/", empty));
-    EXPECT_EQ(Trace(pages) + ", " + Trace(empty), "[a 1, b 1] [d 1, c/] [e/] 100, [] 100");
-    EXPECT_EQ(Requests("ListObjects"), 4);
-    bool stop = true;
-    RecordingCallback before, within(testcb::Payload::kPages), failed(testcb::Payload::kPages);
-    EXPECT_TRUE(List("pg/", before, &stop));
-    EXPECT_TRUE(stop);  // read, never written
-    EXPECT_EQ(Requests("ListObjects"), 4);
-    stop = false;
-    within.hook = [&](int, int percent) { stop = percent == 0; };
-    EXPECT_TRUE(List("pg/", within, &stop));
-    EXPECT_EQ(Requests("ListObjects"), 5);
-    // Pages delivered before a failure stay delivered.
-    failed.hook = [&](int, int percent) {
-        if (percent == 0) server_->AddFault(R"({"method":"GET","status":500})");
-    };
-    EXPECT_FALSE(List("pg/", failed));
-    EXPECT_EQ(Trace(before) + ", " + Trace(within) + ", " + Trace(failed),
-              "100, [a 1, b 1] 100, [a 1, b 1] -1:100");
-    EXPECT_EQ(testlog::Messages(), Lines{});
-}
-
 // A store listing answer: objects (key, size) and common prefixes.
 std::string ListingXml(bool truncated, const std::string& next_marker,
                        const std::vector<std::pair<std::string, std::string>>& objects,
@@ -339,41 +306,62 @@ std::string ListingXml(bool truncated, const std::string& next_marker,
     return xml + "</ListBucketResult>";
 }
 
-// The query of each page and the entries made of each answer, against a
-// scripted store.
-TEST_F(Listing, QueriesAndEntriesOnTheWire) {
-    Lines answers;
-    bool stop = false, stop_while_serving = false;
+using Listing = Ops;
+
+// Against a scripted store: the pages and the query of each, the host's stop
+// request before, between and during pages, and a failing page.
+TEST_F(Listing, PagesQueriesStopsAndFailures) {
+    Lines answers;  // in turn, the last one again; "500" answers that status
     size_t served = 0;
+    bool stop = false, stop_while_serving = false;
     webtest::HttpServer peer;
     peer.get(".*", [&](const httplib::Request&, httplib::Response& res) {
-        __atomic_store_n(&stop, stop_while_serving, __ATOMIC_RELAXED);
-        res.set_content(answers[std::min(served++, answers.size() - 1)], "application/xml");
+        if (stop_while_serving) __atomic_store_n(&stop, true, __ATOMIC_RELAXED);
+        const std::string& answer = answers[std::min(served++, answers.size() - 1)];
+        if (answer == "500")
+            res.status = 500;
+        else
+            res.set_content(answer, "application/xml");
     });
     peer.start();
-    auto targets = [&] {
-        std::string out;
-        for (const auto& r : peer.received()) out += r.target + " ";
-        return out;
+    endpoint_ = peer.url("");
+    // The outcome, the notifications and the number of requests made.
+    auto list = [&](const char* prefix, const Lines& pages, RecordingCallback& cb) {
+        answers = pages;
+        served = 0;
+        const size_t before = peer.received().size();
+        const bool ok = List(prefix, cb, &stop);
+        return (ok ? "" : "failed ") + Trace(cb) + " (" +
+               std::to_string(peer.received().size() - before) + ")";
     };
-
-    answers = {ListingXml(true, "p/b", {{"p/", "0"}, {"p/a", "12"}}, {"p/d/", "p//"}),
-               ListingXml(false, "", {{"p/c", "3"}}, {"p/e/"})};
-    RecordingCallback paged(testcb::Payload::kPages);
-    EXPECT_TRUE(List("p/", paged, &stop, peer.url("")));
-    EXPECT_EQ(Trace(paged), "[a 12, d/] [c 3, e/] 100");
-    // "/" lists the top level: no prefix is sent, and neither the key "/"
-    // nor the common prefix "/" gives an entry.
-    answers = {ListingXml(false, "", {{"/", "5"}, {"top.txt", "3"}}, {"/", "dir1/"})};
-    served = 0;
-    RecordingCallback top(testcb::Payload::kPages);
-    EXPECT_TRUE(ListObject(peer.url("").c_str(), ak(), sk(), bucket(), nullptr, "/", &top, &stop));
-    EXPECT_EQ(Trace(top), "[top.txt 3, dir1/] 100");
-    EXPECT_EQ(targets(),
+    const std::string first =
+        ListingXml(true, "p/b", {{"p/", "0"}, {"p/a", "12"}}, {"p/d/", "p//"});
+    RecordingCallback paged(testcb::Payload::kPages), empty(testcb::Payload::kPages), before,
+        within(testcb::Payload::kPages), failed(testcb::Payload::kPages);
+    EXPECT_EQ(list("p/", {first, ListingXml(false, "", {{"p/c", "3"}}, {"p/e/"})}, paged),
+              "[a 12, d/] [c 3, e/] 100 (2)");
+    EXPECT_EQ(peer.received()[0].target + " " + peer.received()[1].target,
               "/nimbra-backup/?prefix=p%2F&delimiter=%2F&max-keys=500 "
-              "/nimbra-backup/?prefix=p%2F&marker=p%2Fb&delimiter=%2F&max-keys=500 "
-              "/nimbra-backup/?delimiter=%2F&max-keys=500 ");
-    // A null token is not sent; a given one is.
+              "/nimbra-backup/?prefix=p%2F&marker=p%2Fb&delimiter=%2F&max-keys=500");
+    EXPECT_EQ(list("empty/", {ListingXml(false, "", {}, {})}, empty), "[] 100 (1)");
+    stop = true;
+    EXPECT_EQ(list("p/", {first}, before), "100 (0)");
+    EXPECT_TRUE(stop);  // read, never written
+    stop = false;
+    within.hook = [&](int, int percent) { stop = percent == 0; };
+    EXPECT_EQ(list("p/", {first}, within), "[a 12, d/] 100 (1)");
+    stop = false;
+    // Pages delivered before a failure stay delivered.
+    EXPECT_EQ(list("p/", {first, "500"}, failed), "failed [a 12, d/] -1:100 (2)");
+    EXPECT_EQ(testlog::Messages(), Lines{});
+
+    // "/" lists the top level: no prefix is sent, and neither the key "/"
+    // nor the common prefix "/" gives an entry. A null token is not sent.
+    answers = {ListingXml(false, "", {{"/", "5"}, {"top.txt", "3"}}, {"/", "dir1/"})};
+    RecordingCallback top(testcb::Payload::kPages);
+    EXPECT_TRUE(ListObject(ep(), ak(), sk(), bucket(), nullptr, "/", &top, &stop));
+    EXPECT_EQ(Trace(top), "[top.txt 3, dir1/] 100");
+    EXPECT_EQ(peer.received().back().target, "/nimbra-backup/?delimiter=%2F&max-keys=500");
     EXPECT_FALSE(peer.received().back().has_header("x-oss-security-token"));
     EXPECT_EQ(peer.received().front().header("x-oss-security-token"), creds_.security_token);
 
@@ -382,13 +370,10 @@ TEST_F(Listing, QueriesAndEntriesOnTheWire) {
     stop_while_serving = true;
     for (const std::string& answer :
          {ListingXml(false, "", {{"a", "1"}}, {}), ListingXml(false, "", {}, {"d/"})}) {
-        answers = {answer};
         stop = false;
         RecordingCallback stopped;
-        EXPECT_TRUE(List("/", stopped, &stop, peer.url("")));
-        EXPECT_EQ(Trace(stopped), "100");
+        EXPECT_EQ(list("/", {answer}, stopped), "100 (1)");
     }
-    EXPECT_EQ(peer.received().size(), 5u);
 }
 
 using Multipart = Ops;
@@ -445,8 +430,6 @@ TEST_F(Multipart, Outcomes) {
          "Complete multipart upload from file succeeded, "},
         {"", expire + "}", R"("status":500,"body":"{}")", 100, 100,
          "20 -1:100 | 1 1 | GetStsKey fail! | <status 404>", "sts expire , try again!"},
-        {"", expire + "}", R"("close":true)", 100, 100,
-         "20 -1:100 | 1 1 | GetStsKey fail! | <status 404>", "sts expire , try again!"},
         {"", expire + "}", R"("status":200,"body":"not json")", 100, 100,
          "20 -1:100 | 1 1 | | <status 404>", "sts expire , try again!"},
         {"", expire + "}", R"("status":200,"body":"{\"AccessKeyId\":\"STS.partial\"}")", 100, 100,
@@ -486,7 +469,8 @@ TEST_F(Multipart, Outcomes) {
             c.file_size < 0 ? dir_.file("absent") : Local("f", RandomBytes(c.file_size, 7));
         RecordingCallback cb;
         const std::string key = "mp/" + std::to_string(&c - cases);
-        EXPECT_EQ(Upload(key, path, c.size, cb, c.endpoint),
+        endpoint_ = c.endpoint.empty() ? server_->store_endpoint() : c.endpoint;
+        EXPECT_EQ(Upload(key, path, c.size, cb),
                   c.last_log.rfind("Complete multipart upload from file succeeded", 0) == 0);
         const Lines logs = testlog::Messages("MultiUploadFile");
         std::string outcome =
@@ -514,9 +498,10 @@ TEST_F(Ops, TransportFailuresFollowEachOperationsMap) {
     for (const auto& c : {std::make_pair(Refused(refused), "1:100 1:100 1:100"),
                           std::make_pair(untrusted.url(""), "-1:100 1:100 1:100")}) {
         RecordingCallback download, list, upload;
-        EXPECT_FALSE(Download("k", dir_.file("f"), &download, c.first));
-        EXPECT_FALSE(List("k", list, nullptr, c.first));
-        EXPECT_FALSE(Upload("k", "/dev/null", 1, upload, c.first));
+        endpoint_ = c.first;
+        EXPECT_FALSE(Download("k", dir_.file("f"), &download));
+        EXPECT_FALSE(List("k", list));
+        EXPECT_FALSE(Upload("k", "/dev/null", 1, upload));
         EXPECT_EQ(Trace(download) + " " + Trace(list) + " " + Trace(upload), c.second) << c.first;
     }
     EXPECT_TRUE(untrusted.received().empty());
