@@ -22,13 +22,6 @@ using testdata::RandomBytes;
 using Lines = std::vector<std::string>;
 constexpr long long kMiB = 1048576;
 
-::testing::Environment* const g_pServer =
-    ::testing::AddGlobalTestEnvironment(new DevServerEnvironment([] {
-        DevServerOptions options;
-        options.api_port = NIMBRA_TEST_API_PORT;
-        return options;
-    }()));
-
 // The notifications in order: "result:percent" (the result left out when 0),
 // and a listing page as "[name size, folder/]". A folder with a size or a
 // time shows as "folder/?".
@@ -77,6 +70,10 @@ bool LayerReleased() {
 
 class Ops : public SharedDevServerTest {
 protected:
+    // The web API where the tests' library copy fetches fresh credentials.
+    DevServerOptions Options() const override {
+        return {false, false, "nimbra-backup", NIMBRA_TEST_API_PORT};
+    }
     void SetUp() override {
         SharedDevServerTest::SetUp();
         creds_ = server_->IssueCredentials();

@@ -104,7 +104,8 @@ void DevServer::Kill() {
 std::pair<int, std::string> DevServer::ApiRequest(const std::string& method,
                                                   const std::string& target,
                                                   const std::string& body) {
-    httplib::Client cli(api_url());
+    httplib::Client cli((opts_.api_plain_http ? "http://127.0.0.1:" : "https://127.0.0.1:") +
+                        std::to_string(api_port_));
     cli.enable_server_certificate_verification(false);
     cli.set_read_timeout(60);
     httplib::Result r = method == "POST" ? cli.Post(target.c_str(), body, "application/json")

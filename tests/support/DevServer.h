@@ -35,11 +35,6 @@ public:
 
     int store_port() const { return store_port_; }
     std::string store_endpoint() const { return "http://127.0.0.1:" + std::to_string(store_port_); }
-    // "https://127.0.0.1:<api_port>" (http with api_plain_http)
-    std::string api_url() const {
-        return (opts_.api_plain_http ? "http" : "https") + std::string("://127.0.0.1:") +
-               std::to_string(api_port_);
-    }
     const std::string& data_dir() const { return data_dir_.path(); }
     const std::string& bucket() const { return opts_.bucket; }
 
@@ -99,7 +94,8 @@ public:
     // virtual-hosted "Host" header when one is given, else from the path.
     static void SignRequest(const Credentials& creds, const std::string& method,
                             const std::string& target, std::map<std::string, std::string>& headers);
-    // Plain request to the web API: (status, body).
+    // Plain request to the web API (https, or http with api_plain_http):
+    // (status, body).
     std::pair<int, std::string> ApiRequest(const std::string& method, const std::string& target,
                                            const std::string& body = "");
 

@@ -1,6 +1,5 @@
-// One development server for a whole test process: a program registers
-// DevServerEnvironment with the options it needs, or the first test starts a
-// default server. SharedDevServerTest resets it (no faults, caps or scripts,
+// One development server for a whole test process, started by the first test
+// with the options its fixture gives, and reset (no faults, caps or scripts,
 // fresh stats) before each test.
 #ifndef TESTS_SUPPORT_SHAREDDEVSERVERTEST_H
 #define TESTS_SUPPORT_SHAREDDEVSERVERTEST_H
@@ -8,27 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <utility>
 
 #include "tests/support/DevServer.h"
 
-class DevServerEnvironment : public ::testing::Environment {
-public:
-    explicit DevServerEnvironment(DevServerOptions options = {}) : options_(std::move(options)) {}
-    void SetUp() override { server_ = std::make_unique<DevServer>(options_); }
-    void TearDown() override { server_.reset(); }
-    static inline std::unique_ptr<DevServer> server_;
-
-private:
-    DevServerOptions options_;
-};
-
 class SharedDevServerTest : public ::testing::Test {
 protected:
+    virtual DevServerOptions Options() const { return {}; }
     void SetUp() override {
-        if (!DevServerEnvironment::server_)
-            DevServerEnvironment::server_ = std::make_unique<DevServer>();
-        server_ = DevServerEnvironment::server_.get();
+        static const std::unique_ptr<DevServer> server = std::make_unique<DevServer>(Options());
+        server_ = server.get();
         server_->Reset();
     }
     static inline DevServer* server_ = nullptr;  // static, so static helpers reach it too
