@@ -1,11 +1,6 @@
-// The store tier. Each store operation of the library against the process's
-// one development server and, for what must be seen on the wire, against
-// scripted peers; after every operation the store layer must be released.
-// The store layer itself against scripted peers (how answers, broken answers
-// and silence become statuses, which bodies reach the caller, TLS). The
-// development server's protocol over real sockets: objects, ranges,
-// signatures, listing, multipart with objects kept as the blobs of their
-// parts, fault rules, persistence, the web API.
+// Each store operation of the library against the development server and,
+// for what must be seen on the wire, scripted peers; the store layer itself
+// against scripted peers; the development server's protocol over sockets.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -49,7 +44,7 @@ class OnServer : public ::testing::Test {
 protected:
     void SetUp() override {
         static const std::unique_ptr<DevServer> server = std::make_unique<DevServer>(
-            DevServerOptions{false, false, "nimbra-backup", NIMBRA_TEST_API_PORT, 0});
+            DevServerOptions{false, "nimbra-backup", NIMBRA_TEST_API_PORT, 0});
         server_ = server.get();
         server_->Reset();
     }
@@ -93,7 +88,8 @@ std::string Xml(const std::string& xml, const std::string& tag) {
     return all.empty() ? "" : all.front();
 }
 
-// The answer's error document; a HEAD answer carries it base64-encoded in x-oss-err.
+// The answer's error document (a HEAD answer carries it base64-encoded in
+// x-oss-err) and its code.
 std::string Error(const Response& r) {
     return r.body.empty() ? devserver::Base64Decode(r.header("x-oss-err")) : r.body;
 }
@@ -134,19 +130,6 @@ Response Complete(DevServer& server, const std::string& key, const std::string& 
                                 xml + "</CompleteMultipartUpload>");
 }
 
-// Every byte range [first, last] of the object reads as that part of `data`.
-void ExpectRanges(DevServer& server, const std::string& key, const std::string& data,
-                  const std::vector<std::pair<size_t, size_t>>& ranges) {
-    for (const auto& r : ranges) {
-        const std::string range = std::to_string(r.first) + "-" + std::to_string(r.second);
-        Response got =
-            server.StoreExchange("GET", kBucket + key, "", {{"Range", "bytes=" + range}});
-        EXPECT_EQ(got.status, 206) << key << " " << range;
-        EXPECT_TRUE(got.body == data.substr(r.first, r.second - r.first + 1))
-            << key << " " << range;
-    }
-}
-
 // A complete answer; the peer closes the connection after it.
 std::string Answer(int status, const std::string& body, const Lines& headers = {}) {
     std::string a = "HTTP/1.1 " + std::to_string(status) + " X\r\nConnection: close\r\n";
@@ -155,8 +138,8 @@ std::string Answer(int status, const std::string& body, const Lines& headers = {
 }
 
 // A peer answering each connection's request with the next scripted answer
-// (the last one again when they run out): "" closes without a word,
-// "stall" waits until the client leaves.
+// (the last one again when they run out); "" closes without a word, "stall"
+// waits until the client leaves.
 std::unique_ptr<webtest::RawServer> ScriptedPeer(const Lines& answers) {
     auto next = std::make_shared<size_t>(0);
     return std::make_unique<webtest::RawServer>([answers, next](int& fd, const std::string&) {
@@ -168,8 +151,7 @@ std::unique_ptr<webtest::RawServer> ScriptedPeer(const Lines& answers) {
 }
 
 // The notifications in order: "result:percent" (the result left out when 0),
-// and a listing page as "[name size, folder/]". A folder with a size or a
-// time shows as "folder/?".
+// and a listing page as "[name size, folder/]".
 std::string Trace(const RecordingCallback& cb) {
     std::string trace;
     const std::vector<std::vector<_ST_RemotePathInfo>> pages = cb.pages();
@@ -183,9 +165,7 @@ std::string Trace(const RecordingCallback& cb) {
         std::string entries;
         for (const _ST_RemotePathInfo& i : pages.at(page++))
             entries += (entries.empty() ? "" : ", ") + std::string(i.szPathName) +
-                       (!i.bIsDir                         ? " " + std::to_string(i.llFileSize)
-                        : i.llFileSize || i.tLastModified ? "/?"
-                                                          : "/");
+                       (i.bIsDir ? "/" : " " + std::to_string(i.llFileSize));
         trace += (e.result || e.percent ? "data?[" : "[") + entries + "]";
     }
     return trace;
@@ -805,15 +785,14 @@ TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
     DevServer::SignRequest(server_->IssueCredentials(), "PUT", kBucket + "o/chunked", h);
     httplib::Client client("127.0.0.1", server_->store_port());
     size_t chunks = 0;
+    auto provide = [&](size_t offset, httplib::DataSink& sink) {
+        const size_t n = std::min(sizes[chunks++ % 12], streamed.size() - offset);
+        sink.write(streamed.data() + offset, n);
+        if (offset + n == streamed.size()) sink.done();
+        return true;
+    };
     auto chunked = client.Put((kBucket + "o/chunked").c_str(), httplib::Headers(h.begin(), h.end()),
-                              [&](size_t offset, httplib::DataSink& sink) {
-                                  const size_t n =
-                                      std::min(sizes[chunks++ % 12], streamed.size() - offset);
-                                  sink.write(streamed.data() + offset, n);
-                                  if (offset + n == streamed.size()) sink.done();
-                                  return true;
-                              },
-                              "text/plain");
+                              provide, "text/plain");
     ASSERT_TRUE(chunked);
     EXPECT_EQ(chunked->get_header_value("ETag") + chunked->get_header_value("x-oss-hash-crc64ecma"),
               QuotedMd5(streamed) + Crc64(streamed));
@@ -832,8 +811,6 @@ TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
     ASSERT_EQ(Do("PUT", "/c/v", "virtual", {{"Host", "nimbra-backup.oss.example.com"}}).status,
               200);
     EXPECT_EQ(Do("GET", kBucket + "c/v").body, "virtual");
-    EXPECT_EQ(Outcome(Do("GET", kBucket + "c/v?acl")) + ", " + Outcome(Do("GET", "/Bad_Bucket/k")),
-              "501 NotImplemented, 400 InvalidBucketName");
 }
 
 TEST_F(Store, SignaturesAndCredentials) {
@@ -859,12 +836,6 @@ TEST_F(Store, SignaturesAndCredentials) {
               (Lines{"NoSuchUpload", "NoSuchUpload", "AccessDenied", "InvalidAccessKeyId",
                      "InvalidSecurityToken", "SignatureDoesNotMatch", "RequestTimeTooSkewed",
                      "RequestTimeTooSkewed", "AccessDenied"}));
-    // The refusal shows the string the server signed, as the real store does.
-    std::map<std::string, std::string> h;
-    DevServer::SignRequest(wrong_secret, "GET", target, h);
-    EXPECT_EQ(Xml(Do("GET", target, "", h).body, "StringToSign"),
-              "GET\n\n\n" + h["Date"] + "\nx-oss-security-token:" + creds.security_token +
-                  "\n/nimbra-backup/a b?uploadId=U1");
     server_->ExpireCredentials();
     EXPECT_EQ(signed_by(creds), "SecurityTokenExpired");
 }
@@ -907,8 +878,8 @@ TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
 // The fault rules' own options; what each action does is seen in the
 // failures it causes elsewhere.
 TEST_F(Store, FaultRuleMatchingAndOptions) {
-    const std::string data = RandomBytes(100000, 4), object = kBucket + "f/obj";
-    ASSERT_EQ(Do("PUT", object, data).status, 200);
+    const std::string object = kBucket + "f/obj";
+    ASSERT_EQ(Do("PUT", object, "data").status, 200);
     // Rules match method, sub-resource ("none": no query) and key; each
     // applies `count` times, the first matching one in the order added.
     server_->AddFault(R"({"method":"GET","subresource":"none","key_contains":"obj","count":2,
@@ -918,11 +889,6 @@ TEST_F(Store, FaultRuleMatchingAndOptions) {
                      Outcome(Do("GET", object)), Outcome(Do("GET", object)),
                      Outcome(Do("GET", object)), Outcome(Do("GET", object))}),
               (Lines{"200", "500 Second", "503 SlowDown", "503 SlowDown", "200", "200"}));
-    server_->AddFault(
-        R"({"method":"GET","action":"corrupt_body","corrupt_offset":7000,"corrupt_length":5})");
-    std::string corrupted = data.substr(1000, 9000);
-    for (size_t i = 7000; i < 7005; ++i) corrupted[i] = static_cast<char>(~corrupted[i]);
-    EXPECT_TRUE(Do("GET", object, "", {{"Range", "bytes=1000-9999"}}).body == corrupted);
     server_->AddFault(R"({"method":"HEAD","action":"delay","delay_ms":200})");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Do("HEAD", object).status, 200);
@@ -938,7 +904,7 @@ TEST_F(Store, FaultRuleMatchingAndOptions) {
 // stays. The upload then completes, once its part list passes the checks, as
 // the blobs of the parts it names; the object and a copy outlive a restart.
 TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
-    DevServer server;
+    DevServer server({true});  // unsigned requests allowed, signed ones checked
     const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart, 42), p2 = "tail",
                       p3 = RandomBytes(kMiB + 7, 43), whole = p1 + p3;
     ASSERT_EQ(server.StoreRequest("PUT", kBucket + "keep", data).first, 200);
@@ -959,6 +925,14 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     std::map<std::string, std::string> h;
     DevServer::SignRequest(creds, "HEAD", kBucket + "keep", h);
     EXPECT_EQ(server.StoreExchange("HEAD", kBucket + "keep", "", h).status, 200);
+    const std::map<std::string, std::string> anonymous = {{"Authorization", ""}};
+    EXPECT_EQ((Lines{Outcome(server.StoreExchange("PUT", "/other-bucket", "", anonymous)),
+                     Outcome(server.StoreExchange("PUT", "/other-bucket/k", "v", anonymous)),
+                     server.StoreExchange("GET", "/other-bucket/k", "", anonymous).body,
+                     Outcome(server.StoreExchange("GET", "/no-bucket/k", "", anonymous)),
+                     Outcome(server.StoreExchange("HEAD", kBucket + "keep", "",
+                                                  {{"Authorization", "OSS x:y"}}))}),
+              (Lines{"200", "200", "v", "404 NoSuchBucket", "403 InvalidAccessKeyId"}));
     EXPECT_EQ(ReadFileBytes(server.data_dir() + "/tmp/interrupted"), "");
     EXPECT_EQ(ReadFileBytes(server.data_dir() + "/api-cert.pem"), certificate);
 
@@ -976,6 +950,8 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
         {{{1, e1}, {4, e1}}, "InvalidPart"},
         {{{2, e2}, {4, e1}}, "InvalidPart"},
         {{}, "MalformedXML"},
+        // Part 2 below the minimum size while not the last.
+        {{{2, e2}, {3, e3}}, "EntityTooSmall"},
     };
     for (const auto& c : refused) EXPECT_EQ(Code(Complete(server, "mp", id, c.list)), c.code);
     // A part may be left out; ETags match whatever their quoting or case.
@@ -999,12 +975,19 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
         EXPECT_EQ(got.header("etag").substr(33) + " " + got.header("x-oss-object-type") + " " +
                       got.header("x-oss-hash-crc64ecma"),
                   "-2\" Multipart " + Crc64(whole));
-        // Within, up to and across the boundary, and deep in the second part.
-        ExpectRanges(server, key, whole,
-                     {{0, 0},
-                      {kMinPart - 1, kMinPart},
-                      {kMinPart - 3, kMinPart + 3},
-                      {kMinPart + kMiB, whole.size() - 1}});
+        // Ranges within, up to and across the boundary, and deep in the second part.
+        for (const auto& r :
+             std::vector<std::pair<size_t, size_t>>{{0, 0},
+                                                    {kMinPart - 1, kMinPart},
+                                                    {kMinPart - 3, kMinPart + 3},
+                                                    {kMinPart + kMiB, whole.size() - 1}}) {
+            const std::string range = std::to_string(r.first) + "-" + std::to_string(r.second);
+            const Response part =
+                server.StoreExchange("GET", kBucket + key, "", {{"Range", "bytes=" + range}});
+            EXPECT_TRUE(part.status == 206 &&
+                        part.body == whole.substr(r.first, r.second - r.first + 1))
+                << key << " " << range;
+        }
     }
     // The copy outlives its source; an object replaced or deleted releases its blobs.
     ASSERT_EQ(server.StoreExchange("DELETE", kBucket + "mp").status, 204);
@@ -1012,13 +995,10 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     ASSERT_EQ(server.StoreExchange("PUT", kBucket + "copy", "small").status, 200);
     EXPECT_EQ(FilesIn(objects), before + 1);
 
-    // Part 1 below the minimum size while not the last: too small.
-    const std::string small = Initiate(server, "small");
-    const std::string s1 = PutPart(server, "small", small, 1, "x").header("etag"),
-                      s2 = PutPart(server, "small", small, 2, "y").header("etag");
-    EXPECT_EQ(Code(Complete(server, "small", small, {{1, s1}, {2, s2}})), "EntityTooSmall");
-    EXPECT_EQ(server.StoreExchange("DELETE", kBucket + "small?uploadId=" + small).status, 204);
-    EXPECT_EQ(Code(PutPart(server, "small", small, 3, "z")), "NoSuchUpload");
+    // An aborted upload takes no more parts.
+    const std::string gone = Initiate(server, "gone");
+    EXPECT_EQ(server.StoreExchange("DELETE", kBucket + "gone?uploadId=" + gone).status, 204);
+    EXPECT_EQ(Code(PutPart(server, "gone", gone, 1, "z")), "NoSuchUpload");
     // A clean shutdown, also with an idle kept-alive connection open.
     httplib::Client idle("127.0.0.1", server.store_port());
     idle.set_keep_alive(true);
@@ -1058,18 +1038,13 @@ TEST_F(WebApi, RecordsPagesSpaceDeletionAndBadInput) {
         api("/uploadUserInfo", std::string(R"({"name":"alice","file_size":)") + size + "}");
     api("/uploadUserInfo", R"({"name":"bob","file_size":11})");
     // Newest first, per_page at a time, with the total.
-    std::string pages;
-    for (const char* page : {"1", "2", "3"}) {
-        devserver::JsonPtr j = devserver::ParseJson(
-            server_->ApiRequest("GET", std::string("/getUser?name=alice&per_page=2&page=") + page)
-                .second);
-        pages += std::to_string(cJSON_GetObjectItem(j.get(), "total")->valueint) + ":";
-        for (const cJSON* rec = cJSON_GetObjectItem(j.get(), "data")->child; rec; rec = rec->next)
-            pages += " " + std::to_string(static_cast<long long>(
-                               cJSON_GetObjectItem(rec, "file_size")->valuedouble));
-        pages += " ";
-    }
-    EXPECT_EQ(pages, "5: 5 42 5: 7 3000000000 5: 100 ");
+    devserver::JsonPtr page = devserver::ParseJson(
+        server_->ApiRequest("GET", "/getUser?name=alice&per_page=2&page=2").second);
+    std::string seen = std::to_string(cJSON_GetObjectItem(page.get(), "total")->valueint) + ":";
+    for (const cJSON* rec = cJSON_GetObjectItem(page.get(), "data")->child; rec; rec = rec->next)
+        seen += " " + std::to_string(static_cast<long long>(
+                          cJSON_GetObjectItem(rec, "file_size")->valuedouble));
+    EXPECT_EQ(seen, "5: 7 3000000000");
     EXPECT_EQ((Lines{api("/getUserSpace?name=alice"), api("/deleteUser?name=alice"),
                      api("/getUserSpace?name=alice"), api("/getUserSpace?name=bob")}),
               (Lines{R"(200 {"size":3000000154})", R"(200 {"deleted":5})", R"(200 {"size":0})",
@@ -1077,23 +1052,11 @@ TEST_F(WebApi, RecordsPagesSpaceDeletionAndBadInput) {
     // Bad input gets a JSON error; a name holds at most 254 bytes.
     EXPECT_EQ(api("/uploadUserInfo", R"({"name":")" + std::string(254, 'n') + "\"}").substr(0, 3),
               "200");
-    for (const std::string& body :
-         {R"({"name":")" + std::string(255, 'n') + "\"}", std::string("not json"),
-          std::string(R"({"name":5})"), std::string(R"({"name":"u","file_size":-1})")})
+    for (const std::string& body : {R"({"name":")" + std::string(255, 'n') + "\"}",
+                                    std::string(R"({"name":"u","file_size":-1})")})
         EXPECT_EQ(api("/uploadUserInfo", body).substr(0, 13), "400 {\"error\":") << body;
-    EXPECT_EQ(api("/getUser?name=u&per_page=0").substr(0, 13), "400 {\"error\":");
-    EXPECT_EQ(api("/no/such/path").substr(0, 3), "404");
-}
-
-TEST(WebApiPlain, PlainHttpAndAnonymousModes) {
-    DevServer server({true, true});  // a plain-HTTP web API; unsigned store requests allowed
-    EXPECT_EQ(server.IssueCredentials().access_key_id.substr(0, 4), "STS.");
-    const std::map<std::string, std::string> unsigned_request = {{"Authorization", ""}};
-    EXPECT_EQ((Lines{Outcome(server.StoreExchange("PUT", "/other-bucket", "", unsigned_request)),
-                     Outcome(server.StoreExchange("PUT", "/other-bucket/k", "v", unsigned_request)),
-                     server.StoreExchange("GET", "/other-bucket/k", "", unsigned_request).body,
-                     Outcome(server.StoreExchange("GET", "/no-bucket/k", "", unsigned_request))}),
-              (Lines{"200", "200", "v", "404 NoSuchBucket"}));
+    EXPECT_EQ(api("/getUser?name=u&per_page=0").substr(0, 13) + api("/no/such/path").substr(0, 3),
+              "400 {\"error\":404");
 }
 
 }  // namespace

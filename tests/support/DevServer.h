@@ -13,8 +13,7 @@
 #include "tests/support/TempDir.h"
 
 struct DevServerOptions {
-    bool api_plain_http = false;
-    bool allow_anonymous = false;
+    bool allow_anonymous = false;  // unsigned store requests pass (signed ones are checked)
     std::string bucket = "nimbra-backup";
     int api_port = 0;    // 0 = free port
     int store_port = 0;  // 0 = free port
@@ -94,8 +93,7 @@ public:
     // virtual-hosted "Host" header when one is given, else from the path.
     static void SignRequest(const Credentials& creds, const std::string& method,
                             const std::string& target, std::map<std::string, std::string>& headers);
-    // Plain request to the web API (https, or http with api_plain_http):
-    // (status, body).
+    // Plain request to the web API: (status, body).
     std::pair<int, std::string> ApiRequest(const std::string& method, const std::string& target,
                                            const std::string& body = "");
 
