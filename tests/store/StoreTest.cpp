@@ -36,10 +36,8 @@ using testdata::RandomBytes;
 const std::string kBucket = "/nimbra-backup/";
 constexpr size_t kMiB = 1u << 20, kMinPart = 100 * 1024;
 
-// The process's one development server, its web API on the port compiled
-// into the tests' library copy (where the upload fetches fresh credentials);
-// started by the first test, reset (no faults, caps or scripts, fresh stats)
-// before each.
+// The process's one development server (its web API where the tests' library
+// copy fetches credentials), reset to no faults and fresh stats for each test.
 class OnServer : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -209,9 +207,6 @@ protected:
     const char* tok() const { return creds_.security_token.c_str(); }
     const char* bucket() const { return server_->bucket().c_str(); }
 
-    void Put(const std::string& key, const std::string& data) {
-        ASSERT_EQ(Do("PUT", kBucket + key, data).status, 200) << key;
-    }
     // The object's bytes, or "<status N>" when it cannot be read.
     static std::string Stored(const std::string& key) {
         const Response r = Do("GET", kBucket + key);
@@ -269,7 +264,7 @@ TEST_F(SimpleOps, PutCopyDeleteCreateBucketAndNullArguments) {
     EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "s/t", dir_.file("t").c_str()));
     EXPECT_EQ(Requests("PutObject"), 3);
 
-    Put("s/src", "payload");
+    ASSERT_EQ(Do("PUT", kBucket + "s/src", "payload").status, 200);
     EXPECT_TRUE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/src", "s/a"));
     EXPECT_EQ(Stored("s/a") + Stored("s/src"), "payload<status 404>");
     // A missing source: nothing is deleted.
@@ -359,7 +354,7 @@ TEST_F(RangedDownload, RangesCoverTheObjectOnceInOrder) {
 // local file keeps the ranges written before it.
 TEST_F(RangedDownload, FailuresKeepTheRangesWrittenBefore) {
     const std::string data = RandomBytes(2 * kMiB + 5, 4), out = dir_.file("out");
-    Put("dl/obj", data);
+    ASSERT_EQ(Do("PUT", kBucket + "dl/obj", data).status, 200);
     const struct {
         std::string fault;  // added once the first range is in when it starts with '+'
         long kept;          // bytes of the object in the local file; -1: not checked
@@ -496,9 +491,8 @@ TEST_F(Listing, PagesQueriesStopsAndFailures) {
 
 using Multipart = Ops;
 
-// Every credential expires once part 1 is stored: part 2 is sent again, as
-// part 2, with fresh ones, which the listing (continued page by page) and the
-// completion need too.
+// Every credential expires once part 1 is stored: part 2 is sent again, as part
+// 2, with fresh ones, which the listing (page by page) and completion need too.
 TEST_F(Multipart, TenMiBPartsAndARefreshedTokenMidUpload) {
     const std::string data = RandomBytes(10 * kMiB + 1, 5), path = Local("f", data);
     server_->Settings(R"({"max_list_parts":1})");
@@ -528,13 +522,10 @@ TEST_F(Multipart, TenMiBPartsAndARefreshedTokenMidUpload) {
             << e.file << " " << e.level;
 }
 
-// Each row: where the upload goes, a fault and the web API's scripted answer
-// to a refresh, the file's and the given size; then the notifications, the
-// parts sent, the refreshes, the refresh's log and what was stored, and the
-// upload's last log line. Any JSON answer is a refresh (members it lacks keep
-// their value, empty before the first refresh); a failed request or an
-// answer that is not JSON ends the upload with -1, as does each failing
-// step. Nothing is ever aborted.
+// Rows: endpoint, fault, scripted refresh answer, file and given size; then
+// notifications | parts sent, refreshes | refresh log | what was stored, and
+// the last log line. Any JSON answer is a refresh (missing members keep their
+// value); a failed or non-JSON one ends the upload. Nothing is ever aborted.
 TEST_F(Multipart, Outcomes) {
     webtest::RefusingPort refused;
     const std::string expire = R"({"method":"PUT","subresource":"partNumber","action":"expire")";
@@ -667,9 +658,8 @@ protected:
     TempDir dir_;
 };
 
-// Answers in turn from one peer: how each becomes a status (code, is it ok,
-// error code, message of answers only, request id) and which bodies reach
-// the caller's list.
+// Answers in turn from one peer: each one's status (code, ok, error code,
+// message of answers, request id), and which bodies reach the caller's list.
 TEST_F(Layer, AnswersBecomeStatusesAndBodiesReachTheListOnlyWhenWholeAndRight) {
     const std::string data = RandomBytes(5000, 2);
     auto peer = ScriptedPeer(
@@ -726,8 +716,7 @@ TEST_F(Layer, AnswersBecomeStatusesAndBodiesReachTheListOnlyWhenWholeAndRight) {
     EXPECT_EQ(oss_delete_object(o, &bucket_, &key_, nullptr)->code, AOSE_REQUEST_TIMEOUT);
 }
 
-// TLS to the store: a trusted peer must carry the store's name (an untrusted
-// one: the operations' transport failures).
+// TLS to the store: a trusted peer must carry the store's name.
 TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
     for (const auto& c : {std::make_pair("IP:127.0.0.1", 200),
                           std::make_pair("DNS:elsewhere.example", int{AOSE_FAILED_VERIFICATION})}) {
@@ -867,7 +856,6 @@ TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
         {"marker=ls/b/1zz&max-keys=1", "200 ls/b/2 next ls/b/2"},
         {"prefix=ls/sp&encoding-type=url", "200 ls/sp%20ace/k"},
         {"max-keys=1001", "400 InvalidArgument"},
-        {"max-keys=abc", "400 InvalidArgument"},
         {"encoding-type=gzip", "400 InvalidArgument"},
     };
     for (const auto& c : cases) EXPECT_EQ(list(c.first), c.second) << c.first;
@@ -893,16 +881,12 @@ TEST_F(Store, FaultRuleMatchingAndOptions) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Do("HEAD", object).status, 200);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-    for (const char* bad : {"not json", R"({"action":"explode"})", R"({"method":"PATCH"})"})
-        EXPECT_THROW(server_->AddFault(bad), std::runtime_error) << bad;
-    EXPECT_THROW(server_->Settings(R"({"max_list_keys":-2})"), std::runtime_error);
-    EXPECT_THROW(server_->ScriptApi(R"({"status":500})"), std::runtime_error);
+    EXPECT_THROW(server_->AddFault(R"({"action":"explode"})"), std::runtime_error);
 }
 
-// What was acknowledged survives a kill: objects, records, credentials and
-// the parts of an upload; unfinished writes are dropped, the certificate
-// stays. The upload then completes, once its part list passes the checks, as
-// the blobs of the parts it names; the object and a copy outlive a restart.
+// What was acknowledged survives a kill (objects, records, credentials, parts;
+// not unfinished writes). The upload then completes, once its part list passes
+// the checks, as the blobs of the parts it names, which outlive a restart.
 TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     DevServer server({true});  // unsigned requests allowed, signed ones checked
     const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart, 42), p2 = "tail",

@@ -22,15 +22,6 @@
 #error "NIMBRA_DEVSERVER_PATH must name the nimbra-devserver binary"
 #endif
 
-namespace {
-
-std::string JsonString(const cJSON* obj, const char* name) {
-    const cJSON* item = cJSON_GetObjectItemCaseSensitive(obj, name);
-    return cJSON_IsString(item) ? item->valuestring : "";
-}
-
-}  // namespace
-
 std::string DevServer::Response::header(const std::string& lower_name) const {
     auto it = headers.find(lower_name);
     return it == headers.end() ? "" : it->second;
@@ -115,9 +106,14 @@ std::pair<int, std::string> DevServer::ApiRequest(const std::string& method,
 DevServer::Credentials DevServer::IssueCredentials() {
     auto r = ApiRequest("GET", "/getStsKey");
     devserver::JsonPtr j = devserver::ParseJson(r.second);
-    if (r.first != 200 || !j) throw std::runtime_error("getStsKey failed: " + r.second);
-    return {JsonString(j.get(), "AccessKeyId"), JsonString(j.get(), "AccessKeySecret"),
-            JsonString(j.get(), "SecurityToken")};
+    Credentials c;
+    bool found = false;
+    if (r.first != 200 ||
+        !devserver::JsonGetString(j.get(), "AccessKeyId", c.access_key_id, found) ||
+        !devserver::JsonGetString(j.get(), "AccessKeySecret", c.access_key_secret, found) ||
+        !devserver::JsonGetString(j.get(), "SecurityToken", c.security_token, found))
+        throw std::runtime_error("getStsKey failed: " + r.second);
+    return c;
 }
 
 void DevServer::ControlOk(const std::string& path, const std::string& body) {
