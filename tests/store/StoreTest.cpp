@@ -169,10 +169,6 @@ std::string Trace(const RecordingCallback& cb) {
     return trace;
 }
 
-std::string Refused(const webtest::RefusingPort& port) {
-    return "http://127.0.0.1:" + std::to_string(port.port());
-}
-
 // True when this thread holds the store layer no longer: a request then
 // fails before it is sent.
 bool LayerReleased() {
@@ -213,7 +209,6 @@ protected:
         return r.status == 200 ? r.body : "<status " + std::to_string(r.status) + ">";
     }
     long Requests(const std::string& operation) { return server_->GetStats().requests[operation]; }
-    // A local file holding `data`; its path.
     std::string Local(const std::string& name, const std::string& data) {
         EXPECT_TRUE(WriteFileBytes(dir_.file(name), data));
         return dir_.file(name);
@@ -249,9 +244,7 @@ protected:
     TempDir dir_;
 };
 
-using SimpleOps = Ops;
-
-TEST_F(SimpleOps, PutCopyDeleteCreateBucketAndNullArguments) {
+TEST_F(Ops, PutCopyDeleteCreateBucketAndNullArguments) {
     const std::string data = RandomBytes(300000, 1), key = "keys/a b+c%d\xc3\xa9?#&=.bin";
     EXPECT_TRUE(
         UploadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(), Local("up", data).c_str()));
@@ -281,7 +274,7 @@ TEST_F(SimpleOps, PutCopyDeleteCreateBucketAndNullArguments) {
     EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/a"));
     EXPECT_TRUE(CreateBucket(ep(), ak(), sk(), tok(), bucket()));
     webtest::RefusingPort refused;
-    endpoint_ = Refused(refused);
+    endpoint_ = "http://127.0.0.1:" + std::to_string(refused.port());
     EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/a"));
     EXPECT_FALSE(CreateBucket(ep(), ak(), sk(), tok(), bucket()));
     // Every failure but CreateBucket's is logged, once.
@@ -310,11 +303,9 @@ TEST_F(SimpleOps, PutCopyDeleteCreateBucketAndNullArguments) {
     EXPECT_TRUE(server_->GetStats().requests.empty());
 }
 
-using RangedDownload = Ops;
-
 // The Range values on the wire, then the notifications, against a peer that
 // serves ranges itself; the local file is truncated first.
-TEST_F(RangedDownload, RangesCoverTheObjectOnceInOrder) {
+TEST_F(Ops, DownloadRangesCoverTheObjectOnceInOrder) {
     const std::pair<long long, const char*> cases[] = {
         {0, "| 100"},
         {1, "bytes=0-0 | 95 100"},
@@ -352,7 +343,7 @@ TEST_F(RangedDownload, RangesCoverTheObjectOnceInOrder) {
 
 // Every failure ends with one log line and one report of percentage 100; the
 // local file keeps the ranges written before it.
-TEST_F(RangedDownload, FailuresKeepTheRangesWrittenBefore) {
+TEST_F(Ops, DownloadFailuresKeepTheRangesWrittenBefore) {
     const std::string data = RandomBytes(2 * kMiB + 5, 4), out = dir_.file("out");
     ASSERT_EQ(Do("PUT", kBucket + "dl/obj", data).status, 200);
     const struct {
@@ -419,11 +410,9 @@ std::string ListingXml(bool truncated, const std::string& next_marker,
     return xml + "</ListBucketResult>";
 }
 
-using Listing = Ops;
-
 // Against a scripted store: the pages and the query of each, the host's stop
 // request before, between and during pages, and a failing page.
-TEST_F(Listing, PagesQueriesStopsAndFailures) {
+TEST_F(Ops, ListPagesQueriesStopsAndFailures) {
     Lines answers;  // in turn, the last one again; "500" answers that status
     size_t served = 0;
     bool stop = false, stop_while_serving = false;
@@ -489,11 +478,9 @@ TEST_F(Listing, PagesQueriesStopsAndFailures) {
     }
 }
 
-using Multipart = Ops;
-
 // Every credential expires once part 1 is stored: part 2 is sent again, as part
 // 2, with fresh ones, which the listing (page by page) and completion need too.
-TEST_F(Multipart, TenMiBPartsAndARefreshedTokenMidUpload) {
+TEST_F(Ops, UploadTenMiBPartsAndARefreshedTokenMidUpload) {
     const std::string data = RandomBytes(10 * kMiB + 1, 5), path = Local("f", data);
     server_->Settings(R"({"max_list_parts":1})");
     RecordingCallback cb;
@@ -526,7 +513,7 @@ TEST_F(Multipart, TenMiBPartsAndARefreshedTokenMidUpload) {
 // notifications | parts sent, refreshes | refresh log | what was stored, and
 // the last log line. Any JSON answer is a refresh (missing members keep their
 // value); a failed or non-JSON one ends the upload. Nothing is ever aborted.
-TEST_F(Multipart, Outcomes) {
+TEST_F(Ops, UploadOutcomes) {
     webtest::RefusingPort refused;
     const std::string expire = R"({"method":"PUT","subresource":"partNumber","action":"expire")";
     const struct {
@@ -544,8 +531,8 @@ TEST_F(Multipart, Outcomes) {
          "20 -1:100 | 1 1 | | <status 404>", "sts expire , try again!"},
         {"", expire + "}", R"("status":200,"body":"{\"AccessKeyId\":\"STS.partial\"}")", 100, 100,
          "20 -1:100 | 2 1 | | <status 404>", "Multipart upload part from file failed, 10485760, "},
-        {Refused(refused), "", "", 10, 10, "1:100 | 0 0 | | <status 404>",
-         "Init multipart upload failed, "},
+        {"http://127.0.0.1:" + std::to_string(refused.port()), "", "", 10, 10,
+         "1:100 | 0 0 | | <status 404>", "Init multipart upload failed, "},
         {"", R"({"method":"POST","subresource":"uploads","status":500,"message":"no"})", "", 10, 10,
          "-1:100 | 0 0 | | <status 404>", "Init multipart upload failed, no\n"},
         // The part's nominal end, not limited to the file size.
@@ -605,8 +592,9 @@ TEST_F(Ops, TransportFailuresFollowEachOperationsMap) {
     untrusted.start();
     // A refused connection (-992) is a network failure in both maps; a peer
     // that fails verification (-989) only in the transfer map.
-    for (const auto& c : {std::make_pair(Refused(refused), "1:100 1:100 1:100"),
-                          std::make_pair(untrusted.url(""), "-1:100 1:100 1:100")}) {
+    for (const auto& c :
+         {std::make_pair("http://127.0.0.1:" + std::to_string(refused.port()), "1:100 1:100 1:100"),
+          std::make_pair(untrusted.url(""), "-1:100 1:100 1:100")}) {
         RecordingCallback download, list, upload;
         endpoint_ = c.first;
         EXPECT_FALSE(Download("k", dir_.file("f"), &download));
@@ -644,13 +632,10 @@ protected:
     aos_status_t* Get(oss_request_options_t* o, aos_list_t* body, aos_table_t* headers = nullptr) {
         return oss_get_object_to_buffer(o, &bucket_, &key_, headers, nullptr, body, nullptr);
     }
-    static std::string Text(const aos_list_t* list) {
-        std::string out;
-        for (const aos_list_t* it = list->next; it != list; it = it->next) {
-            const aos_buf_t* b = aos_list_entry(it, aos_buf_t, node);
-            out.append(reinterpret_cast<const char*>(b->pos), static_cast<size_t>(aos_buf_size(b)));
-        }
-        return out;
+    std::string Text(const aos_list_t* list) {
+        int64_t len = 0;
+        const char* text = aos_buf_list_flatten(pool_, list, &len);
+        return std::string(text, static_cast<size_t>(len));
     }
 
     apr_pool_t* pool_ = nullptr;
@@ -749,8 +734,6 @@ TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
          {Do("PUT", object, data), Do("GET", object), Do("HEAD", object + "?objectMeta")})
         EXPECT_EQ(Outcome(r) + " " + r.header("etag") + " " + r.header("x-oss-hash-crc64ecma"),
                   "200 " + QuotedMd5(data) + " " + Crc64(data));
-    EXPECT_TRUE(Do("HEAD", object).header("content-length") == "300000" &&
-                Do("GET", object).body == data);
     // A suffix range, and one past the end; a range's answer carries no checksum of the object.
     const Response suffix = Do("GET", object, "", {{"Range", "bytes=-10"}});
     EXPECT_TRUE(suffix.body == data.substr(data.size() - 10));
@@ -788,18 +771,18 @@ TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
     EXPECT_TRUE(Do("GET", kBucket + "o/chunked").body == streamed);
     EXPECT_EQ(Do("PUT", kBucket + "o/empty", "").header("etag"), QuotedMd5(""));
     EXPECT_EQ(FilesIn(server_->data_dir() + "/tmp"), 0u);
-    // A copy keeps the bytes and the type, and outlives its source.
-    ASSERT_EQ(Do("PUT", kBucket + "c/src%20a", data, {{"Content-Type", "image/png"}}).status, 200);
+    // A copy keeps the bytes and the type, and outlives its source (put
+    // virtual-hosted: the bucket named by the Host header).
+    ASSERT_EQ(Do("PUT", "/c/src%20a", data,
+                 {{"Content-Type", "image/png"}, {"Host", "nimbra-backup.oss.example.com"}})
+                  .status,
+              200);
     const std::map<std::string, std::string> copy = {{"x-oss-copy-source", kBucket + "c/src%20a"}};
     EXPECT_EQ(Xml(Do("PUT", kBucket + "c/dst", "", copy).body, "ETag"), QuotedMd5(data));
     ASSERT_EQ(Do("DELETE", kBucket + "c/src%20a").status, 204);
     const Response got = Do("GET", kBucket + "c/dst");
     EXPECT_TRUE(got.body == data && got.header("content-type") == "image/png");
     EXPECT_EQ(Outcome(Do("PUT", kBucket + "c/x", "", copy)), "404 NoSuchKey");
-    // Virtual-hosted by the Host header; IP addresses are path-style.
-    ASSERT_EQ(Do("PUT", "/c/v", "virtual", {{"Host", "nimbra-backup.oss.example.com"}}).status,
-              200);
-    EXPECT_EQ(Do("GET", kBucket + "c/v").body, "virtual");
 }
 
 TEST_F(Store, SignaturesAndCredentials) {
@@ -924,20 +907,16 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     const std::string parts = server.data_dir() + "/parts",
                       objects = server.data_dir() + "/objects";
     const size_t before = FilesIn(objects);
-    const struct {
-        std::vector<std::pair<int, std::string>> list;
-        const char* code;
-    } refused[] = {
-        {{{3, e3}, {1, e1}}, "InvalidPartOrder"},
-        {{{1, e1}, {1, e1}}, "InvalidPartOrder"},
-        {{{1, e3}}, "InvalidPart"},
-        {{{1, e1}, {4, e1}}, "InvalidPart"},
-        {{{2, e2}, {4, e1}}, "InvalidPart"},
-        {{}, "MalformedXML"},
-        // Part 2 below the minimum size while not the last.
-        {{{2, e2}, {3, e3}}, "EntityTooSmall"},
-    };
-    for (const auto& c : refused) EXPECT_EQ(Code(Complete(server, "mp", id, c.list)), c.code);
+    // Refused: parts out of order or repeated, an unknown part or ETag, no
+    // part, a part below the minimum size that is not the last.
+    using Parts = std::vector<std::pair<int, std::string>>;
+    Lines codes;
+    for (const Parts& list :
+         {Parts{{3, e3}, {1, e1}}, Parts{{1, e1}, {1, e1}}, Parts{{1, e3}}, Parts{{1, e1}, {4, e1}},
+          Parts{{2, e2}, {4, e1}}, Parts{}, Parts{{2, e2}, {3, e3}}})
+        codes.push_back(Code(Complete(server, "mp", id, list)));
+    EXPECT_EQ(codes, (Lines{"InvalidPartOrder", "InvalidPartOrder", "InvalidPart", "InvalidPart",
+                            "InvalidPart", "MalformedXML", "EntityTooSmall"}));
     // A part may be left out; ETags match whatever their quoting or case.
     std::string lower = e3.substr(1, 32);
     for (char& ch : lower) ch = static_cast<char>(tolower(ch));

@@ -1,7 +1,6 @@
 // The store's official Node.js client (ali-oss) against nimbra-devserver: a
-// credential from the web API, then put, ranged get, paged listing with a
-// delimiter, copy, delete, a multipart upload, and an expired credential
-// surfacing as SecurityTokenExpired.
+// credential from the web API, put, ranged get, paged listing, copy, delete,
+// a multipart upload, and an expired credential as SecurityTokenExpired.
 // Environment: STORE_PORT, API_PORT, API_CA (certificate of the web API).
 'use strict';
 

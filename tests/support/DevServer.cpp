@@ -108,7 +108,7 @@ DevServer::Credentials DevServer::IssueCredentials() {
     devserver::JsonPtr j = devserver::ParseJson(r.second);
     Credentials c;
     bool found = false;
-    if (r.first != 200 ||
+    if (r.first != 200 || !j ||
         !devserver::JsonGetString(j.get(), "AccessKeyId", c.access_key_id, found) ||
         !devserver::JsonGetString(j.get(), "AccessKeySecret", c.access_key_secret, found) ||
         !devserver::JsonGetString(j.get(), "SecurityToken", c.security_token, found))

@@ -74,10 +74,9 @@ public:
         std::string body;
         std::string header(const std::string& lower_name) const;
     };
-    // Store request: method, path(+query, percent-encoded, path-style
-    // "/bucket/key"), body. Signed with a credential the fixture issues for
-    // itself, unless `headers` holds "Authorization" (sent as given; an empty
-    // value sends none).
+    // Store request: method, path-style "/bucket/key?query" (percent-encoded),
+    // body. Signed with the fixture's own credential unless `headers` holds
+    // "Authorization" (sent as given; an empty value sends none).
     Response StoreExchange(const std::string& method, const std::string& target,
                            const std::string& body = "",
                            const std::map<std::string, std::string>& headers = {});
@@ -89,8 +88,7 @@ public:
         return {r.status, r.body};
     }
     // Adds Date, x-oss-security-token and Authorization for `creds` to
-    // `headers`. `target` as for StoreExchange; the bucket comes from a
-    // virtual-hosted "Host" header when one is given, else from the path.
+    // `headers`; the bucket comes from a virtual-hosted "Host" header if any.
     static void SignRequest(const Credentials& creds, const std::string& method,
                             const std::string& target, std::map<std::string, std::string>& headers);
     // Plain request to the web API: (status, body).
