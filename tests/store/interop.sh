@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Runs interop.js (ali-oss against nimbra-devserver): installs the pinned
-# package into NODE_DIR when its lock file changed, starts the server on free
-# ports with a temporary data directory, runs node, and checks that the
-# server then shuts down cleanly. Exit 77 (skipped) when node, npm or the
-# package cannot be had.
+# Runs interop.js against nimbra-devserver on free ports (installing the pinned
+# ali-oss into NODE_DIR when the lock file changed), then checks that the
+# server shuts down cleanly. Exit 77 (skipped) without node, npm or the package.
 set -uo pipefail
 server="$1" src="$2" node_dir="$3"
 

@@ -10,9 +10,10 @@
 #include <string>
 #include <utility>
 
+#include "tests/support/TempDir.h"
+
 struct DevServerOptions {
-    bool api_plain_http = false;
-    bool allow_anonymous = false;
+    bool allow_anonymous = false;  // unsigned store requests pass (signed ones are checked)
     std::string bucket = "nimbra-backup";
     int api_port = 0;    // 0 = free port
     int store_port = 0;  // 0 = free port
@@ -22,20 +23,18 @@ struct DevServerOptions {
 // that thread or the test process ends), so start it on the test's own thread.
 class DevServer {
 public:
-    explicit DevServer(DevServerOptions opts = {});  // spawns, waits for "ready"; throws
-    ~DevServer();                                    // SIGTERM, waitpid, removes its data dir
+    // Spawns the server and waits for "ready"; throws when it does not come.
+    explicit DevServer(DevServerOptions opts = {})
+        : opts_(std::move(opts)), api_port_(opts_.api_port), store_port_(opts_.store_port) {
+        Spawn();
+    }
+    ~DevServer() { Stop(); }  // the data dir goes too
     DevServer(const DevServer&) = delete;
     DevServer& operator=(const DevServer&) = delete;
 
-    int api_port() const { return api_port_; }
     int store_port() const { return store_port_; }
     std::string store_endpoint() const { return "http://127.0.0.1:" + std::to_string(store_port_); }
-    // "https://127.0.0.1:<api_port>" (http with api_plain_http)
-    std::string api_url() const {
-        return (opts_.api_plain_http ? "http" : "https") + std::string("://127.0.0.1:") +
-               std::to_string(api_port_);
-    }
-    const std::string& data_dir() const { return data_dir_; }
+    const std::string& data_dir() const { return data_dir_.path(); }
     const std::string& bucket() const { return opts_.bucket; }
 
     struct Credentials {
@@ -75,10 +74,9 @@ public:
         std::string body;
         std::string header(const std::string& lower_name) const;
     };
-    // Store request: method, path(+query, percent-encoded, path-style
-    // "/bucket/key"), body. Signed with a credential the fixture issues for
-    // itself, unless `headers` holds "Authorization" (sent as given; an empty
-    // value sends none).
+    // Store request: method, path-style "/bucket/key?query" (percent-encoded),
+    // body. Signed with the fixture's own credential unless `headers` holds
+    // "Authorization" (sent as given; an empty value sends none).
     Response StoreExchange(const std::string& method, const std::string& target,
                            const std::string& body = "",
                            const std::map<std::string, std::string>& headers = {});
@@ -90,8 +88,7 @@ public:
         return {r.status, r.body};
     }
     // Adds Date, x-oss-security-token and Authorization for `creds` to
-    // `headers`. `target` as for StoreExchange; the bucket comes from a
-    // virtual-hosted "Host" header when one is given, else from the path.
+    // `headers`; the bucket comes from a virtual-hosted "Host" header if any.
     static void SignRequest(const Credentials& creds, const std::string& method,
                             const std::string& target, std::map<std::string, std::string>& headers);
     // Plain request to the web API: (status, body).
@@ -103,7 +100,7 @@ private:
     void ControlOk(const std::string& path, const std::string& body = "");
 
     DevServerOptions opts_;
-    std::string data_dir_;
+    TempDir data_dir_;
     pid_t pid_ = -1;
     int api_port_ = 0;
     int store_port_ = 0;

@@ -1,0 +1,1025 @@
+// Each store operation of the library against the development server and,
+// for what must be seen on the wire, scripted peers; the store layer itself
+// against scripted peers; the development server's protocol over sockets.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "Contracts/oss/aos_crc64.h"
+#include "Contracts/oss/oss_api.h"
+#include "Database.h"
+#include "JsonUtil.h"
+#include "Nimbra/OssOperate.h"
+#include "RequestText.h"
+#include "Signer.h"
+#include "TimeUtil.h"
+#include "tests/support/DevServer.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RecordingCallback.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
+#include "tests/support/TestServers.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Response = DevServer::Response;
+using testcb::RecordingCallback;
+using testdata::RandomBytes;
+const std::string kBucket = "/nimbra-backup/";
+constexpr size_t kMiB = 1u << 20, kMinPart = 100 * 1024;
+
+// The process's one development server (its web API where the tests' library
+// copy fetches credentials), reset to no faults and fresh stats for each test.
+class OnServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static const std::unique_ptr<DevServer> server = std::make_unique<DevServer>(
+            DevServerOptions{false, "nimbra-backup", NIMBRA_TEST_API_PORT, 0});
+        server_ = server.get();
+        server_->Reset();
+    }
+    static Response Do(const std::string& method, const std::string& target,
+                       const std::string& body = "",
+                       const std::map<std::string, std::string>& headers = {}) {
+        return server_->StoreExchange(method, target, body, headers);
+    }
+    static inline DevServer* server_ = nullptr;
+};
+
+// The layer's CRC-64 (checked against the standard vectors elsewhere) as text.
+std::string Crc64(const std::string& data) {
+    return std::to_string(aos_crc64(0, data.data(), data.size()));
+}
+
+std::string QuotedMd5(const std::string& data) {
+    unsigned char d[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(data.data(), data.size(), d, &n, EVP_md5(), nullptr);
+    std::string hex = "\"";
+    for (unsigned int i = 0; i < n; ++i)
+        hex += "0123456789ABCDEF"[d[i] >> 4], hex += "0123456789ABCDEF"[d[i] & 15];
+    return hex + "\"";
+}
+
+// Texts of every <tag> element, entities unescaped.
+Lines XmlAll(const std::string& xml, const std::string& tag) {
+    Lines out;
+    const std::string open = "<" + tag + ">", close = "</" + tag + ">";
+    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+        std::string text = xml.substr(at + open.size(), xml.find(close, at) - at - open.size());
+        for (size_t q; (q = text.find("&quot;")) != std::string::npos;) text.replace(q, 6, "\"");
+        out.push_back(text);
+    }
+    return out;
+}
+
+std::string Xml(const std::string& xml, const std::string& tag) {
+    Lines all = XmlAll(xml, tag);
+    return all.empty() ? "" : all.front();
+}
+
+// The answer's error document (a HEAD answer carries it base64-encoded in
+// x-oss-err) and its code.
+std::string Error(const Response& r) {
+    return r.body.empty() ? devserver::Base64Decode(r.header("x-oss-err")) : r.body;
+}
+std::string Code(const Response& r) {
+    return Xml(Error(r), "Code");
+}
+// The status, then the error code if there is one.
+std::string Outcome(const Response& r) {
+    return std::to_string(r.status) + (Code(r).empty() ? "" : " " + Code(r));
+}
+
+size_t FilesIn(const std::string& dir) {
+    size_t n = 0;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (struct dirent* e = readdir(d)) n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+// Multipart steps against `server`: initiation (the upload id), a part, a
+// completion with the given (number, ETag) list.
+std::string Initiate(DevServer& server, const std::string& key) {
+    return Xml(server.StoreExchange("POST", kBucket + key + "?uploads").body, "UploadId");
+}
+Response PutPart(DevServer& server, const std::string& key, const std::string& id, int n,
+                 const std::string& data) {
+    return server.StoreExchange(
+        "PUT", kBucket + key + "?partNumber=" + std::to_string(n) + "&uploadId=" + id, data);
+}
+Response Complete(DevServer& server, const std::string& key, const std::string& id,
+                  const std::vector<std::pair<int, std::string>>& parts) {
+    std::string xml = "<CompleteMultipartUpload>";
+    for (const auto& p : parts)
+        xml += "<Part><PartNumber>" + std::to_string(p.first) + "</PartNumber><ETag>" + p.second +
+               "</ETag></Part>";
+    return server.StoreExchange("POST", kBucket + key + "?uploadId=" + id,
+                                xml + "</CompleteMultipartUpload>");
+}
+
+// A complete answer; the peer closes the connection after it.
+std::string Answer(int status, const std::string& body, const Lines& headers = {}) {
+    std::string a = "HTTP/1.1 " + std::to_string(status) + " X\r\nConnection: close\r\n";
+    for (const std::string& h : headers) a += h + "\r\n";
+    return a + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A peer answering each connection's request with the next scripted answer
+// (the last one again when they run out); "" closes without a word, "stall"
+// waits until the client leaves.
+std::unique_ptr<webtest::RawServer> ScriptedPeer(const Lines& answers) {
+    auto next = std::make_shared<size_t>(0);
+    return std::make_unique<webtest::RawServer>([answers, next](int& fd, const std::string&) {
+        const std::string a = answers[std::min((*next)++, answers.size() - 1)];
+        pollfd p{fd, POLLIN, 0};
+        if (a == "stall") poll(&p, 1, 10000);
+        webtest::RawServer::send_all(fd, a == "stall" ? "" : a);
+    });
+}
+
+// The notifications in order: "result:percent" (the result left out when 0),
+// and a listing page as "[name size, folder/]".
+std::string Trace(const RecordingCallback& cb) {
+    std::string trace;
+    const std::vector<std::vector<_ST_RemotePathInfo>> pages = cb.pages();
+    size_t page = 0;
+    for (const testcb::Event& e : cb.events()) {
+        trace += trace.empty() ? "" : " ";
+        if (!e.has_data) {
+            trace += (e.result ? std::to_string(e.result) + ":" : "") + std::to_string(e.percent);
+            continue;
+        }
+        std::string entries;
+        for (const _ST_RemotePathInfo& i : pages.at(page++))
+            entries += (entries.empty() ? "" : ", ") + std::string(i.szPathName) +
+                       (i.bIsDir ? "/" : " " + std::to_string(i.llFileSize));
+        trace += (e.result || e.percent ? "data?[" : "[") + entries + "]";
+    }
+    return trace;
+}
+
+// True when this thread holds the store layer no longer: a request then
+// fails before it is sent.
+bool LayerReleased() {
+    apr_initialize();
+    apr_pool_t* pool = nullptr;
+    apr_pool_create(&pool, nullptr);
+    oss_request_options_t* options = oss_request_options_create(pool);
+    options->config = oss_config_create(pool);
+    aos_str_set(&options->config->endpoint, "http://127.0.0.1:9");
+    aos_string_t bucket, key;
+    aos_str_set(&bucket, "nimbra-backup");
+    aos_str_set(&key, "probe");
+    const int code = oss_delete_object(options, &bucket, &key, nullptr)->code;
+    apr_pool_destroy(pool);
+    apr_terminate();
+    return code == AOSE_FAILED_INITIALIZE;
+}
+
+class Ops : public OnServer {
+protected:
+    void SetUp() override {
+        OnServer::SetUp();
+        creds_ = server_->IssueCredentials();
+        endpoint_ = server_->store_endpoint();
+        testlog::Clear();
+    }
+    void TearDown() override { EXPECT_TRUE(LayerReleased()) << "the store layer is still held"; }
+
+    const char* ep() const { return endpoint_.c_str(); }
+    const char* ak() const { return creds_.access_key_id.c_str(); }
+    const char* sk() const { return creds_.access_key_secret.c_str(); }
+    const char* tok() const { return creds_.security_token.c_str(); }
+    const char* bucket() const { return server_->bucket().c_str(); }
+
+    // The object's bytes, or "<status N>" when it cannot be read.
+    static std::string Stored(const std::string& key) {
+        const Response r = Do("GET", kBucket + key);
+        return r.status == 200 ? r.body : "<status " + std::to_string(r.status) + ">";
+    }
+    long Requests(const std::string& operation) { return server_->GetStats().requests[operation]; }
+    std::string Local(const std::string& name, const std::string& data) {
+        EXPECT_TRUE(WriteFileBytes(dir_.file(name), data));
+        return dir_.file(name);
+    }
+    // The operations against endpoint_ (the server's, unless a test points it elsewhere).
+    bool Download(const std::string& key, const std::string& path, RecordingCallback* cb) {
+        return DownloadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(), path.c_str(), cb);
+    }
+    bool List(const char* prefix, RecordingCallback& cb, bool* stop = nullptr) {
+        return ListObject(ep(), ak(), sk(), bucket(), tok(), prefix, &cb, stop);
+    }
+    bool Upload(const std::string& key, const std::string& path, long long size,
+                RecordingCallback& cb) {
+        return MultiUploadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(), path.c_str(), size,
+                               &cb);
+    }
+    // The id of the upload whose initiation was logged last.
+    static std::string UploadId() {
+        const Lines logs = testlog::Messages("MultiUploadFile");
+        for (auto it = logs.rbegin(); it != logs.rend(); ++it)
+            if (it->rfind("Init multipart upload succeeded, upload_id:", 0) == 0)
+                return it->substr(43, it->size() - 44);
+        return "";
+    }
+    // The last log line of `function`, cut to the length of `prefix`.
+    static std::string LastLog(const std::string& function, const std::string& prefix) {
+        const Lines logs = testlog::Messages(function);
+        return logs.empty() ? "<none>" : logs.back().substr(0, prefix.size());
+    }
+
+    DevServer::Credentials creds_;
+    std::string endpoint_;
+    TempDir dir_;
+};
+
+TEST_F(Ops, PutCopyDeleteCreateBucketAndNullArguments) {
+    const std::string data = RandomBytes(300000, 1), key = "keys/a b+c%d\xc3\xa9?#&=.bin";
+    EXPECT_TRUE(
+        UploadFile(ep(), ak(), sk(), bucket(), tok(), key.c_str(), Local("up", data).c_str()));
+    EXPECT_TRUE(Stored(devserver::PercentEncode(key, true)) == data);
+    // The store wants the credential's token: a null token is not sent.
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), nullptr, "s/t", Local("t", "x").c_str()));
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "s/t", "/no/such/file"));
+    // The store's checksum of what it received must match what was sent.
+    server_->AddFault(R"({"method":"PUT","action":"bad_crc"})");
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "s/t", dir_.file("t").c_str()));
+    EXPECT_EQ(Requests("PutObject"), 3);
+
+    ASSERT_EQ(Do("PUT", kBucket + "s/src", "payload").status, 200);
+    EXPECT_TRUE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/src", "s/a"));
+    EXPECT_EQ(Stored("s/a") + Stored("s/src"), "payload<status 404>");
+    // A missing source: nothing is deleted.
+    EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/src", "s/b"));
+    EXPECT_EQ(Requests("DeleteObject"), 1);
+    // The delete fails: the copy stays and so does the source.
+    server_->AddFault(R"({"method":"DELETE","status":500,"message":"disk on fire"})");
+    EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), "s/a", "s/c"));
+    EXPECT_EQ(Stored("s/a") + Stored("s/c"), "payloadpayload");
+
+    EXPECT_TRUE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/c"));  // 204
+    EXPECT_EQ(Stored("s/c"), "<status 404>");
+    server_->AddFault(R"({"method":"DELETE","status":503,"message":"busy"})");
+    EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/a"));
+    EXPECT_TRUE(CreateBucket(ep(), ak(), sk(), tok(), bucket()));
+    webtest::RefusingPort refused;
+    endpoint_ = "http://127.0.0.1:" + std::to_string(refused.port());
+    EXPECT_FALSE(DeleteObject(ep(), ak(), sk(), bucket(), tok(), "s/a"));
+    EXPECT_FALSE(CreateBucket(ep(), ak(), sk(), tok(), bucket()));
+    // Every failure but CreateBucket's is logged, once.
+    Lines logs = testlog::Messages();
+    ASSERT_EQ(logs.size(), 7u);
+    logs[2].resize(57);
+    logs[6].resize(20);
+    EXPECT_EQ(logs,
+              (Lines{"oss_put_object_from_file fail, The security token you provided is invalid.",
+                     "oss_put_object_from_file fail, cannot open /no/such/file: No such file or "
+                     "directory",
+                     "oss_put_object_from_file fail, CRC-64 of the 1 bytes sent",
+                     "oss_copy_object nimbra-backup s/src fail, The specified key does not exist.",
+                     "oss_delete_object nimbra-backup s/a fail, disk on fire",
+                     "delete object fail, busy", "delete object fail, "}));
+
+    // Null arguments fail without a request.
+    server_->Reset();
+    endpoint_ = server_->store_endpoint();
+    EXPECT_FALSE(UploadFile(ep(), ak(), sk(), bucket(), tok(), "n", nullptr));
+    EXPECT_FALSE(CopyObject(ep(), ak(), sk(), tok(), bucket(), bucket(), nullptr, "n"));
+    EXPECT_FALSE(DeleteObject(nullptr, ak(), sk(), bucket(), tok(), "n"));
+    EXPECT_FALSE(DownloadFile(ep(), ak(), sk(), bucket(), tok(), nullptr, nullptr, nullptr));
+    EXPECT_FALSE(ListObject(ep(), ak(), sk(), nullptr, tok(), nullptr, nullptr, nullptr));
+    EXPECT_FALSE(MultiUploadFile(ep(), ak(), sk(), bucket(), tok(), nullptr, nullptr, 5, nullptr));
+    EXPECT_TRUE(server_->GetStats().requests.empty());
+}
+
+// The Range values on the wire, then the notifications, against a peer that
+// serves ranges itself; the local file is truncated first.
+TEST_F(Ops, DownloadRangesCoverTheObjectOnceInOrder) {
+    const std::pair<long long, const char*> cases[] = {
+        {0, "| 100"},
+        {1, "bytes=0-0 | 95 100"},
+        {kMiB, "bytes=0-1048575 | 95 100"},
+        // 95 × 1048576 ÷ 1048577 is 94 in integer division.
+        {kMiB + 1, "bytes=0-1048575 bytes=1048576-1048576 | 94 95 100"},
+    };
+    for (const auto& c : cases) {
+        const std::string data = RandomBytes(c.first, 2), path = Local("out", std::string(99, 'z'));
+        webtest::HttpServer peer;
+        peer.get("/nimbra-backup/obj", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(data, "application/octet-stream");
+        });
+        peer.start();
+        RecordingCallback cb;
+        endpoint_ = peer.url("");
+        EXPECT_TRUE(Download("obj", path, &cb));
+        std::string ranges;
+        for (const auto& r : peer.received())
+            if (r.method == "GET") ranges += r.header("Range") + " ";
+        EXPECT_EQ(ranges + "| " + Trace(cb), c.second);
+        EXPECT_TRUE(ReadFileBytes(path) == data) << c.first;
+    }
+    EXPECT_EQ(testlog::Messages(), Lines{});
+    // Metadata without a length: an empty object.
+    webtest::RawServer bare([](int& fd, const std::string&) {
+        webtest::RawServer::send_all(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    });
+    RecordingCallback cb;
+    endpoint_ = bare.url("");
+    EXPECT_TRUE(Download("obj", Local("out", "old"), &cb));
+    EXPECT_EQ(Trace(cb) + ReadFileBytes(dir_.file("out")), "100");
+    EXPECT_EQ(bare.requests().size(), 1u);
+}
+
+// Every failure ends with one log line and one report of percentage 100; the
+// local file keeps the ranges written before it.
+TEST_F(Ops, DownloadFailuresKeepTheRangesWrittenBefore) {
+    const std::string data = RandomBytes(2 * kMiB + 5, 4), out = dir_.file("out");
+    ASSERT_EQ(Do("PUT", kBucket + "dl/obj", data).status, 200);
+    const struct {
+        std::string fault;  // added once the first range is in when it starts with '+'
+        long kept;          // bytes of the object in the local file; -1: not checked
+        std::string outcome, log, path = "";  // outcome: trace, then the GET requests
+    } cases[] = {
+        {R"(+{"method":"GET","status":500,"message":"boom"})", kMiB, "47 -1:100 2",
+         "oss_get_object_to_file fail, boom"},
+        {R"({"method":"GET","action":"close","close_after_bytes":1000})", 0, "1:100 1",
+         "oss_get_object_to_file fail, "},
+        {R"({"method":"GET","action":"truncate_body","keep_bytes":10})", 0, "-1:100 1",
+         "range 0-1048575 returned 10 bytes"},
+        {R"({"ignore_range":true})", 0, "-1:100 1", "range 0-1048575 returned 2097157 bytes"},
+        {R"(+{"method":"GET","action":"corrupt_body"})", -1, "47 94 95 -1:100 3",
+         "crc64 of " + out},
+        {R"({"method":"HEAD","action":"bad_crc"})", static_cast<long>(data.size()),
+         "47 94 95 -1:100 3", "crc64 of " + out},
+        // A HEAD answer has no body, so there is no store message to log.
+        {R"({"method":"HEAD","action":"expire"})", 0, "-1:100 0", "oss_get_object_meta fail, "},
+        {"", -1, "-1:100 0", "open " + dir_.file("no/dir") + " fail", dir_.file("no/dir")},
+        // Writes to /dev/full fail with "no space left".
+        {"", -1, "-1:100 1", "write /dev/full fail", "/dev/full"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault + c.path);
+        server_->Reset();
+        testlog::Clear();
+        std::remove(out.c_str());
+        const bool later = !c.fault.empty() && c.fault[0] == '+';
+        auto add = [&] {
+            if (c.fault.find("ignore_range") != std::string::npos)
+                server_->Settings(c.fault);
+            else if (!c.fault.empty())
+                server_->AddFault(c.fault.substr(later));
+        };
+        if (!later) add();
+        RecordingCallback cb;
+        cb.hook = [&](int, int percent) {
+            if (later && percent == 47) add();
+        };
+        EXPECT_FALSE(Download("dl/obj", c.path.empty() ? out : c.path, &cb));
+        DevServer::Stats stats = server_->GetStats();
+        EXPECT_EQ(Trace(cb) + " " + std::to_string(stats.requests["GetObject"]) + " " +
+                      LastLog("DownloadFile", c.log),
+                  c.outcome + " " + c.log);
+        EXPECT_EQ(stats.connections_accepted, 1);  // the ranges follow on the same connection
+        EXPECT_EQ(testlog::Messages("DownloadFile").size(), 1u);
+        EXPECT_TRUE(c.kept < 0 || ReadFileBytes(out) == data.substr(0, c.kept));
+    }
+}
+
+// A store listing answer: objects (key, size) and common prefixes.
+std::string ListingXml(bool truncated, const std::string& next_marker,
+                       const std::vector<std::pair<std::string, std::string>>& objects,
+                       const Lines& prefixes) {
+    std::string xml = std::string("<ListBucketResult><IsTruncated>") +
+                      (truncated ? "true" : "false") + "</IsTruncated><NextMarker>" + next_marker +
+                      "</NextMarker>";
+    for (const auto& o : objects)
+        xml += "<Contents><Key>" + o.first + "</Key><Size>" + o.second + "</Size></Contents>";
+    for (const std::string& p : prefixes)
+        xml += "<CommonPrefixes><Prefix>" + p + "</Prefix></CommonPrefixes>";
+    return xml + "</ListBucketResult>";
+}
+
+// Against a scripted store: the pages and the query of each, the host's stop
+// request before, between and during pages, and a failing page.
+TEST_F(Ops, ListPagesQueriesStopsAndFailures) {
+    Lines answers;  // in turn, the last one again; "500" answers that status
+    size_t served = 0;
+    bool stop = false, stop_while_serving = false;
+    webtest::HttpServer peer;
+    peer.get(".*", [&](const httplib::Request&, httplib::Response& res) {
+        if (stop_while_serving) __atomic_store_n(&stop, true, __ATOMIC_RELAXED);
+        const std::string& answer = answers[std::min(served++, answers.size() - 1)];
+        if (answer == "500")
+            res.status = 500;
+        else
+            res.set_content(answer, "application/xml");
+    });
+    peer.start();
+    endpoint_ = peer.url("");
+    // The outcome, the notifications and the number of requests made.
+    auto list = [&](const char* prefix, const Lines& pages, RecordingCallback& cb) {
+        answers = pages;
+        served = 0;
+        const size_t before = peer.received().size();
+        const bool ok = List(prefix, cb, &stop);
+        return (ok ? "" : "failed ") + Trace(cb) + " (" +
+               std::to_string(peer.received().size() - before) + ")";
+    };
+    const std::string first =
+        ListingXml(true, "p/b", {{"p/", "0"}, {"p/a", "12"}}, {"p/d/", "p//"});
+    RecordingCallback paged(testcb::Payload::kPages), empty(testcb::Payload::kPages), before,
+        within(testcb::Payload::kPages), failed(testcb::Payload::kPages);
+    EXPECT_EQ(list("p/", {first, ListingXml(false, "", {{"p/c", "3"}}, {"p/e/"})}, paged),
+              "[a 12, d/] [c 3, e/] 100 (2)");
+    EXPECT_EQ(peer.received()[0].target + " " + peer.received()[1].target,
+              "/nimbra-backup/?prefix=p%2F&delimiter=%2F&max-keys=500 "
+              "/nimbra-backup/?prefix=p%2F&marker=p%2Fb&delimiter=%2F&max-keys=500");
+    EXPECT_EQ(list("empty/", {ListingXml(false, "", {}, {})}, empty), "[] 100 (1)");
+    stop = true;
+    EXPECT_EQ(list("p/", {first}, before), "100 (0)");
+    EXPECT_TRUE(stop);  // read, never written
+    stop = false;
+    within.hook = [&](int, int percent) { stop = percent == 0; };
+    EXPECT_EQ(list("p/", {first}, within), "[a 12, d/] 100 (1)");
+    stop = false;
+    // Pages delivered before a failure stay delivered.
+    EXPECT_EQ(list("p/", {first, "500"}, failed), "failed [a 12, d/] -1:100 (2)");
+    EXPECT_EQ(testlog::Messages(), Lines{});
+
+    // "/" lists the top level: no prefix is sent, and neither the key "/"
+    // nor the common prefix "/" gives an entry. A null token is not sent.
+    answers = {ListingXml(false, "", {{"/", "5"}, {"top.txt", "3"}}, {"/", "dir1/"})};
+    RecordingCallback top(testcb::Payload::kPages);
+    EXPECT_TRUE(ListObject(ep(), ak(), sk(), bucket(), nullptr, "/", &top, &stop));
+    EXPECT_EQ(Trace(top), "[top.txt 3, dir1/] 100");
+    EXPECT_EQ(peer.received().back().target, "/nimbra-backup/?delimiter=%2F&max-keys=500");
+    EXPECT_FALSE(peer.received().back().has_header("x-oss-security-token"));
+    EXPECT_EQ(peer.received().front().header("x-oss-security-token"), creds_.security_token);
+
+    // A stop that arrives while a page is on its way, before its first file
+    // or folder entry: the page is not delivered.
+    stop_while_serving = true;
+    for (const std::string& answer :
+         {ListingXml(false, "", {{"a", "1"}}, {}), ListingXml(false, "", {}, {"d/"})}) {
+        stop = false;
+        RecordingCallback stopped;
+        EXPECT_EQ(list("/", {answer}, stopped), "100 (1)");
+    }
+}
+
+// Every credential expires once part 1 is stored: part 2 is sent again, as part
+// 2, with fresh ones, which the listing (page by page) and completion need too.
+TEST_F(Ops, UploadTenMiBPartsAndARefreshedTokenMidUpload) {
+    const std::string data = RandomBytes(10 * kMiB + 1, 5), path = Local("f", data);
+    server_->Settings(R"({"max_list_parts":1})");
+    RecordingCallback cb;
+    std::string second_part;
+    cb.hook = [&](int, int percent) {
+        if (percent == 89) server_->ExpireCredentials();
+        if (percent == 90)
+            second_part = Stored("mp/two?part-number-marker=1&uploadId=" + UploadId());
+    };
+    EXPECT_TRUE(Upload("mp/two", path, 10 * kMiB + 1, cb));
+    // 20 + 70 × 10485760 ÷ 10485761 truncates to 89.
+    EXPECT_EQ(Trace(cb), "20 89 90 95 100");
+    EXPECT_TRUE(Stored("mp/two") == data);
+    EXPECT_NE(second_part.find("<PartNumber>2</PartNumber><LastModified>"), std::string::npos)
+        << second_part;
+    EXPECT_EQ(Requests("UploadPart"), 3);
+    const std::string id = UploadId();
+    EXPECT_EQ(testlog::Messages("MultiUploadFile"),
+              (Lines{"Init multipart upload succeeded, upload_id:" + id + "\n",
+                     "error code: SecurityTokenExpired", "sts expire , try again!",
+                     "Complete multipart upload from file succeeded, upload_id:" + id + " " + path +
+                         "\n"}));
+    for (const testlog::Entry& e : testlog::Snapshot())
+        EXPECT_TRUE(e.function != "MultiUploadFile" ||
+                    e.file + " " + std::to_string(e.level) == "Nimbra/OssOperate 1")
+            << e.file << " " << e.level;
+}
+
+// Rows: endpoint, fault, scripted refresh answer, file and given size; then
+// notifications | parts sent, refreshes | refresh log | what was stored, and
+// the last log line. Any JSON answer is a refresh (missing members keep their
+// value); a failed or non-JSON one ends the upload. Nothing is ever aborted.
+TEST_F(Ops, UploadOutcomes) {
+    webtest::RefusingPort refused;
+    const std::string expire = R"({"method":"PUT","subresource":"partNumber","action":"expire")";
+    const struct {
+        std::string endpoint, fault, api_script;
+        long long file_size, size;  // file_size -1: no such file
+        std::string outcome, last_log;
+    } cases[] = {
+        {"", "", "", 10 * kMiB + 1, 10 * kMiB, "20 90 95 100 | 1 0 | | 10485760",
+         "Complete multipart upload from file succeeded, "},
+        {"", expire + R"(,"count":2})", "", 100, 100, "20 90 95 100 | 3 2 | | 100",
+         "Complete multipart upload from file succeeded, "},
+        {"", expire + "}", R"("status":500,"body":"{}")", 100, 100,
+         "20 -1:100 | 1 1 | GetStsKey fail! | <status 404>", "sts expire , try again!"},
+        {"", expire + "}", R"("status":200,"body":"not json")", 100, 100,
+         "20 -1:100 | 1 1 | | <status 404>", "sts expire , try again!"},
+        {"", expire + "}", R"("status":200,"body":"{\"AccessKeyId\":\"STS.partial\"}")", 100, 100,
+         "20 -1:100 | 2 1 | | <status 404>", "Multipart upload part from file failed, 10485760, "},
+        {"http://127.0.0.1:" + std::to_string(refused.port()), "", "", 10, 10,
+         "1:100 | 0 0 | | <status 404>", "Init multipart upload failed, "},
+        {"", R"({"method":"POST","subresource":"uploads","status":500,"message":"no"})", "", 10, 10,
+         "-1:100 | 0 0 | | <status 404>", "Init multipart upload failed, no\n"},
+        // The part's nominal end, not limited to the file size.
+        {"", R"({"method":"PUT","status":500,"code":"InternalError","message":"disk full"})", "",
+         10, 10, "20 -1:100 | 1 0 | | <status 404>",
+         "Multipart upload part from file failed, 10485760, disk full, 500\n"},
+        {"", "", "", -1, 10, "20 -1:100 | 0 0 | | <status 404>",
+         "Multipart upload part from file failed, 10485760, "},
+        {"", R"({"method":"GET","subresource":"uploadId","status":500,"message":"list broke"})", "",
+         10, 10, "20 90 -1:100 | 1 0 | | <status 404>", "List multipart failed, list broke\n"},
+        {"", R"({"method":"POST","subresource":"uploadId","status":400,"message":"part gone"})", "",
+         10, 10, "20 90 95 -1:100 | 1 0 | | <status 404>",
+         "Complete multipart upload from file failed, part gone\n"},
+        // A file shorter than the size given.
+        {"", "", "", 10, 20, "20 90 -1:100 | 1 0 | | <status 404>",
+         "uploaded parts hold 10 bytes, the file size is 20"},
+        // No part at all: the store refuses an empty completion.
+        {"", "", "", 0, 0, "20 95 -1:100 | 0 0 | | <status 404>",
+         "Complete multipart upload from file failed, "},
+        {"", "", "", 10, 10000 * 10 * kMiB + 1, "-1:100 | 0 0 | | <status 404>",
+         "file size 104857600001 needs 10001 parts, more than 10000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault + c.api_script + c.last_log);
+        server_->Reset();
+        testlog::Clear();
+        if (!c.fault.empty()) server_->AddFault(c.fault);
+        if (!c.api_script.empty())
+            server_->ScriptApi(R"({"path":"/getStsKey","count":1,)" + c.api_script + "}");
+        const std::string path =
+            c.file_size < 0 ? dir_.file("absent") : Local("f", RandomBytes(c.file_size, 7));
+        RecordingCallback cb;
+        const std::string key = "mp/" + std::to_string(&c - cases);
+        endpoint_ = c.endpoint.empty() ? server_->store_endpoint() : c.endpoint;
+        EXPECT_EQ(Upload(key, path, c.size, cb),
+                  c.last_log.rfind("Complete multipart upload from file succeeded", 0) == 0);
+        const Lines logs = testlog::Messages("MultiUploadFile");
+        std::string outcome =
+            Trace(cb) + " | " + std::to_string(Requests("UploadPart")) + " " +
+            std::to_string(std::count(logs.begin(), logs.end(), "sts expire , try again!")) + " | ";
+        for (const std::string& line : testlog::Messages("GetStsKey")) outcome += line + " ";
+        const std::string stored = Stored(key);
+        outcome += "| " + (stored[0] == '<' ? stored : std::to_string(stored.size()));
+        EXPECT_EQ(outcome + " " + LastLog("MultiUploadFile", c.last_log),
+                  c.outcome + " " + c.last_log);
+        EXPECT_EQ(Requests("AbortMultipartUpload"), 0);
+    }
+}
+
+// A failed status becomes 1 or -1 by the download map for downloads and by
+// the transfer map for listings and uploads.
+TEST_F(Ops, TransportFailuresFollowEachOperationsMap) {
+    webtest::RefusingPort refused;
+    webtest::TestCertificate certificate("IP:127.0.0.1");
+    webtest::HttpServer untrusted(certificate);
+    untrusted.get(".*", [](const httplib::Request&, httplib::Response&) {});
+    untrusted.start();
+    // A refused connection (-992) is a network failure in both maps; a peer
+    // that fails verification (-989) only in the transfer map.
+    for (const auto& c :
+         {std::make_pair("http://127.0.0.1:" + std::to_string(refused.port()), "1:100 1:100 1:100"),
+          std::make_pair(untrusted.url(""), "-1:100 1:100 1:100")}) {
+        RecordingCallback download, list, upload;
+        endpoint_ = c.first;
+        EXPECT_FALSE(Download("k", dir_.file("f"), &download));
+        EXPECT_FALSE(List("k", list));
+        EXPECT_FALSE(Upload("k", "/dev/null", 1, upload));
+        EXPECT_EQ(Trace(download) + " " + Trace(list) + " " + Trace(upload), c.second) << c.first;
+    }
+    EXPECT_TRUE(untrusted.received().empty());
+}
+
+class Layer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        apr_initialize();
+        ASSERT_EQ(aos_http_io_initialize(nullptr, 0), AOSE_OK);
+        apr_pool_create(&pool_, nullptr);
+        aos_str_set(&bucket_, "bkt");
+        aos_str_set(&key_, "dir/a b+\xc3\xa9.bin");
+    }
+    void TearDown() override {
+        apr_pool_destroy(pool_);
+        aos_http_io_deinitialize();
+        apr_terminate();
+    }
+    oss_request_options_t* Options(const std::string& endpoint) {
+        oss_request_options_t* o = oss_request_options_create(pool_);
+        o->config = oss_config_create(pool_);
+        aos_str_set(&o->config->endpoint, apr_pstrdup(pool_, endpoint.c_str()));
+        aos_str_set(&o->config->access_key_id, "test-id");
+        aos_str_set(&o->config->access_key_secret, "test-secret");
+        o->ctl = aos_http_controller_create(pool_, 0);
+        o->ctl->options = aos_http_request_options_create(pool_);
+        return o;
+    }
+    aos_status_t* Get(oss_request_options_t* o, aos_list_t* body, aos_table_t* headers = nullptr) {
+        return oss_get_object_to_buffer(o, &bucket_, &key_, headers, nullptr, body, nullptr);
+    }
+    std::string Text(const aos_list_t* list) {
+        int64_t len = 0;
+        const char* text = aos_buf_list_flatten(pool_, list, &len);
+        return std::string(text, static_cast<size_t>(len));
+    }
+
+    apr_pool_t* pool_ = nullptr;
+    aos_string_t bucket_, key_;
+    TempDir dir_;
+};
+
+// Answers in turn from one peer: each one's status (code, ok, error code,
+// message of answers, request id), and which bodies reach the caller's list.
+TEST_F(Layer, AnswersBecomeStatusesAndBodiesReachTheListOnlyWhenWholeAndRight) {
+    const std::string data = RandomBytes(5000, 2);
+    auto peer = ScriptedPeer(
+        {Answer(403,
+                "<?xml version=\"1.0\"?><Error><Code>SecurityTokenExpired</Code><Message>The "
+                "security token you provided has expired.</Message><RequestId>R-XML</RequestId>"
+                "</Error>",
+                {"x-oss-request-id: R-HDR"}),
+         // A HEAD answer has no body: the request id comes from the header.
+         Answer(404, "", {"x-oss-request-id: R-404"}), Answer(502, "<html>bad gateway</html>"), "",
+         "this is not http\r\n\r\n", Answer(300, ""), Answer(299, ""),
+         Answer(206, data.substr(0, 1000), {"x-oss-hash-crc64ecma: " + Crc64(data)}),
+         Answer(200, data, {"x-oss-hash-crc64ecma: " + Crc64("other")}),
+         Answer(404, "<Error><Code>NoSuchKey</Code></Error>"), Answer(200, data),
+         Answer(200, "<html>not a listing</html>"), "stall"});
+    oss_request_options_t* o = Options(peer->url(""));
+    auto text = [](const char* s) { return std::string(s ? s : "-"); };
+    Lines statuses;
+    for (int i = 0; i < 7; ++i) {
+        aos_status_t* s = i == 1 ? oss_get_object_meta(o, &bucket_, &key_, nullptr)
+                                 : oss_delete_object(o, &bucket_, &key_, nullptr);
+        statuses.push_back(std::to_string(s->code) + " " + std::to_string(aos_status_is_ok(s)) +
+                           " " + text(s->error_code) + "|" +
+                           (s->code > 0 ? text(s->error_msg) + "|" : "") + text(s->req_id));
+    }
+    EXPECT_EQ(
+        statuses,
+        (Lines{"403 0 SecurityTokenExpired|The security token you provided has expired.|R-XML",
+               "404 0 -|-|R-404", "502 0 -|-|-",
+               std::to_string(AOSE_CONNECTION_FAILED) + " 0 ConnectionFailed|-",
+               std::to_string(AOSE_SERVICE_ERROR) + " 0 ServiceError|-", "300 0 -|-|-",
+               "299 1 -|-|-"}));
+
+    aos_table_t* range = apr_table_make(pool_, 1);
+    apr_table_set(range, "Range", "bytes=0-999");
+    aos_list_t body;
+    aos_list_init(&body);
+    aos_list_add_tail(&aos_buf_pack(pool_, "head:", 5)->node, &body);
+    // A range is appended to what the list holds; its checksum describes the
+    // whole object, so it is not checked.
+    EXPECT_TRUE(aos_status_is_ok(Get(o, &body, range)));
+    EXPECT_EQ(Text(&body), "head:" + data.substr(0, 1000));
+    aos_list_t none;
+    aos_list_init(&none);
+    EXPECT_EQ(Get(o, &none)->code, AOSE_CRC_INCONSISTENT_ERROR);
+    EXPECT_EQ(Get(o, &none)->code, 404);
+    o->ctl->options->max_memory_size = 4096;
+    EXPECT_EQ(Get(o, &none)->code, AOSE_OUT_MEMORY);
+    EXPECT_TRUE(aos_list_empty(&none));
+    oss_list_object_params_t* params = oss_create_list_object_params(pool_);
+    EXPECT_EQ(oss_list_object(o, &bucket_, params, nullptr)->code, AOSE_XML_PARSE_ERROR);
+    o->ctl->options->speed_limit = 1;
+    o->ctl->options->speed_time = 1;
+    EXPECT_EQ(oss_delete_object(o, &bucket_, &key_, nullptr)->code, AOSE_REQUEST_TIMEOUT);
+}
+
+// TLS to the store: a trusted peer must carry the store's name.
+TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
+    for (const auto& c : {std::make_pair("IP:127.0.0.1", 200),
+                          std::make_pair("DNS:elsewhere.example", int{AOSE_FAILED_VERIFICATION})}) {
+        SCOPED_TRACE(c.first);
+        webtest::TestCertificate certificate(c.first);
+        webtest::HttpServer store(certificate);
+        store.get(".*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Connection", "close");
+            res.set_content("secure bytes", "application/octet-stream");
+        });
+        store.start();
+        const std::string ca = dir_.file("ca.pem");
+        FILE* f = fopen(ca.c_str(), "w");
+        ASSERT_EQ(PEM_write_X509(f, certificate.cert()), 1);
+        fclose(f);
+        oss_request_options_t* o = Options(store.url(""));
+        o->ctl->options->ca_file = apr_pstrdup(pool_, ca.c_str());
+        aos_list_t body;
+        aos_list_init(&body);
+        EXPECT_EQ(Get(o, &body)->code, c.second);
+        EXPECT_EQ(Text(&body), c.second == 200 ? "secure bytes" : "");
+    }
+}
+
+using Store = OnServer;
+
+TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
+    const std::string data = RandomBytes(300000, 1), object = kBucket + "o/data";
+    for (const Response& r :
+         {Do("PUT", object, data), Do("GET", object), Do("HEAD", object + "?objectMeta")})
+        EXPECT_EQ(Outcome(r) + " " + r.header("etag") + " " + r.header("x-oss-hash-crc64ecma"),
+                  "200 " + QuotedMd5(data) + " " + Crc64(data));
+    // A suffix range, and one past the end; a range's answer carries no checksum of the object.
+    const Response suffix = Do("GET", object, "", {{"Range", "bytes=-10"}});
+    EXPECT_TRUE(suffix.body == data.substr(data.size() - 10));
+    EXPECT_EQ(Outcome(suffix) + " " + suffix.header("content-range") +
+                  suffix.header("x-oss-hash-crc64ecma"),
+              "206 bytes 299990-299999/300000");
+    EXPECT_EQ(Outcome(Do("GET", object, "", {{"Range", "bytes=300000-"}})), "416 InvalidRange");
+    EXPECT_EQ((Lines{Outcome(Do("DELETE", object)), Outcome(Do("DELETE", object))}),
+              (Lines{"204", "204"}));
+    for (const char* method : {"GET", "HEAD"}) {
+        const Response gone = Do(method, object);
+        EXPECT_EQ(Outcome(gone) + " " + Xml(Error(gone), "RequestId"),
+                  "404 NoSuchKey " + gone.header("x-oss-request-id"));
+    }
+    // A body in chunks of any size, as a client streaming it sends one, and
+    // an empty one: the server stages the pieces it cannot write as they are
+    // and leaves no temporary file behind.
+    const std::string streamed = RandomBytes(3 * kMiB + 123, 5);
+    const size_t sizes[] = {4096, 1001, 63, 64, 65, 127, 128, kMiB, 300000, 4095, 191, 255};
+    std::map<std::string, std::string> h = {{"Content-Type", "text/plain"}};
+    DevServer::SignRequest(server_->IssueCredentials(), "PUT", kBucket + "o/chunked", h);
+    httplib::Client client("127.0.0.1", server_->store_port());
+    size_t chunks = 0;
+    auto provide = [&](size_t offset, httplib::DataSink& sink) {
+        const size_t n = std::min(sizes[chunks++ % 12], streamed.size() - offset);
+        sink.write(streamed.data() + offset, n);
+        if (offset + n == streamed.size()) sink.done();
+        return true;
+    };
+    auto chunked = client.Put((kBucket + "o/chunked").c_str(), httplib::Headers(h.begin(), h.end()),
+                              provide, "text/plain");
+    ASSERT_TRUE(chunked);
+    EXPECT_EQ(chunked->get_header_value("ETag") + chunked->get_header_value("x-oss-hash-crc64ecma"),
+              QuotedMd5(streamed) + Crc64(streamed));
+    EXPECT_TRUE(Do("GET", kBucket + "o/chunked").body == streamed);
+    EXPECT_EQ(Do("PUT", kBucket + "o/empty", "").header("etag"), QuotedMd5(""));
+    EXPECT_EQ(FilesIn(server_->data_dir() + "/tmp"), 0u);
+    // A copy keeps the bytes and the type, and outlives its source (put
+    // virtual-hosted: the bucket named by the Host header).
+    ASSERT_EQ(Do("PUT", "/c/src%20a", data,
+                 {{"Content-Type", "image/png"}, {"Host", "nimbra-backup.oss.example.com"}})
+                  .status,
+              200);
+    const std::map<std::string, std::string> copy = {{"x-oss-copy-source", kBucket + "c/src%20a"}};
+    EXPECT_EQ(Xml(Do("PUT", kBucket + "c/dst", "", copy).body, "ETag"), QuotedMd5(data));
+    ASSERT_EQ(Do("DELETE", kBucket + "c/src%20a").status, 204);
+    const Response got = Do("GET", kBucket + "c/dst");
+    EXPECT_TRUE(got.body == data && got.header("content-type") == "image/png");
+    EXPECT_EQ(Outcome(Do("PUT", kBucket + "c/x", "", copy)), "404 NoSuchKey");
+}
+
+TEST_F(Store, SignaturesAndCredentials) {
+    const DevServer::Credentials creds = server_->IssueCredentials();
+    EXPECT_EQ(creds.access_key_id.rfind("STS.", 0), 0u);
+    const std::string target = kBucket + "a%20b?uploadId=U1&max-parts=5";
+    auto signed_by = [&](DevServer::Credentials c, std::map<std::string, std::string> h = {}) {
+        DevServer::SignRequest(c, "GET", target, h);
+        return Code(Do("GET", target, "", h));
+    };
+    auto dated = [&](int minutes) {
+        const int64_t at = devserver::NowMillis() + minutes * 60000LL;
+        return std::map<std::string, std::string>{{"x-oss-date", devserver::HttpDate(at)}};
+    };
+    DevServer::Credentials unknown = creds, wrong_token = creds, wrong_secret = creds;
+    unknown.access_key_id = "STS.doesnotexist";
+    wrong_token.security_token = "CAIS-not-the-token";
+    wrong_secret.access_key_secret = "not-the-secret";
+    EXPECT_EQ((Lines{signed_by(creds), signed_by(creds, dated(-10)),
+                     Code(Do("GET", target, "", {{"Authorization", ""}})), signed_by(unknown),
+                     signed_by(wrong_token), signed_by(wrong_secret), signed_by(creds, dated(-16)),
+                     signed_by(creds, dated(16)), Code(Do("PUT", "/other-bucket/key", "v"))}),
+              (Lines{"NoSuchUpload", "NoSuchUpload", "AccessDenied", "InvalidAccessKeyId",
+                     "InvalidSecurityToken", "SignatureDoesNotMatch", "RequestTimeTooSkewed",
+                     "RequestTimeTooSkewed", "AccessDenied"}));
+    server_->ExpireCredentials();
+    EXPECT_EQ(signed_by(creds), "SecurityTokenExpired");
+}
+
+TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
+    for (const char* key :
+         {"ls/a.txt", "ls/b/1", "ls/b/2", "ls/b/c/3", "ls/c", "ls/d/", "ls/d/x", "ls/sp ace/k"})
+        ASSERT_EQ(Do("PUT", kBucket + devserver::PercentEncode(key, true), "x").status, 200);
+    // Keys, then common prefixes, then "next" and the marker when truncated.
+    auto list = [&](const std::string& query) {
+        auto r = Do("GET", kBucket + "?" + (query.find("prefix=") ? "prefix=ls/&" : "") + query);
+        std::string entries = Outcome(r);
+        for (const std::string& key : XmlAll(r.body, "Key")) entries += " " + key;
+        for (const std::string& common : XmlAll(r.body, "CommonPrefixes"))
+            entries += " " + Xml(common, "Prefix");
+        if (Xml(r.body, "IsTruncated") == "true") entries += " next " + Xml(r.body, "NextMarker");
+        return entries;
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"delimiter=/", "200 ls/a.txt ls/c ls/b/ ls/d/ ls/sp ace/"},
+        {"prefix=ls/b/&delimiter=/", "200 ls/b/1 ls/b/2 ls/b/c/"},
+        {"prefix=ls/d/&delimiter=/", "200 ls/d/ ls/d/x"},  // the folder's own marker object
+        {"prefix=ls/b&delimiter=/", "200 ls/b/"},
+        {"", "200 ls/a.txt ls/b/1 ls/b/2 ls/b/c/3 ls/c ls/d/ ls/d/x ls/sp ace/k"},
+        // max-keys counts keys and common prefixes together; markers are exclusive.
+        {"delimiter=/&max-keys=2", "200 ls/a.txt ls/b/ next ls/b/"},
+        {"delimiter=/&max-keys=2&marker=ls/b/", "200 ls/c ls/d/ next ls/d/"},
+        {"delimiter=/&max-keys=2&marker=ls/d/", "200 ls/sp ace/"},
+        {"marker=ls/b/1zz&max-keys=1", "200 ls/b/2 next ls/b/2"},
+        {"prefix=ls/sp&encoding-type=url", "200 ls/sp%20ace/k"},
+        {"max-keys=1001", "400 InvalidArgument"},
+        {"encoding-type=gzip", "400 InvalidArgument"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(list(c.first), c.second) << c.first;
+    server_->Settings(R"({"max_list_keys":3})");
+    EXPECT_EQ(list("max-keys=500"), "200 ls/a.txt ls/b/1 ls/b/2 next ls/b/2");
+}
+
+// The fault rules' own options; what each action does is seen in the
+// failures it causes elsewhere.
+TEST_F(Store, FaultRuleMatchingAndOptions) {
+    const std::string object = kBucket + "f/obj";
+    ASSERT_EQ(Do("PUT", object, "data").status, 200);
+    // Rules match method, sub-resource ("none": no query) and key; each
+    // applies `count` times, the first matching one in the order added.
+    server_->AddFault(R"({"method":"GET","subresource":"none","key_contains":"obj","count":2,
+                          "status":503,"code":"SlowDown"})");
+    server_->AddFault(R"({"method":"GET","status":500,"code":"Second"})");
+    EXPECT_EQ((Lines{Outcome(Do("HEAD", object)), Outcome(Do("GET", kBucket + "f/other")),
+                     Outcome(Do("GET", object)), Outcome(Do("GET", object)),
+                     Outcome(Do("GET", object)), Outcome(Do("GET", object))}),
+              (Lines{"200", "500 Second", "503 SlowDown", "503 SlowDown", "200", "200"}));
+    server_->AddFault(R"({"method":"HEAD","action":"delay","delay_ms":200})");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Do("HEAD", object).status, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_THROW(server_->AddFault(R"({"action":"explode"})"), std::runtime_error);
+}
+
+// What was acknowledged survives a kill (objects, records, credentials, parts;
+// not unfinished writes). The upload then completes, once its part list passes
+// the checks, as the blobs of the parts it names, which outlive a restart.
+TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
+    DevServer server({true});  // unsigned requests allowed, signed ones checked
+    const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart, 42), p2 = "tail",
+                      p3 = RandomBytes(kMiB + 7, 43), whole = p1 + p3;
+    ASSERT_EQ(server.StoreRequest("PUT", kBucket + "keep", data).first, 200);
+    ASSERT_EQ(server.ApiRequest("POST", "/uploadUserInfo", R"({"name":"carol","file_size":200000})")
+                  .first,
+              200);
+    const std::string id = Initiate(server, "mp"), e3 = QuotedMd5(p3);
+    ASSERT_EQ(id.size(), 32u);
+    EXPECT_EQ(PutPart(server, "mp", id, 3, p3).header("etag"), e3);
+    const std::string e1 = PutPart(server, "mp", id, 1, p1).header("etag");
+    const DevServer::Credentials creds = server.IssueCredentials();
+    const std::string certificate = ReadFileBytes(server.data_dir() + "/api-cert.pem");
+    server.Kill();
+    ASSERT_TRUE(WriteFileBytes(server.data_dir() + "/tmp/interrupted", "half"));
+    server.Restart();
+    EXPECT_TRUE(server.StoreRequest("GET", kBucket + "keep").second == data);
+    EXPECT_EQ(server.ApiRequest("GET", "/getUserSpace?name=carol").second, R"({"size":200000})");
+    std::map<std::string, std::string> h;
+    DevServer::SignRequest(creds, "HEAD", kBucket + "keep", h);
+    EXPECT_EQ(server.StoreExchange("HEAD", kBucket + "keep", "", h).status, 200);
+    const std::map<std::string, std::string> anonymous = {{"Authorization", ""}};
+    EXPECT_EQ((Lines{Outcome(server.StoreExchange("PUT", "/other-bucket", "", anonymous)),
+                     Outcome(server.StoreExchange("PUT", "/other-bucket/k", "v", anonymous)),
+                     server.StoreExchange("GET", "/other-bucket/k", "", anonymous).body,
+                     Outcome(server.StoreExchange("GET", "/no-bucket/k", "", anonymous)),
+                     Outcome(server.StoreExchange("HEAD", kBucket + "keep", "",
+                                                  {{"Authorization", "OSS x:y"}}))}),
+              (Lines{"200", "200", "v", "404 NoSuchBucket", "403 InvalidAccessKeyId"}));
+    EXPECT_EQ(ReadFileBytes(server.data_dir() + "/tmp/interrupted"), "");
+    EXPECT_EQ(ReadFileBytes(server.data_dir() + "/api-cert.pem"), certificate);
+
+    const std::string e2 = PutPart(server, "mp", id, 2, p2).header("etag");
+    const std::string parts = server.data_dir() + "/parts",
+                      objects = server.data_dir() + "/objects";
+    const size_t before = FilesIn(objects);
+    // Refused: parts out of order or repeated, an unknown part or ETag, no
+    // part, a part below the minimum size that is not the last.
+    using Parts = std::vector<std::pair<int, std::string>>;
+    Lines codes;
+    for (const Parts& list :
+         {Parts{{3, e3}, {1, e1}}, Parts{{1, e1}, {1, e1}}, Parts{{1, e3}}, Parts{{1, e1}, {4, e1}},
+          Parts{{2, e2}, {4, e1}}, Parts{}, Parts{{2, e2}, {3, e3}}})
+        codes.push_back(Code(Complete(server, "mp", id, list)));
+    EXPECT_EQ(codes, (Lines{"InvalidPartOrder", "InvalidPartOrder", "InvalidPart", "InvalidPart",
+                            "InvalidPart", "MalformedXML", "EntityTooSmall"}));
+    // A part may be left out; ETags match whatever their quoting or case.
+    std::string lower = e3.substr(1, 32);
+    for (char& ch : lower) ch = static_cast<char>(tolower(ch));
+    const Response done = Complete(server, "mp", id, {{1, e1}, {3, lower}});
+    ASSERT_EQ(done.status, 200) << done.body;
+    EXPECT_EQ(done.header("x-oss-hash-crc64ecma"), Crc64(whole));
+    EXPECT_EQ(Code(server.StoreExchange("GET", kBucket + "mp?uploadId=" + id)), "NoSuchUpload");
+    ASSERT_EQ(
+        server.StoreExchange("PUT", kBucket + "copy", "", {{"x-oss-copy-source", kBucket + "mp"}})
+            .status,
+        200);
+    // The object is the named parts' blobs, moved; the others are gone.
+    EXPECT_EQ(std::to_string(FilesIn(parts)) + " " + std::to_string(FilesIn(objects) - before),
+              "0 4");
+    server.Restart();
+    for (const char* key : {"mp", "copy"}) {
+        const Response got = server.StoreExchange("GET", kBucket + key);
+        EXPECT_TRUE(got.body == whole) << key;
+        EXPECT_EQ(got.header("etag").substr(33) + " " + got.header("x-oss-object-type") + " " +
+                      got.header("x-oss-hash-crc64ecma"),
+                  "-2\" Multipart " + Crc64(whole));
+        // Ranges within, up to and across the boundary, and deep in the second part.
+        for (const auto& r :
+             std::vector<std::pair<size_t, size_t>>{{0, 0},
+                                                    {kMinPart - 1, kMinPart},
+                                                    {kMinPart - 3, kMinPart + 3},
+                                                    {kMinPart + kMiB, whole.size() - 1}}) {
+            const std::string range = std::to_string(r.first) + "-" + std::to_string(r.second);
+            const Response part =
+                server.StoreExchange("GET", kBucket + key, "", {{"Range", "bytes=" + range}});
+            EXPECT_TRUE(part.status == 206 &&
+                        part.body == whole.substr(r.first, r.second - r.first + 1))
+                << key << " " << range;
+        }
+    }
+    // The copy outlives its source; an object replaced or deleted releases its blobs.
+    ASSERT_EQ(server.StoreExchange("DELETE", kBucket + "mp").status, 204);
+    EXPECT_TRUE(server.StoreExchange("GET", kBucket + "copy").body == whole);
+    ASSERT_EQ(server.StoreExchange("PUT", kBucket + "copy", "small").status, 200);
+    EXPECT_EQ(FilesIn(objects), before + 1);
+
+    // An aborted upload takes no more parts.
+    const std::string gone = Initiate(server, "gone");
+    EXPECT_EQ(server.StoreExchange("DELETE", kBucket + "gone?uploadId=" + gone).status, 204);
+    EXPECT_EQ(Code(PutPart(server, "gone", gone, 1, "z")), "NoSuchUpload");
+    // A clean shutdown, also with an idle kept-alive connection open.
+    httplib::Client idle("127.0.0.1", server.store_port());
+    idle.set_keep_alive(true);
+    ASSERT_TRUE(idle.Get("/__dev/health"));
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// A part sent again while its upload completes: the completion, holding the
+// listing made before, is refused and stores nothing; made again, it succeeds.
+TEST(MultipartRecords, CompletionRefusesAPartSentAgainMeanwhile) {
+    TempDir dir;
+    devserver::Database db(dir.file("db"));
+    db.CreateUpload({"U1", "b", "k", 0, "", ""});
+    db.PutPart("U1", {1, 3, "", 0, 0, "first"});
+    std::vector<devserver::Part> listed = db.Parts("U1", 0, 10);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(db.PutPart("U1", {1, 3, "", 0, 0, "again"}), "first");  // the blob it replaced
+    const devserver::ObjectMeta m{"b", "k", 3, "", 0, 0, "", "Normal", "", {{"linked", 3}}};
+    devserver::ObjectMeta stored;
+    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), devserver::PartChanged);
+    EXPECT_FALSE(db.GetObject("b", "k", stored));
+    listed = db.Parts("U1", 0, 10);
+    EXPECT_NO_THROW(db.CompleteUpload("U1", m, {&listed[0]}));
+    ASSERT_TRUE(db.GetObject("b", "k", stored));
+    EXPECT_EQ(stored.blobs.size(), 1u);
+    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), std::out_of_range);
+}
+
+using WebApi = OnServer;
+
+TEST_F(WebApi, RecordsPagesSpaceDeletionAndBadInput) {
+    auto api = [](const std::string& target, const std::string& body = "") {
+        const auto r = server_->ApiRequest(body.empty() ? "GET" : "POST", target, body);
+        return std::to_string(r.first) + " " + r.second;
+    };
+    for (const char* size : {"100", "3000000000", "7", "42", "5"})
+        api("/uploadUserInfo", std::string(R"({"name":"alice","file_size":)") + size + "}");
+    api("/uploadUserInfo", R"({"name":"bob","file_size":11})");
+    // Newest first, per_page at a time, with the total.
+    devserver::JsonPtr page = devserver::ParseJson(
+        server_->ApiRequest("GET", "/getUser?name=alice&per_page=2&page=2").second);
+    std::string seen = std::to_string(cJSON_GetObjectItem(page.get(), "total")->valueint) + ":";
+    for (const cJSON* rec = cJSON_GetObjectItem(page.get(), "data")->child; rec; rec = rec->next)
+        seen += " " + std::to_string(static_cast<long long>(
+                          cJSON_GetObjectItem(rec, "file_size")->valuedouble));
+    EXPECT_EQ(seen, "5: 7 3000000000");
+    EXPECT_EQ((Lines{api("/getUserSpace?name=alice"), api("/deleteUser?name=alice"),
+                     api("/getUserSpace?name=alice"), api("/getUserSpace?name=bob")}),
+              (Lines{R"(200 {"size":3000000154})", R"(200 {"deleted":5})", R"(200 {"size":0})",
+                     R"(200 {"size":11})"}));
+    // Bad input gets a JSON error; a name holds at most 254 bytes.
+    EXPECT_EQ(api("/uploadUserInfo", R"({"name":")" + std::string(254, 'n') + "\"}").substr(0, 3),
+              "200");
+    for (const std::string& body : {R"({"name":")" + std::string(255, 'n') + "\"}",
+                                    std::string(R"({"name":"u","file_size":-1})")})
+        EXPECT_EQ(api("/uploadUserInfo", body).substr(0, 13), "400 {\"error\":") << body;
+    EXPECT_EQ(api("/getUser?name=u&per_page=0").substr(0, 13) + api("/no/such/path").substr(0, 3),
+              "400 {\"error\":404");
+}
+
+}  // namespace
