@@ -36,7 +36,7 @@ int BindLoopback(int& port) {
 
 // Reads one request: the header block, then as many body bytes as its
 // Content-Length announces (what arrived, when the peer stops early).
-std::string ReadRequest(int fd) {
+std::string ReadRequest(int fd, SSL* ssl) {
     std::string data;
     char buf[16384];
     for (size_t wanted = std::string::npos; data.size() < wanted;) {
@@ -49,7 +49,7 @@ std::string ReadRequest(int fd) {
             wanted = end + 4 + (at != std::string::npos ? std::stoul(head.substr(at + 17)) : 0);
             continue;
         }
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        ssize_t n = ssl ? SSL_read(ssl, buf, sizeof buf) : ::recv(fd, buf, sizeof buf, 0);
         if (n <= 0) break;
         data.append(buf, static_cast<size_t>(n));
     }
@@ -90,18 +90,6 @@ TestCertificate::~TestCertificate() {
 }
 
 // ---------------------------------------------------------------------------
-
-std::vector<std::string> ReceivedRequest::header_values(const std::string& name) const {
-    std::vector<std::string> values;
-    for (auto range = headers.equal_range(name); range.first != range.second; ++range.first)
-        values.push_back(range.first->second);
-    return values;
-}
-
-std::string ReceivedRequest::header(const std::string& name) const {
-    std::vector<std::string> values = header_values(name);
-    return values.empty() ? std::string() : values.front();
-}
 
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {}
 
@@ -167,7 +155,13 @@ std::vector<ReceivedRequest> HttpServer::received() const {
 
 // ---------------------------------------------------------------------------
 
-RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
+RawServer::RawServer(Handler handler, const TestCertificate* tls, int port)
+    : handler_(std::move(handler)), port_(port) {
+    if (tls) {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(ctx_, tls->cert());
+        SSL_CTX_use_PrivateKey(ctx_, tls->key());
+    }
     fd_ = BindLoopback(port_);
     if (::listen(fd_, 16) != 0) throw std::runtime_error("listen failed");
     thread_ = std::thread([this] { Run(); });
@@ -177,13 +171,17 @@ RawServer::~RawServer() {
     ::shutdown(fd_, SHUT_RDWR);  // wakes the blocked accept
     thread_.join();
     ::close(fd_);
+    SSL_CTX_free(ctx_);
 }
 
 void RawServer::Run() {
     for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
         timeval timeout{10, 0};  // never hang a test on a silent client
         ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        std::string request = ReadRequest(client);
+        std::unique_ptr<SSL, void (*)(SSL*)> ssl(ctx_ ? SSL_new(ctx_) : nullptr, SSL_free);
+        if (ssl) SSL_set_fd(ssl.get(), client);
+        std::string request =
+            !ssl || SSL_accept(ssl.get()) == 1 ? ReadRequest(client, ssl.get()) : "";
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);
@@ -194,7 +192,7 @@ void RawServer::Run() {
 }
 
 std::string RawServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return std::string(ctx_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 std::vector<std::string> RawServer::requests() const {
@@ -216,43 +214,6 @@ RefusingPort::RefusingPort() {
 
 RefusingPort::~RefusingPort() {
     ::close(fd_);
-}
-
-// ---------------------------------------------------------------------------
-
-TlsResetServer::TlsResetServer(const TestCertificate& cert, int port)
-    : ctx_(SSL_CTX_new(TLS_server_method())) {
-    SSL_CTX_use_certificate(ctx_, cert.cert());
-    SSL_CTX_use_PrivateKey(ctx_, cert.key());
-    fd_ = BindLoopback(port);
-    if (::listen(fd_, 16) != 0) throw std::runtime_error("listen failed");
-    thread_ = std::thread([this] { Run(); });
-}
-
-TlsResetServer::~TlsResetServer() {
-    ::shutdown(fd_, SHUT_RDWR);  // wakes the blocked accept
-    thread_.join();
-    ::close(fd_);
-    SSL_CTX_free(ctx_);
-}
-
-void TlsResetServer::Run() {
-    for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
-        SSL* ssl = SSL_new(ctx_);
-        SSL_set_fd(ssl, client);
-        std::string request;
-        char buf[4096];
-        int n = 0;
-        if (SSL_accept(ssl) == 1) {
-            while (request.find("\r\n\r\n") == std::string::npos &&
-                   (n = SSL_read(ssl, buf, sizeof buf)) > 0)
-                request.append(buf, static_cast<size_t>(n));
-        }
-        linger lin{1, 0};  // close sends a reset
-        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
-        SSL_free(ssl);
-        ::close(client);
-    }
 }
 
 }  // namespace webtest

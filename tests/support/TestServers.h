@@ -1,12 +1,13 @@
 // Servers on 127.0.0.1 for tests of HTTP clients: a cpp-httplib server (plain
 // or TLS with a certificate made at run time) that records what it received,
-// a raw server whose handler scripts each connection byte by byte, a TLS
-// server that resets every connection, and a port that refuses connections.
+// a raw server (plain or TLS) whose handler scripts each connection, and a
+// port that refuses connections.
 #ifndef TESTS_SUPPORT_TESTSERVERS_H
 #define TESTS_SUPPORT_TESTSERVERS_H
 
 #include <httplib.h>
 #include <openssl/evp.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 
 #include <functional>
@@ -43,10 +44,12 @@ struct ReceivedRequest {
     httplib::Headers headers;
     std::string body;
 
-    // Values of the header named `name` (case-insensitive, as HTTP names are).
-    std::vector<std::string> header_values(const std::string& name) const;
-    std::string header(const std::string& name) const;  // first value or ""
-    bool has_header(const std::string& name) const { return !header_values(name).empty(); }
+    // The first value of the header `name` (case-insensitive) or "".
+    std::string header(const std::string& name) const {
+        auto it = headers.find(name);
+        return it == headers.end() ? "" : it->second;
+    }
+    bool has_header(const std::string& name) const { return headers.count(name) > 0; }
 };
 
 // A cpp-httplib server on 127.0.0.1 at a free port. Register routes with
@@ -82,14 +85,15 @@ private:
     std::vector<ReceivedRequest> received_;
 };
 
-// A TCP server on 127.0.0.1 at a free port. For every connection it reads one
-// request (headers and a Content-Length body), records it and calls the
-// handler with the socket, which is closed afterwards.
+// A TCP server on 127.0.0.1 (at `port`, or a free port when 0), TLS with a
+// certificate. For every connection it reads one request (headers and a
+// Content-Length body), records it and calls the handler with the socket,
+// which is closed afterwards (a TLS handler can only set socket options).
 class RawServer {
 public:
     using Handler = std::function<void(int& fd, const std::string& request)>;
 
-    explicit RawServer(Handler handler);
+    explicit RawServer(Handler handler, const TestCertificate* tls = nullptr, int port = 0);
     ~RawServer();
     RawServer(const RawServer&) = delete;
     RawServer& operator=(const RawServer&) = delete;
@@ -102,6 +106,7 @@ private:
     void Run();
 
     Handler handler_;
+    SSL_CTX* ctx_ = nullptr;
     int fd_ = -1;
     int port_ = 0;
     std::thread thread_;
@@ -122,23 +127,6 @@ public:
 private:
     int fd_ = -1;
     int port_ = 0;
-};
-
-// A TLS server on 127.0.0.1:port that completes the handshake, reads one
-// request per connection and then resets the connection without answering.
-class TlsResetServer {
-public:
-    TlsResetServer(const TestCertificate& cert, int port);
-    ~TlsResetServer();
-    TlsResetServer(const TlsResetServer&) = delete;
-    TlsResetServer& operator=(const TlsResetServer&) = delete;
-
-private:
-    void Run();
-
-    SSL_CTX* ctx_ = nullptr;
-    int fd_ = -1;
-    std::thread thread_;
 };
 
 }  // namespace webtest

@@ -17,32 +17,6 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class Control : public ServerSuite {
-protected:
-    void TearDown() override {
-        for (auto& t : threads_) t.join();
-    }
-    // Runs `action` on another thread and waits for it.
-    static void OnOtherThread(const std::function<void()>& action) { std::thread(action).join(); }
-    // Runs `action` on another thread after `ms` milliseconds.
-    void Later(int ms, std::function<void()> action) {
-        threads_.emplace_back([ms, action] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-            action();
-        });
-    }
-    // Pauses from another thread and lets `then` follow 200 ms later, while
-    // the transfer waits in its poll; returns when the pause was set.
-    Clock::time_point PauseThen(std::function<void()> then) {
-        OnOtherThread([this] { m->PauseDownload(); });
-        Later(200, std::move(then));
-        return Clock::now();
-    }
-
-    std::vector<std::thread> threads_;
-    Watchdog watchdog_{m, 30};
-};
-
 // A paused transfer looks again every second: it goes on at the first step
 // after the continue, and ends at the first step after a stop.
 void ExpectHeldOneStep(double seconds) {
@@ -50,62 +24,74 @@ void ExpectHeldOneStep(double seconds) {
     EXPECT_LT(seconds, 1.9);
 }
 
-TEST_F(Control, DownloadPausedContinuedAndStoppedFromAnotherThread) {
+class Control : public ServerSuite {
+protected:
+    void TearDown() override {
+        for (auto& t : threads_) t.join();
+    }
+    // Runs `action` on another thread and waits for it.
+    static void OnOtherThread(const std::function<void()>& action) { std::thread(action).join(); }
+    // Runs `action` on another thread after 200 ms, while the transfer waits
+    // in its poll.
+    void Later(std::function<void()> action) {
+        threads_.emplace_back([action] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            action();
+        });
+    }
+    // Runs `transfer`, reporting to `cb`: after the first step that `is_step`
+    // accepts it pauses from another thread and continues 200 ms later, after
+    // the second it pauses and stops 200 ms later. Each pause holds one poll.
+    bool PausedThenStopped(RecordingCallback& cb, std::function<bool(int percent)> is_step,
+                           const std::function<bool()>& transfer) {
+        Clock::time_point paused_at;
+        double held = 0;
+        int steps = 0;
+        cb.hook = [&](int result, int percent) {
+            if (result != 0 || !is_step(percent) || ++steps > 2) return;
+            if (steps == 2) held = SecondsSince(paused_at);
+            OnOtherThread([this] { m->PauseDownload(); });
+            paused_at = Clock::now();
+            if (steps == 1) Later([this] { m->ContinueDownload(); });
+            if (steps == 2) Later([this] { m->Stop(); });
+        };
+        const bool ok = transfer();
+        ExpectHeldOneStep(SecondsSince(paused_at));
+        ExpectHeldOneStep(held);
+        return ok;
+    }
+
+    std::vector<std::thread> threads_;
+    Watchdog watchdog_{m, 30};
+};
+
+TEST_F(Control, TransfersPausedContinuedAndStoppedFromAnotherThread) {
     const std::string data = RandomBytes(6 * kMiB, 1);
     PutObject("control/down.bin", data);
     const std::string out = dir_.file("down.bin");
-    Clock::time_point paused_at, stopping_at;
-    double held = 0;
-    int ranges = 0;
-    RecordingCallback cb;
-    cb.hook = [&](int, int percent) {
-        if (percent == 100) return;
-        if (++ranges == 1) {
-            paused_at = PauseThen([this] { m->ContinueDownload(); });
-        } else if (ranges == 2) {
-            held = SecondsSince(paused_at);
-            stopping_at = PauseThen([this] { m->Stop(); });
-        }
-    };
-    EXPECT_TRUE(m->DownloadFile("control/down.bin", out.c_str(), &cb));
-    ExpectHeldOneStep(SecondsSince(stopping_at));
-    ExpectHeldOneStep(held);
-    EXPECT_EQ(cb.events(), (std::vector<Event>{{0, 15, false}, {0, 31, false}, {0, 100, false}}));
+    RecordingCallback down;
+    EXPECT_TRUE(PausedThenStopped(
+        down, [](int percent) { return percent < 100; },
+        [&] { return m->DownloadFile("control/down.bin", out.c_str(), &down); }));
+    EXPECT_EQ(down.trace(), "0:15 0:31 0:100");
     EXPECT_TRUE(ReadFileBytes(out) == data.substr(0, 2 * kMiB));
-
     // The stop cleared both flags: the next download runs through.
     RecordingCallback again;
     EXPECT_TRUE(m->DownloadFile("control/down.bin", out.c_str(), &again));
-    EXPECT_EQ(again.events().size(), 7u);
+    EXPECT_EQ(again.trace(), "0:15 0:31 0:47 0:63 0:79 0:95 0:100");
     EXPECT_TRUE(ReadFileBytes(out) == data);
-}
 
-TEST_F(Control, UploadPausedContinuedAndStoppedFromAnotherThread) {
-    const std::string local = MakeFile("up.bin", RandomBytes(20 * kMiB + 1, 2));  // three parts
-    Clock::time_point paused_at, stopping_at;
-    double held = 0;
-    RecordingCallback cb;
-    cb.hook = [&](int result, int percent) {
-        if (result != 0 || percent <= 20 || percent >= 95) return;
-        if (percent < 60) {
-            paused_at = PauseThen([this] { m->ContinueDownload(); });
-        } else {
-            held = SecondsSince(paused_at);
-            stopping_at = PauseThen([this] { m->Stop(); });
-        }
-    };
-    EXPECT_FALSE(m->UploadFile(local.c_str(), 20 * kMiB + 1, "control/up.bin", &cb));
-    ExpectHeldOneStep(SecondsSince(stopping_at));
-    ExpectHeldOneStep(held);
-    EXPECT_EQ(cb.events(), (std::vector<Event>{
-                               {0, 20, false}, {0, 54, false}, {0, 89, false}, {0, 100, false}}));
+    // Three parts: the pauses hold the upload before its next part.
+    const std::string local = MakeFile("up.bin", RandomBytes(20 * kMiB + 1, 2));
+    RecordingCallback up;
+    EXPECT_FALSE(PausedThenStopped(
+        up, [](int percent) { return percent > 20 && percent < 95; },
+        [&] { return m->UploadFile(local.c_str(), 20 * kMiB + 1, "control/up.bin", &up); }));
+    EXPECT_EQ(up.trace(), "0:20 0:54 0:89 0:100");
     EXPECT_EQ(server_->GetStats().requests["UploadPart"], 2);
     EXPECT_EQ(server_->GetStats().requests["CompleteMultipartUpload"], 0);
-
     const std::string small = MakeFile("small.bin", "small");
-    RecordingCallback again;
     EXPECT_TRUE(m->UploadFile(small.c_str(), 5, "control/up.bin", &again));
-    EXPECT_EQ(again.last(), (Event{0, 100, false}));
 }
 
 // A stop or a pause made while nothing runs waits for the next transfer;
@@ -121,7 +107,7 @@ TEST_F(Control, RequestsMadeWhileIdleActOnTheNextTransfer) {
     EXPECT_EQ(m->GetUserUsedSize("nobody"), 0);
     RecordingCallback up;
     EXPECT_FALSE(m->UploadFile(local.c_str(), 11, "control/idle/up.bin", &up));
-    EXPECT_EQ(up.events(), (std::vector<Event>{{0, 20, false}, {0, 100, false}}));
+    EXPECT_EQ(up.trace(), "0:20 0:100");
 
     OnOtherThread([this] { m->PauseDownload(); });
     Clock::time_point started;
@@ -130,20 +116,19 @@ TEST_F(Control, RequestsMadeWhileIdleActOnTheNextTransfer) {
     held.hook = [&](int, int percent) {
         if (percent == 20) {  // the first poll follows
             started = Clock::now();
-            Later(200, [this] { m->ContinueDownload(); });
+            Later([this] { m->ContinueDownload(); });
         } else if (percent == 90) {
             waited = SecondsSince(started);
         }
     };
     EXPECT_TRUE(m->UploadFile(local.c_str(), 11, "control/idle/up.bin", &held));
     ExpectHeldOneStep(waited);
-    EXPECT_EQ(held.events(), (std::vector<Event>{
-                                 {0, 20, false}, {0, 90, false}, {0, 95, false}, {0, 100, false}}));
+    EXPECT_EQ(held.trace(), "0:20 0:90 0:95 0:100");
 
     m->Stop();
     RecordingCallback down;
     EXPECT_TRUE(m->DownloadFile("control/idle/object.bin", out.c_str(), &down));
-    EXPECT_EQ(down.events(), (std::vector<Event>{{0, 100, false}}));
+    EXPECT_EQ(down.trace(), "0:100");
     EXPECT_EQ(ReadFileBytes(out), "");
     EXPECT_TRUE(m->DownloadFile("control/idle/object.bin", out.c_str(), nullptr));
     EXPECT_EQ(ReadFileBytes(out), "abc");
@@ -159,8 +144,7 @@ TEST_F(Control, ListingStoppedThroughTheHostsFlagFromAnotherThread) {
         if (percent == 0) OnOtherThread([&stop] { stop = true; });
     };
     EXPECT_TRUE(m->ListRemotePath("control/list/", &cb, &stop));
-    EXPECT_EQ(cb.pages().size(), 1u);
-    EXPECT_EQ(cb.last(), (Event{0, 100, false}));
+    EXPECT_EQ(cb.trace(), "0:0+ 0:100");
 }
 
 }  // namespace
