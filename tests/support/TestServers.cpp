@@ -60,33 +60,28 @@ std::string ReadRequest(int fd, SSL* ssl) {
 
 // ---------------------------------------------------------------------------
 
-TestCertificate::TestCertificate(const std::string& subject_alt_names) {
-    key_ = EVP_EC_gen("P-256");
-    cert_ = X509_new();
-    if (key_ == nullptr || cert_ == nullptr) throw std::runtime_error("key generation failed");
-    X509_set_version(cert_, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert_), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert_), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert_), 24 * 3600);
-    X509_set_pubkey(cert_, key_);
-    X509_NAME* name = X509_get_subject_name(cert_);
+TestCertificate::TestCertificate(const std::string& subject_alt_names)
+    : key_(EVP_EC_gen("P-256"), EVP_PKEY_free), cert_(X509_new(), X509_free) {
+    X509* cert = cert_.get();
+    if (key_ == nullptr || cert == nullptr) throw std::runtime_error("key generation failed");
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+    X509_set_pubkey(cert, key_.get());
+    X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("nimbra test"), -1, -1, 0);
-    X509_set_issuer_name(cert_, name);
+    X509_set_issuer_name(cert, name);
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, cert_, cert_, nullptr, nullptr, 0);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
     X509_EXTENSION* ext =
         X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, subject_alt_names.c_str());
     if (ext == nullptr) throw std::runtime_error("bad subjectAltName");
-    X509_add_ext(cert_, ext, -1);
+    X509_add_ext(cert, ext, -1);
     X509_EXTENSION_free(ext);
-    if (X509_sign(cert_, key_, EVP_sha256()) == 0) throw std::runtime_error("signing failed");
-}
-
-TestCertificate::~TestCertificate() {
-    X509_free(cert_);
-    EVP_PKEY_free(key_);
+    if (X509_sign(cert, key_.get(), EVP_sha256()) == 0) throw std::runtime_error("signing failed");
 }
 
 // ---------------------------------------------------------------------------
@@ -113,14 +108,6 @@ HttpServer::Handler HttpServer::recording(Handler handler) {
         }
         handler(req, res);
     };
-}
-
-void HttpServer::get(const std::string& pattern, Handler handler) {
-    server_->Get(pattern, recording(std::move(handler)));
-}
-
-void HttpServer::post(const std::string& pattern, Handler handler) {
-    server_->Post(pattern, recording(std::move(handler)));
 }
 
 void HttpServer::start(int port) {
@@ -158,9 +145,9 @@ std::vector<ReceivedRequest> HttpServer::received() const {
 RawServer::RawServer(Handler handler, const TestCertificate* tls, int port)
     : handler_(std::move(handler)), port_(port) {
     if (tls) {
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(ctx_, tls->cert());
-        SSL_CTX_use_PrivateKey(ctx_, tls->key());
+        ctx_.reset(SSL_CTX_new(TLS_server_method()));
+        SSL_CTX_use_certificate(ctx_.get(), tls->cert());
+        SSL_CTX_use_PrivateKey(ctx_.get(), tls->key());
     }
     fd_ = BindLoopback(port_);
     if (::listen(fd_, 16) != 0) throw std::runtime_error("listen failed");
@@ -171,14 +158,13 @@ RawServer::~RawServer() {
     ::shutdown(fd_, SHUT_RDWR);  // wakes the blocked accept
     thread_.join();
     ::close(fd_);
-    SSL_CTX_free(ctx_);
 }
 
 void RawServer::Run() {
     for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
         timeval timeout{10, 0};  // never hang a test on a silent client
         ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        std::unique_ptr<SSL, void (*)(SSL*)> ssl(ctx_ ? SSL_new(ctx_) : nullptr, SSL_free);
+        std::unique_ptr<SSL, void (*)(SSL*)> ssl(ctx_ ? SSL_new(ctx_.get()) : nullptr, SSL_free);
         if (ssl) SSL_set_fd(ssl.get(), client);
         std::string request =
             !ssl || SSL_accept(ssl.get()) == 1 ? ReadRequest(client, ssl.get()) : "";

@@ -24,16 +24,13 @@ namespace webtest {
 class TestCertificate {
 public:
     explicit TestCertificate(const std::string& subject_alt_names);
-    ~TestCertificate();
-    TestCertificate(const TestCertificate&) = delete;
-    TestCertificate& operator=(const TestCertificate&) = delete;
 
-    X509* cert() const { return cert_; }
-    EVP_PKEY* key() const { return key_; }
+    X509* cert() const { return cert_.get(); }
+    EVP_PKEY* key() const { return key_.get(); }
 
 private:
-    X509* cert_ = nullptr;
-    EVP_PKEY* key_ = nullptr;
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key_;
+    std::unique_ptr<X509, void (*)(X509*)> cert_;
 };
 
 // One request as a server saw it.
@@ -61,15 +58,12 @@ public:
     HttpServer();                                      // plain HTTP
     explicit HttpServer(const TestCertificate& cert);  // HTTPS
     ~HttpServer();
-    HttpServer(const HttpServer&) = delete;
-    HttpServer& operator=(const HttpServer&) = delete;
 
-    void get(const std::string& pattern, Handler handler);
-    void post(const std::string& pattern, Handler handler);
+    void get(const std::string& pattern, Handler h) { server_->Get(pattern, recording(h)); }
+    void post(const std::string& pattern, Handler h) { server_->Post(pattern, recording(h)); }
     // Listens on 127.0.0.1:port, a free port when 0.
     void start(int port = 0);
 
-    int port() const { return port_; }
     // "http://127.0.0.1:<port><path>" (https for a TLS server).
     std::string url(const std::string& path) const;
     std::vector<ReceivedRequest> received() const;
@@ -95,8 +89,6 @@ public:
 
     explicit RawServer(Handler handler, const TestCertificate* tls = nullptr, int port = 0);
     ~RawServer();
-    RawServer(const RawServer&) = delete;
-    RawServer& operator=(const RawServer&) = delete;
 
     std::string url(const std::string& path) const;
     std::vector<std::string> requests() const;
@@ -106,7 +98,7 @@ private:
     void Run();
 
     Handler handler_;
-    SSL_CTX* ctx_ = nullptr;
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx_{nullptr, SSL_CTX_free};
     int fd_ = -1;
     int port_ = 0;
     std::thread thread_;

@@ -62,7 +62,6 @@ protected:
     }
 
     std::vector<std::thread> threads_;
-    Watchdog watchdog_{m, 30};
 };
 
 TEST_F(Control, TransfersPausedContinuedAndStoppedFromAnotherThread) {

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <future>
 #include <memory>
 #include <string>
 
@@ -38,25 +36,6 @@ inline IOssManager* Manager() {
     return manager;
 }
 
-// Stops a transfer still running after `seconds`, so that one that never
-// ends fails its test instead of holding up the suite.
-class Watchdog {
-public:
-    Watchdog(IOssManager* manager, int seconds) {
-        bark_ = std::async(std::launch::async, [manager, seconds, done = done_.get_future()] {
-            if (done.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready) return;
-            ADD_FAILURE() << "the transfer still ran after " << seconds << " s; stopping it";
-            manager->Stop();
-            manager->ContinueDownload();
-        });
-    }
-    ~Watchdog() { done_.set_value(); }  // bark_ then waits for its task
-
-private:
-    std::promise<void> done_;
-    std::future<void> bark_;
-};
-
 // One development server per suite, on the compiled-in store port and (unless
 // a suite scripts the web API itself) the compiled-in web API port; reset
 // before every test.
@@ -82,7 +61,7 @@ protected:
         return path;
     }
     // Puts an object straight into the store.
-    void PutObject(const std::string& key, const std::string& data) {
+    static void PutObject(const std::string& key, const std::string& data) {
         ASSERT_EQ(server_->StoreRequest("PUT", "/" + server_->bucket() + "/" + key, data).first,
                   200);
     }
