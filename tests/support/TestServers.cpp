@@ -104,7 +104,7 @@ HttpServer::Handler HttpServer::recording(Handler handler) {
     return [this, handler](const httplib::Request& req, httplib::Response& res) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back({req.method, req.path, req.target, req.headers, req.body});
+            received_.push_back({req.method, req.target, req.headers, req.body});
         }
         handler(req, res);
     };
@@ -114,18 +114,14 @@ void HttpServer::start(int port) {
     if (!server_->is_valid()) throw std::runtime_error("server setup failed");
     server_->set_keep_alive_timeout(1);
     server_->set_payload_max_length(size_t{1} << 30);
-    // SO_REUSEADDR alone (httplib's default is SO_REUSEPORT, which would let
-    // two servers share a fixed port): rebinding over TIME_WAIT works, a
-    // second live listener fails.
+    // SO_REUSEADDR alone (httplib's SO_REUSEPORT would let two servers share
+    // a fixed port): rebinding over TIME_WAIT works, a second listener fails.
     server_->set_socket_options([](int sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    if (port > 0) {
-        port_ = server_->bind_to_port("127.0.0.1", port) ? port : -1;
-    } else {
-        port_ = server_->bind_to_any_port("127.0.0.1");
-    }
+    port_ = port == 0 ? server_->bind_to_any_port("127.0.0.1")
+                      : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
     if (port_ <= 0) throw std::runtime_error("server bind failed");
     // The socket already listens, so connections queue until the loop runs.
     thread_ = std::thread([this] { server_->listen_after_bind(); });

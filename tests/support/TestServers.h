@@ -36,7 +36,6 @@ private:
 // One request as a server saw it.
 struct ReceivedRequest {
     std::string method;
-    std::string path;
     std::string target;  // path and query exactly as sent
     httplib::Headers headers;
     std::string body;

@@ -1,12 +1,10 @@
-// The fault matrix: an upload and a download of three parts' worth of bytes
-// through the manager, each under one fault injected at a fixed point (from
-// the progress callback, never by timing) or set before the call. Every row
-// checks the outcome the reliability page lists, exactly one final
-// notification agreeing with the returned value, that a successful upload
-// stored exactly the source and a failed one no object, that a download
-// never leaves a wrong byte unless the store sent it, and that the next
-// transfers with the fault gone complete and verify. Each row is also written
-// to the table that system_fault_table_doc checks against docs/reliability.md.
+// The fault matrix: an upload and a download of three parts through the
+// manager under one fault each, injected at a fixed point (from the progress
+// callback, never by timing) or set before the call. Every row checks the
+// outcome the reliability page lists (written to the table that
+// system_fault_table_doc compares with docs/reliability.md), that an upload
+// stored exactly the source or nothing, that a download never leaves a wrong
+// byte unless the store sent it, and that the next transfers complete.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,12 +36,8 @@ Hook AfterStep(int low, int n, Action action) {
         if (result == 0 && percent > low && percent < 95 && ++*seen == n) action();
     };
 }
-Hook AfterPart(int n, Action action) {
-    return AfterStep(20, n, std::move(action));
-}
-Hook AfterRange(int n, Action action) {
-    return AfterStep(-1, n, std::move(action));
-}
+const auto AfterPart = [](int n, Action action) { return AfterStep(20, n, std::move(action)); };
+const auto AfterRange = [](int n, Action action) { return AfterStep(-1, n, std::move(action)); };
 
 class FaultMatrix : public ServerSuite {
 protected:

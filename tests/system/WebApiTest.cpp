@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <map>
 #include <mutex>
 
 #include "tests/support/TestServers.h"
@@ -22,8 +21,7 @@ const int kApiPort = PortOf(NIMBRA_SERVER_URL);
 
 struct Answer {
     int status;
-    std::string body;
-    std::string location = "";  // a redirect target
+    std::string body;  // with 302, the redirect target
 };
 
 class WebApi : public ServerSuite {
@@ -37,16 +35,11 @@ protected:
         api_ = std::make_unique<HttpServer>(*cert_);
         auto handler = [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(mutex_);
-            auto& queue = answers_[req.path];
-            if (queue.empty()) {
-                res.status = 404;
-                return;
-            }
-            const Answer a = queue.front();
-            if (queue.size() > 1) queue.erase(queue.begin());
+            const Answer a = answers_.empty() ? Answer{404, ""} : answers_.front();
+            if (answers_.size() > 1) answers_.erase(answers_.begin());
             res.status = a.status;
-            if (!a.location.empty()) {
-                res.set_header("Location", a.location);
+            if (a.status == 302) {
+                res.set_header("Location", a.body);
                 res.set_header("Set-Cookie", "hop=1");  // sent back on the way
             }
             res.set_content(a.body, "application/json");
@@ -56,10 +49,10 @@ protected:
         api_->start(kApiPort);
     }
 
-    // Answers for `path`, in order; the last one repeats.
-    void Script(const std::string& path, std::vector<Answer> answers) {
+    // The answers to the next requests, in order; the last one repeats.
+    void Script(std::vector<Answer> answers) {
         std::lock_guard<std::mutex> lock(mutex_);
-        answers_[path] = std::move(answers);
+        answers_ = std::move(answers);
     }
     // The requests received were form GETs of `targets`, without a body.
     void ExpectFormGets(const std::vector<std::string>& targets) {
@@ -84,7 +77,7 @@ protected:
     static inline std::unique_ptr<TestCertificate> cert_;
     std::unique_ptr<HttpServer> api_;
     std::mutex mutex_;
-    std::map<std::string, std::vector<Answer>> answers_;
+    std::vector<Answer> answers_;
 };
 
 std::string Page(long long total, int first_id, int count) {
@@ -97,7 +90,7 @@ std::string Page(long long total, int first_id, int count) {
 // JSON without the three members: the store operation runs with empty
 // credentials, which the store refuses.
 TEST_F(WebApi, CredentialsWithoutTheirMembersLeaveTheStoreToRefuse) {
-    Script("/getStsKey", {{200, R"({"Expiration":"x"})"}});
+    Script({{200, R"({"Expiration":"x"})"}});
     const std::string local = MakeFile("c.bin", "credentials");
     RecordingCallback cb;
     EXPECT_FALSE(m->UploadFile(local.c_str(), 11, "webapi/c.bin", &cb));
@@ -106,16 +99,11 @@ TEST_F(WebApi, CredentialsWithoutTheirMembersLeaveTheStoreToRefuse) {
 }
 
 TEST_F(WebApi, InsertUserInfoPostsTheRecordAsJson) {
-    Script("/uploadUserInfo", {{200, "{}"}, {400, R"({"error":"bad"})"}});
-    _ST_UserInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.nId = 12;  // never sent
-    std::strcpy(info.szName, "alice");
-    std::strcpy(info.szDateTime, "2026-12-05 10:00:00");
-    std::strcpy(info.szFilePath, "/home/alice/x.bin");
-    std::strcpy(info.szFileName, "x.bin");
-    info.llFileSize = 3000000000LL;
-    info.llExpireTime = 1700000000LL;
+    Script({{200, "{}"}, {400, R"({"error":"bad"})"}});
+    // The id is never sent.
+    const _ST_UserInfo info{
+        12,      "alice",      "",          "2026-12-05 10:00:00", "/home/alice/x.bin",
+        "x.bin", 3000000000LL, 1700000000LL};
     ASSERT_TRUE(m->InsertUserInfo(info));
     EXPECT_FALSE(m->InsertUserInfo(info));
 
@@ -165,9 +153,9 @@ TEST_F(WebApi, RecordPagesFollowTheRememberedTotal) {
         SetUp();  // a fresh server: the request log starts empty
         SCOPED_TRACE(c.pages[0].body);
         RecordingCallback cb(Payload::kRecords);
-        Script("/getUser", c.pages);
+        Script(c.pages);
         EXPECT_EQ(m->GetUserUploadInfo("bob", &cb), c.failure == nullptr);
-        Script("/getUser", c.pages);
+        Script(c.pages);
         EXPECT_EQ(m->GetUserUploadInfo("bob", nullptr), c.failure == nullptr);
         std::vector<std::string> targets;
         for (size_t page = 1; page <= 2 * c.requests; ++page)
@@ -208,34 +196,33 @@ TEST_F(WebApi, NullArgumentsSendNothing) {
 // after redirects.
 TEST_F(WebApi, UsedSizeAndTheStatusesThatSucceed) {
     const struct {
-        Answer answer;
+        std::vector<Answer> answers;
         long long size;
         const char* log;
     } rows[] = {
-        {{200, R"({"size":1900.7})"}, 1900, "[Post]: SUCESS\n"},
-        {{200, "not json"}, 0, "[Post]: SUCESS\n"},
-        {{201, R"({"size":6})"}, 6, "[Post]: SUCESS\n"},
-        {{302, "", "/moved"}, 7, "[Post]: SUCESS\n"},
-        {{204, ""}, 0, "ERR:res = 0,rescode = 204\n"},
-        {{404, R"({"size":8})"}, 0, "ERR:res = 0,rescode = 404\n"},
-        {{503, R"({"size":8})"}, 0, "ERR:res = 0,rescode = 503\n"},
+        {{{200, R"({"size":1900.7})"}}, 1900, "[Post]: SUCESS\n"},
+        {{{200, "not json"}}, 0, "[Post]: SUCESS\n"},
+        {{{201, R"({"size":6})"}}, 6, "[Post]: SUCESS\n"},
+        {{{302, "/moved"}, {200, R"({"size":7})"}}, 7, "[Post]: SUCESS\n"},
+        {{{204, ""}}, 0, "ERR:res = 0,rescode = 204\n"},
+        {{{404, R"({"size":8})"}}, 0, "ERR:res = 0,rescode = 404\n"},
+        {{{503, R"({"size":8})"}}, 0, "ERR:res = 0,rescode = 503\n"},
     };
-    Script("/moved", {{200, R"({"size":7})"}});
     std::vector<std::string> targets;
     for (const auto& row : rows) {
         testlog::Clear();
-        Script("/getUserSpace", {row.answer});
-        EXPECT_EQ(m->GetUserUsedSize("u"), row.size) << row.answer.body;
+        Script(row.answers);
+        EXPECT_EQ(m->GetUserUsedSize("u"), row.size) << row.answers[0].body;
         EXPECT_EQ(Logged(), "Nimbra/WebRequest SendUrl 1: " + std::string(row.log) + "|" +
                                 (row.log[0] == 'E'
                                      ? "Nimbra/COssManager GetUserUsedSize 1: getUserSpace fail!|"
                                      : ""));
         targets.push_back("/getUserSpace?name=u");
-        if (row.answer.status == 302) targets.push_back("/moved");
+        if (row.answers.size() > 1) targets.push_back("/moved");
     }
     ExpectFormGets(targets);
     for (const auto& r : api_->received())
-        EXPECT_EQ(r.header("Cookie"), r.path == "/moved" ? "hop=1" : "");
+        EXPECT_EQ(r.header("Cookie"), r.target == "/moved" ? "hop=1" : "");
 }
 
 // A failed credentials request ends a store operation with (1, 100) only for
@@ -255,7 +242,7 @@ TEST_F(WebApi, OnlyNetworkFailuresOfTheCredentialsReachTheHost) {
         {kNothing, "ERR:res = 7,rescode = 0\n", "||"},  // connection refused
     };
     for (const auto& row : rows) {
-        Script("/getStsKey", {{500, "{}"}});
+        Script({{500, "{}"}});
         if (row.server != kStatus500) api_.reset();
         if (row.server == kPlainHttp) {
             api_ = std::make_unique<HttpServer>();

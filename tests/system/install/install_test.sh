@@ -10,10 +10,7 @@ flags=()
 if [[ -n ${NIMBRA_SANITIZE:-} ]]; then flags=(-fsanitize="$NIMBRA_SANITIZE"); fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/nimbra-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-fail() {
-    echo "install_test: $*" >&2
-    exit 1
-}
+fail() { echo "install_test: $*" >&2 && exit 1; }
 quiet() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log" >&2 && fail "failed: $*"; }; }
 
 quiet cmake --install "$build" --prefix "$work/prefix"
