@@ -20,8 +20,7 @@ struct Event {
 // What pData points to is told by the caller: listing pages or records.
 enum class Payload { kNone, kPages, kRecords };
 
-// Notifications come on the thread of the call that sends them, so reading
-// them after the call, or from the hook, needs no lock.
+// Notifications come on the calling thread: reading them after the call needs no lock.
 class RecordingCallback : public IOssCallback {
 public:
     explicit RecordingCallback(Payload payload = Payload::kNone) : payload_(payload) {}

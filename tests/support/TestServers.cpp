@@ -58,8 +58,6 @@ std::string ReadRequest(int fd, SSL* ssl) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-
 TestCertificate::TestCertificate(const std::string& subject_alt_names)
     : key_(EVP_EC_gen("P-256"), EVP_PKEY_free), cert_(X509_new(), X509_free) {
     X509* cert = cert_.get();
@@ -83,8 +81,6 @@ TestCertificate::TestCertificate(const std::string& subject_alt_names)
     X509_EXTENSION_free(ext);
     if (X509_sign(cert, key_.get(), EVP_sha256()) == 0) throw std::runtime_error("signing failed");
 }
-
-// ---------------------------------------------------------------------------
 
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {}
 
@@ -135,8 +131,6 @@ std::vector<ReceivedRequest> HttpServer::received() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
 }
-
-// ---------------------------------------------------------------------------
 
 RawServer::RawServer(Handler handler, const TestCertificate* tls, int port)
     : handler_(std::move(handler)), port_(port) {

@@ -1,7 +1,7 @@
-// Servers on 127.0.0.1 for tests of HTTP clients: a cpp-httplib server (plain
-// or TLS with a certificate made at run time) that records what it received,
-// a raw server (plain or TLS) whose handler scripts each connection, and a
-// port that refuses connections.
+// Servers on 127.0.0.1 for tests of HTTP clients, plain or TLS with a
+// certificate made at run time: a cpp-httplib server that records what it
+// received, a raw server whose handler scripts each connection, and a port
+// that refuses connections.
 #ifndef TESTS_SUPPORT_TESTSERVERS_H
 #define TESTS_SUPPORT_TESTSERVERS_H
 
@@ -48,8 +48,8 @@ struct ReceivedRequest {
     bool has_header(const std::string& name) const { return headers.count(name) > 0; }
 };
 
-// A cpp-httplib server on 127.0.0.1 at a free port. Register routes with
-// get()/post() (they record every request), then start().
+// A cpp-httplib server: register routes with get()/post() (they record every
+// request), then start().
 class HttpServer {
 public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
@@ -60,9 +60,7 @@ public:
 
     void get(const std::string& pattern, Handler h) { server_->Get(pattern, recording(h)); }
     void post(const std::string& pattern, Handler h) { server_->Post(pattern, recording(h)); }
-    // Listens on 127.0.0.1:port, a free port when 0.
-    void start(int port = 0);
-
+    void start(int port = 0);  // on 127.0.0.1:port, a free port when 0
     // "http://127.0.0.1:<port><path>" (https for a TLS server).
     std::string url(const std::string& path) const;
     std::vector<ReceivedRequest> received() const;
@@ -78,10 +76,10 @@ private:
     std::vector<ReceivedRequest> received_;
 };
 
-// A TCP server on 127.0.0.1 (at `port`, or a free port when 0), TLS with a
-// certificate. For every connection it reads one request (headers and a
-// Content-Length body), records it and calls the handler with the socket,
-// which is closed afterwards (a TLS handler can only set socket options).
+// A TCP server on 127.0.0.1:port (0: a free port), TLS with a certificate. Per
+// connection it reads and records one request (headers, Content-Length body),
+// then calls the handler with the socket (with TLS, only to set options),
+// which is closed afterwards.
 class RawServer {
 public:
     using Handler = std::function<void(int& fd, const std::string& request)>;

@@ -1,6 +1,5 @@
-// The library as a host links it: the binary interface the host is compiled
-// against, the entry point, and one whole backup cycle against the
-// development server.
+// The library as a host links it: the binary interface, the entry point, and
+// one whole backup cycle against the development server.
 #include <cstddef>
 #include <cstring>
 #include <set>

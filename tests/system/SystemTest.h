@@ -1,6 +1,5 @@
-// What every system test shares: the manager of the tests' copy of
-// libNimbra, the loopback ports compiled into that copy, and a suite base
-// that runs nimbra-devserver where the library looks for it.
+// What every system test shares: the manager of the tests' copy of libNimbra
+// and a suite base that runs nimbra-devserver where that copy looks for it.
 #ifndef TESTS_SYSTEM_SYSTEMTEST_H
 #define TESTS_SYSTEM_SYSTEMTEST_H
 
@@ -36,9 +35,8 @@ inline IOssManager* Manager() {
     return manager;
 }
 
-// One development server per suite, on the compiled-in store port and (unless
-// a suite scripts the web API itself) the compiled-in web API port; reset
-// before every test.
+// One development server per suite on the compiled-in store port and (unless a
+// suite scripts the web API itself) web API port; reset before every test.
 class ServerSuite : public ::testing::Test {
 protected:
     static void StartServer(bool own_api = true) {

@@ -19,10 +19,7 @@ using webtest::TestCertificate;
 
 const int kApiPort = PortOf(NIMBRA_SERVER_URL);
 
-struct Answer {
-    int status;
-    std::string body;  // with 302, the redirect target
-};
+using Answer = std::pair<int, std::string>;  // status, body (with 302: the target)
 
 class WebApi : public ServerSuite {
 protected:
@@ -37,12 +34,12 @@ protected:
             std::lock_guard<std::mutex> lock(mutex_);
             const Answer a = answers_.empty() ? Answer{404, ""} : answers_.front();
             if (answers_.size() > 1) answers_.erase(answers_.begin());
-            res.status = a.status;
-            if (a.status == 302) {
-                res.set_header("Location", a.body);
+            res.status = a.first;
+            if (a.first == 302) {
+                res.set_header("Location", a.second);
                 res.set_header("Set-Cookie", "hop=1");  // sent back on the way
             }
-            res.set_content(a.body, "application/json");
+            res.set_content(a.second, "application/json");
         };
         api_->get(".*", handler);
         api_->post(".*", handler);
@@ -85,17 +82,6 @@ std::string Page(long long total, int first_id, int count) {
     for (int i = 0; i < count; ++i)
         data += (i ? ",{\"id\":" : "{\"id\":") + std::to_string(first_id + i) + "}";
     return "{\"total\":" + std::to_string(total) + ",\"data\":[" + data + "]}";
-}
-
-// JSON without the three members: the store operation runs with empty
-// credentials, which the store refuses.
-TEST_F(WebApi, CredentialsWithoutTheirMembersLeaveTheStoreToRefuse) {
-    Script({{200, R"({"Expiration":"x"})"}});
-    const std::string local = MakeFile("c.bin", "credentials");
-    RecordingCallback cb;
-    EXPECT_FALSE(m->UploadFile(local.c_str(), 11, "webapi/c.bin", &cb));
-    EXPECT_EQ(cb.trace(), "-1:100");
-    ExpectFormGets({"/getStsKey"});
 }
 
 TEST_F(WebApi, InsertUserInfoPostsTheRecordAsJson) {
@@ -151,7 +137,7 @@ TEST_F(WebApi, RecordPagesFollowTheRememberedTotal) {
     };
     for (const auto& c : cases) {
         SetUp();  // a fresh server: the request log starts empty
-        SCOPED_TRACE(c.pages[0].body);
+        SCOPED_TRACE(c.pages[0].second);
         RecordingCallback cb(Payload::kRecords);
         Script(c.pages);
         EXPECT_EQ(m->GetUserUploadInfo("bob", &cb), c.failure == nullptr);
@@ -212,7 +198,7 @@ TEST_F(WebApi, UsedSizeAndTheStatusesThatSucceed) {
     for (const auto& row : rows) {
         testlog::Clear();
         Script(row.answers);
-        EXPECT_EQ(m->GetUserUsedSize("u"), row.size) << row.answers[0].body;
+        EXPECT_EQ(m->GetUserUsedSize("u"), row.size) << row.answers[0].second;
         EXPECT_EQ(Logged(), "Nimbra/WebRequest SendUrl 1: " + std::string(row.log) + "|" +
                                 (row.log[0] == 'E'
                                      ? "Nimbra/COssManager GetUserUsedSize 1: getUserSpace fail!|"
@@ -227,7 +213,8 @@ TEST_F(WebApi, UsedSizeAndTheStatusesThatSucceed) {
 
 // A failed credentials request ends a store operation with (1, 100) only for
 // the network-failure codes; otherwise with false and no notification.
-TEST_F(WebApi, OnlyNetworkFailuresOfTheCredentialsReachTheHost) {
+// Credentials without their members go to the store, which refuses them.
+TEST_F(WebApi, CredentialsRequestOutcomes) {
     const std::string local = MakeFile("n.bin", "n");
     const std::string out = dir_.file("never-written.bin");
     enum Server { kStatus500, kPlainHttp, kReset, kNothing };
@@ -274,6 +261,13 @@ TEST_F(WebApi, OnlyNetworkFailuresOfTheCredentialsReachTheHost) {
         EXPECT_EQ(access(out.c_str(), F_OK), -1) << "nothing is written without credentials";
     }
     EXPECT_TRUE(server_->GetStats().requests.empty()) << "no store request was made";
+
+    SetUp();
+    Script({{200, R"({"Expiration":"x"})"}});
+    RecordingCallback cb;
+    EXPECT_FALSE(m->UploadFile(local.c_str(), 1, "webapi/n.bin", &cb));
+    EXPECT_EQ(cb.trace(), "-1:100");
+    ExpectFormGets({"/getStsKey"});
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 # Installs the build into a temporary prefix, checks what landed there, moves
 # the prefix (so no path of the build can help), and builds and runs a small
 # host against it through pkg-config and through find_package(Nimbra).
-# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR
-# Environment: CXX, NIMBRA_SANITIZE (the host is built with the same sanitizers).
+# Usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR LIBDIR; environment: CXX,
+# NIMBRA_SANITIZE (the host is built with the same sanitizers).
 set -euo pipefail
 build=$1 host_src=$2 libdir=$3 cxx=${CXX:-c++}
 flags=()
