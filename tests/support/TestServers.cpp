@@ -13,9 +13,6 @@
 
 namespace webtest {
 
-namespace {
-
-// A TCP socket bound to 127.0.0.1:port (0: a free port, stored back).
 int BindLoopback(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
@@ -33,6 +30,8 @@ int BindLoopback(int& port) {
     port = ntohs(addr.sin_port);
     return fd;
 }
+
+namespace {
 
 // Reads one request: the header block, then as many body bytes as its
 // Content-Length announces (what arrived, when the peer stops early).
@@ -96,16 +95,6 @@ HttpServer::~HttpServer() {
     }
 }
 
-HttpServer::Handler HttpServer::recording(Handler handler) {
-    return [this, handler](const httplib::Request& req, httplib::Response& res) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back({req.method, req.target, req.headers, req.body});
-        }
-        handler(req, res);
-    };
-}
-
 void HttpServer::start(int port) {
     if (!server_->is_valid()) throw std::runtime_error("server setup failed");
     server_->set_keep_alive_timeout(1);
@@ -125,11 +114,6 @@ void HttpServer::start(int port) {
 
 std::string HttpServer::url(const std::string& path) const {
     return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-std::vector<ReceivedRequest> HttpServer::received() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
 }
 
 RawServer::RawServer(Handler handler, const TestCertificate* tls, int port)
@@ -171,25 +155,12 @@ std::string RawServer::url(const std::string& path) const {
     return std::string(ctx_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-std::vector<std::string> RawServer::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-}
-
 void RawServer::send_all(int fd, const std::string& data) {
     for (size_t sent = 0; sent < data.size();) {
         ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) return;
         sent += static_cast<size_t>(n);
     }
-}
-
-RefusingPort::RefusingPort() {
-    fd_ = BindLoopback(port_);
-}
-
-RefusingPort::~RefusingPort() {
-    ::close(fd_);
 }
 
 }  // namespace webtest

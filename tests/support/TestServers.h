@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -18,6 +19,9 @@
 #include <vector>
 
 namespace webtest {
+
+// A TCP socket bound to 127.0.0.1:port (0: a free port, stored back).
+int BindLoopback(int& port);
 
 // A self-signed certificate and its key, valid for the given subjectAltName
 // list (OpenSSL syntax, e.g. "IP:127.0.0.1,DNS:localhost").
@@ -63,10 +67,21 @@ public:
     void start(int port = 0);  // on 127.0.0.1:port, a free port when 0
     // "http://127.0.0.1:<port><path>" (https for a TLS server).
     std::string url(const std::string& path) const;
-    std::vector<ReceivedRequest> received() const;
+    std::vector<ReceivedRequest> received() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
 
 private:
-    Handler recording(Handler handler);
+    Handler recording(Handler handler) {
+        return [this, handler](const httplib::Request& req, httplib::Response& res) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                received_.push_back({req.method, req.target, req.headers, req.body});
+            }
+            handler(req, res);
+        };
+    }
 
     std::unique_ptr<httplib::Server> server_;
     bool tls_ = false;
@@ -88,7 +103,10 @@ public:
     ~RawServer();
 
     std::string url(const std::string& path) const;
-    std::vector<std::string> requests() const;
+    std::vector<std::string> requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
     static void send_all(int fd, const std::string& data);
 
 private:
@@ -107,8 +125,8 @@ private:
 // for the object's life so no one else takes it.
 class RefusingPort {
 public:
-    RefusingPort();
-    ~RefusingPort();
+    RefusingPort() { fd_ = BindLoopback(port_); }
+    ~RefusingPort() { ::close(fd_); }
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
     int port() const { return port_; }

@@ -2,6 +2,7 @@
 // first, and pending from before a transfer. Also run under ThreadSanitizer.
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "tests/system/SystemTest.h"
@@ -20,17 +21,14 @@ void ExpectHeldOneStep(Clock::time_point paused_at) {
 
 class Control : public ServerSuite {
 protected:
-    void TearDown() override {
-        for (auto& t : threads_) t.join();
-    }
     // Runs `action` on another thread and waits for it.
     static void OnOtherThread(const std::function<void()>& action) { std::thread(action).join(); }
     // Runs `action` on another thread 200 ms later, while the transfer polls.
     void Later(std::function<void()> action) {
-        threads_.emplace_back([action] {
+        later_.push_back(std::async(std::launch::async, [action] {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             action();
-        });
+        }));
     }
     // Runs `transfer`, reporting to `cb`: after its first step (progress above
     // `low` percent) it pauses from another thread and continues 200 ms later,
@@ -50,7 +48,7 @@ protected:
         return ok;
     }
 
-    std::vector<std::thread> threads_;
+    std::vector<std::future<void>> later_;  // each waits for its task when destroyed
 };
 
 TEST_F(Control, TransfersPausedContinuedAndStoppedFromAnotherThread) {

@@ -58,7 +58,6 @@ protected:
         EXPECT_TRUE(WriteFileBytes(path, data));
         return path;
     }
-    // Puts an object straight into the store.
     static void PutObject(const std::string& key, const std::string& data) {
         ASSERT_EQ(server_->StoreRequest("PUT", "/" + server_->bucket() + "/" + key, data).first,
                   200);

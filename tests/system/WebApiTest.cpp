@@ -1,11 +1,9 @@
 // The web API as the library uses it, against scripted servers on the
-// compiled-in web API address (the store is the development server): what
-// each request sends, what is read from the answers, what is logged, and how
-// each outcome of a request reaches the host.
+// compiled-in address: what each request sends, what is read from the answers,
+// what is logged, and how each outcome of a request reaches the host.
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <mutex>
 
 #include "tests/support/TestServers.h"
@@ -30,7 +28,7 @@ protected:
     void SetUp() override {
         ServerSuite::SetUp();
         api_ = std::make_unique<HttpServer>(*cert_);
-        auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+        auto handler = [this](const httplib::Request&, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(mutex_);
             const Answer a = answers_.empty() ? Answer{404, ""} : answers_.front();
             if (answers_.size() > 1) answers_.erase(answers_.begin());
@@ -109,11 +107,8 @@ TEST_F(WebApi, InsertUserInfoPostsTheRecordAsJson) {
               (std::vector<std::string>{"InsertUserInfo success!", "InsertUserInfo fail!"}));
 }
 
-// Requests made for a total: none -> 1, 0 -> 1, 49 -> 1, 50 -> 2, 51 -> 2,
-// 100 -> 3; a page without usable data still pages by the remembered total.
-// Records reach the host as they are read, page after page, an element
-// without "id" skipped; a failed or unreadable page ends them. Without a
-// callback the same pages are fetched.
+// Pages fetched by the remembered total, also without a callback; records in
+// order, an element without "id" skipped; a failed or unreadable page ends them.
 TEST_F(WebApi, RecordPagesFollowTheRememberedTotal) {
     std::string second = Page(70, 51, 20);
     second.insert(second.find('[') + 1, R"({"name":"no id"},)");

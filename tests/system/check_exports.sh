@@ -4,8 +4,6 @@
 # imported. Usage: check_exports.sh LIBRARY LIST
 set -euo pipefail
 lib=$1 list=$2
-# Read the tables whole before matching: grep -q exiting early would break
-# nm's pipe, which pipefail reports as a failure.
 defined=$(nm -D --defined-only -C "$lib" | cut -d' ' -f3- | sed 's/\[abi:[^]]*\]//; s/(.*//' | sort)
 expected=$({ echo InitOssManager; grep -vE '^(#|$)' "$list" | sed 's/^/KestLib::/'; } | sort)
 undefined=$(nm -D --undefined-only "$lib")
