@@ -4,8 +4,7 @@
 #define TESTS_SUPPORT_RECORDINGCALLBACK_H
 
 #include <functional>
-#include <mutex>
-#include <ostream>
+#include <string>
 #include <vector>
 
 #include "Nimbra/Nimbra.h"
@@ -16,63 +15,42 @@ struct Event {
     int result;
     int percent;
     bool has_data;
-    bool operator==(const Event& o) const {
-        return result == o.result && percent == o.percent && has_data == o.has_data;
-    }
 };
-
-inline std::ostream& operator<<(std::ostream& os, const Event& e) {
-    return os << "(" << e.result << ", " << e.percent << (e.has_data ? ", data)" : ", null)");
-}
 
 // What pData points to is told by the caller: listing pages or records.
 enum class Payload { kNone, kPages, kRecords };
 
+// Notifications come on the calling thread: reading them after the call needs no lock.
 class RecordingCallback : public IOssCallback {
 public:
     explicit RecordingCallback(Payload payload = Payload::kNone) : payload_(payload) {}
 
     void OnProgress(int nResult, int nPercent, void* pData) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            events_.push_back({nResult, nPercent, pData != nullptr});
-            if (pData && payload_ == Payload::kPages)
-                pages_.push_back(*static_cast<std::vector<_ST_RemotePathInfo>*>(pData));
-            if (pData && payload_ == Payload::kRecords)
-                records_.push_back(*static_cast<_ST_UserInfo*>(pData));
-        }
+        events_.push_back({nResult, nPercent, pData != nullptr});
+        if (pData && payload_ == Payload::kPages)
+            pages_.push_back(*static_cast<std::vector<_ST_RemotePathInfo>*>(pData));
+        if (pData && payload_ == Payload::kRecords)
+            records_.push_back(*static_cast<_ST_UserInfo*>(pData));
         if (hook) hook(nResult, nPercent);
     }
 
-    std::vector<Event> events() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
-    std::vector<std::vector<_ST_RemotePathInfo>> pages() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return pages_;
-    }
-    std::vector<_ST_UserInfo> records() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return records_;
-    }
-    // Notifications with nPercent 100, which must be exactly one per transfer.
-    int finals() const {
-        int n = 0;
-        for (const Event& e : events()) n += e.percent == 100;
-        return n;
-    }
-    Event last() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_.empty() ? Event{-99, -99, false} : events_.back();
+    const std::vector<Event>& events() const { return events_; }
+    const std::vector<std::vector<_ST_RemotePathInfo>>& pages() const { return pages_; }
+    const std::vector<_ST_UserInfo>& records() const { return records_; }
+    // The notifications in order as "result:percent", "+" marking data.
+    std::string trace() const {
+        std::string text;
+        for (const Event& e : events_)
+            text += (text.empty() ? "" : " ") + std::to_string(e.result) + ":" +
+                    std::to_string(e.percent) + (e.has_data ? "+" : "");
+        return text;
     }
 
-    // Runs on the notifying thread after each notification is recorded.
+    // Runs after each notification is recorded.
     std::function<void(int result, int percent)> hook;
 
 private:
     Payload payload_;
-    mutable std::mutex mutex_;
     std::vector<Event> events_;
     std::vector<std::vector<_ST_RemotePathInfo>> pages_;
     std::vector<_ST_UserInfo> records_;

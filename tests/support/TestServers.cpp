@@ -13,9 +13,6 @@
 
 namespace webtest {
 
-namespace {
-
-// A TCP socket bound to 127.0.0.1:port (0: a free port, stored back).
 int BindLoopback(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
@@ -34,9 +31,11 @@ int BindLoopback(int& port) {
     return fd;
 }
 
+namespace {
+
 // Reads one request: the header block, then as many body bytes as its
 // Content-Length announces (what arrived, when the peer stops early).
-std::string ReadRequest(int fd) {
+std::string ReadRequest(int fd, SSL* ssl) {
     std::string data;
     char buf[16384];
     for (size_t wanted = std::string::npos; data.size() < wanted;) {
@@ -49,7 +48,7 @@ std::string ReadRequest(int fd) {
             wanted = end + 4 + (at != std::string::npos ? std::stoul(head.substr(at + 17)) : 0);
             continue;
         }
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        ssize_t n = ssl ? SSL_read(ssl, buf, sizeof buf) : ::recv(fd, buf, sizeof buf, 0);
         if (n <= 0) break;
         data.append(buf, static_cast<size_t>(n));
     }
@@ -58,49 +57,28 @@ std::string ReadRequest(int fd) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-
-TestCertificate::TestCertificate(const std::string& subject_alt_names) {
-    key_ = EVP_EC_gen("P-256");
-    cert_ = X509_new();
-    if (key_ == nullptr || cert_ == nullptr) throw std::runtime_error("key generation failed");
-    X509_set_version(cert_, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert_), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert_), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert_), 24 * 3600);
-    X509_set_pubkey(cert_, key_);
-    X509_NAME* name = X509_get_subject_name(cert_);
+TestCertificate::TestCertificate(const std::string& subject_alt_names)
+    : key_(EVP_EC_gen("P-256"), EVP_PKEY_free), cert_(X509_new(), X509_free) {
+    X509* cert = cert_.get();
+    if (key_ == nullptr || cert == nullptr) throw std::runtime_error("key generation failed");
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+    X509_set_pubkey(cert, key_.get());
+    X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("nimbra test"), -1, -1, 0);
-    X509_set_issuer_name(cert_, name);
+    X509_set_issuer_name(cert, name);
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, cert_, cert_, nullptr, nullptr, 0);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
     X509_EXTENSION* ext =
         X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, subject_alt_names.c_str());
     if (ext == nullptr) throw std::runtime_error("bad subjectAltName");
-    X509_add_ext(cert_, ext, -1);
+    X509_add_ext(cert, ext, -1);
     X509_EXTENSION_free(ext);
-    if (X509_sign(cert_, key_, EVP_sha256()) == 0) throw std::runtime_error("signing failed");
-}
-
-TestCertificate::~TestCertificate() {
-    X509_free(cert_);
-    EVP_PKEY_free(key_);
-}
-
-// ---------------------------------------------------------------------------
-
-std::vector<std::string> ReceivedRequest::header_values(const std::string& name) const {
-    std::vector<std::string> values;
-    for (auto range = headers.equal_range(name); range.first != range.second; ++range.first)
-        values.push_back(range.first->second);
-    return values;
-}
-
-std::string ReceivedRequest::header(const std::string& name) const {
-    std::vector<std::string> values = header_values(name);
-    return values.empty() ? std::string() : values.front();
+    if (X509_sign(cert, key_.get(), EVP_sha256()) == 0) throw std::runtime_error("signing failed");
 }
 
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {}
@@ -117,40 +95,18 @@ HttpServer::~HttpServer() {
     }
 }
 
-HttpServer::Handler HttpServer::recording(Handler handler) {
-    return [this, handler](const httplib::Request& req, httplib::Response& res) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back({req.method, req.path, req.target, req.headers, req.body});
-        }
-        handler(req, res);
-    };
-}
-
-void HttpServer::get(const std::string& pattern, Handler handler) {
-    server_->Get(pattern, recording(std::move(handler)));
-}
-
-void HttpServer::post(const std::string& pattern, Handler handler) {
-    server_->Post(pattern, recording(std::move(handler)));
-}
-
 void HttpServer::start(int port) {
     if (!server_->is_valid()) throw std::runtime_error("server setup failed");
     server_->set_keep_alive_timeout(1);
     server_->set_payload_max_length(size_t{1} << 30);
-    // SO_REUSEADDR alone (httplib's default is SO_REUSEPORT, which would let
-    // two servers share a fixed port): rebinding over TIME_WAIT works, a
-    // second live listener fails.
+    // SO_REUSEADDR alone (httplib's SO_REUSEPORT would let two servers share
+    // a fixed port): rebinding over TIME_WAIT works, a second listener fails.
     server_->set_socket_options([](int sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    if (port > 0) {
-        port_ = server_->bind_to_port("127.0.0.1", port) ? port : -1;
-    } else {
-        port_ = server_->bind_to_any_port("127.0.0.1");
-    }
+    port_ = port == 0 ? server_->bind_to_any_port("127.0.0.1")
+                      : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
     if (port_ <= 0) throw std::runtime_error("server bind failed");
     // The socket already listens, so connections queue until the loop runs.
     thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -160,14 +116,13 @@ std::string HttpServer::url(const std::string& path) const {
     return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-std::vector<ReceivedRequest> HttpServer::received() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
-}
-
-// ---------------------------------------------------------------------------
-
-RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
+RawServer::RawServer(Handler handler, const TestCertificate* tls, int port)
+    : handler_(std::move(handler)), port_(port) {
+    if (tls) {
+        ctx_.reset(SSL_CTX_new(TLS_server_method()));
+        SSL_CTX_use_certificate(ctx_.get(), tls->cert());
+        SSL_CTX_use_PrivateKey(ctx_.get(), tls->key());
+    }
     fd_ = BindLoopback(port_);
     if (::listen(fd_, 16) != 0) throw std::runtime_error("listen failed");
     thread_ = std::thread([this] { Run(); });
@@ -183,7 +138,10 @@ void RawServer::Run() {
     for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
         timeval timeout{10, 0};  // never hang a test on a silent client
         ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        std::string request = ReadRequest(client);
+        std::unique_ptr<SSL, void (*)(SSL*)> ssl(ctx_ ? SSL_new(ctx_.get()) : nullptr, SSL_free);
+        if (ssl) SSL_set_fd(ssl.get(), client);
+        std::string request =
+            !ssl || SSL_accept(ssl.get()) == 1 ? ReadRequest(client, ssl.get()) : "";
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);
@@ -194,12 +152,7 @@ void RawServer::Run() {
 }
 
 std::string RawServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-std::vector<std::string> RawServer::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
+    return std::string(ctx_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 void RawServer::send_all(int fd, const std::string& data) {
@@ -207,51 +160,6 @@ void RawServer::send_all(int fd, const std::string& data) {
         ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) return;
         sent += static_cast<size_t>(n);
-    }
-}
-
-RefusingPort::RefusingPort() {
-    fd_ = BindLoopback(port_);
-}
-
-RefusingPort::~RefusingPort() {
-    ::close(fd_);
-}
-
-// ---------------------------------------------------------------------------
-
-TlsResetServer::TlsResetServer(const TestCertificate& cert, int port)
-    : ctx_(SSL_CTX_new(TLS_server_method())) {
-    SSL_CTX_use_certificate(ctx_, cert.cert());
-    SSL_CTX_use_PrivateKey(ctx_, cert.key());
-    fd_ = BindLoopback(port);
-    if (::listen(fd_, 16) != 0) throw std::runtime_error("listen failed");
-    thread_ = std::thread([this] { Run(); });
-}
-
-TlsResetServer::~TlsResetServer() {
-    ::shutdown(fd_, SHUT_RDWR);  // wakes the blocked accept
-    thread_.join();
-    ::close(fd_);
-    SSL_CTX_free(ctx_);
-}
-
-void TlsResetServer::Run() {
-    for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
-        SSL* ssl = SSL_new(ctx_);
-        SSL_set_fd(ssl, client);
-        std::string request;
-        char buf[4096];
-        int n = 0;
-        if (SSL_accept(ssl) == 1) {
-            while (request.find("\r\n\r\n") == std::string::npos &&
-                   (n = SSL_read(ssl, buf, sizeof buf)) > 0)
-                request.append(buf, static_cast<size_t>(n));
-        }
-        linger lin{1, 0};  // close sends a reset
-        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
-        SSL_free(ssl);
-        ::close(client);
     }
 }
 

@@ -1,13 +1,15 @@
-// Servers on 127.0.0.1 for tests of HTTP clients: a cpp-httplib server (plain
-// or TLS with a certificate made at run time) that records what it received,
-// a raw server whose handler scripts each connection byte by byte, a TLS
-// server that resets every connection, and a port that refuses connections.
+// Servers on 127.0.0.1 for tests of HTTP clients, plain or TLS with a
+// certificate made at run time: a cpp-httplib server that records what it
+// received, a raw server whose handler scripts each connection, and a port
+// that refuses connections.
 #ifndef TESTS_SUPPORT_TESTSERVERS_H
 #define TESTS_SUPPORT_TESTSERVERS_H
 
 #include <httplib.h>
 #include <openssl/evp.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -18,39 +20,40 @@
 
 namespace webtest {
 
+// A TCP socket bound to 127.0.0.1:port (0: a free port, stored back).
+int BindLoopback(int& port);
+
 // A self-signed certificate and its key, valid for the given subjectAltName
 // list (OpenSSL syntax, e.g. "IP:127.0.0.1,DNS:localhost").
 class TestCertificate {
 public:
     explicit TestCertificate(const std::string& subject_alt_names);
-    ~TestCertificate();
-    TestCertificate(const TestCertificate&) = delete;
-    TestCertificate& operator=(const TestCertificate&) = delete;
 
-    X509* cert() const { return cert_; }
-    EVP_PKEY* key() const { return key_; }
+    X509* cert() const { return cert_.get(); }
+    EVP_PKEY* key() const { return key_.get(); }
 
 private:
-    X509* cert_ = nullptr;
-    EVP_PKEY* key_ = nullptr;
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key_;
+    std::unique_ptr<X509, void (*)(X509*)> cert_;
 };
 
 // One request as a server saw it.
 struct ReceivedRequest {
     std::string method;
-    std::string path;
     std::string target;  // path and query exactly as sent
     httplib::Headers headers;
     std::string body;
 
-    // Values of the header named `name` (case-insensitive, as HTTP names are).
-    std::vector<std::string> header_values(const std::string& name) const;
-    std::string header(const std::string& name) const;  // first value or ""
-    bool has_header(const std::string& name) const { return !header_values(name).empty(); }
+    // The first value of the header `name` (case-insensitive) or "".
+    std::string header(const std::string& name) const {
+        auto it = headers.find(name);
+        return it == headers.end() ? "" : it->second;
+    }
+    bool has_header(const std::string& name) const { return headers.count(name) > 0; }
 };
 
-// A cpp-httplib server on 127.0.0.1 at a free port. Register routes with
-// get()/post() (they record every request), then start().
+// A cpp-httplib server: register routes with get()/post() (they record every
+// request), then start().
 class HttpServer {
 public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
@@ -58,21 +61,27 @@ public:
     HttpServer();                                      // plain HTTP
     explicit HttpServer(const TestCertificate& cert);  // HTTPS
     ~HttpServer();
-    HttpServer(const HttpServer&) = delete;
-    HttpServer& operator=(const HttpServer&) = delete;
 
-    void get(const std::string& pattern, Handler handler);
-    void post(const std::string& pattern, Handler handler);
-    // Listens on 127.0.0.1:port, a free port when 0.
-    void start(int port = 0);
-
-    int port() const { return port_; }
+    void get(const std::string& pattern, Handler h) { server_->Get(pattern, recording(h)); }
+    void post(const std::string& pattern, Handler h) { server_->Post(pattern, recording(h)); }
+    void start(int port = 0);  // on 127.0.0.1:port, a free port when 0
     // "http://127.0.0.1:<port><path>" (https for a TLS server).
     std::string url(const std::string& path) const;
-    std::vector<ReceivedRequest> received() const;
+    std::vector<ReceivedRequest> received() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
 
 private:
-    Handler recording(Handler handler);
+    Handler recording(Handler handler) {
+        return [this, handler](const httplib::Request& req, httplib::Response& res) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                received_.push_back({req.method, req.target, req.headers, req.body});
+            }
+            handler(req, res);
+        };
+    }
 
     std::unique_ptr<httplib::Server> server_;
     bool tls_ = false;
@@ -82,26 +91,29 @@ private:
     std::vector<ReceivedRequest> received_;
 };
 
-// A TCP server on 127.0.0.1 at a free port. For every connection it reads one
-// request (headers and a Content-Length body), records it and calls the
-// handler with the socket, which is closed afterwards.
+// A TCP server on 127.0.0.1:port (0: a free port), TLS with a certificate. Per
+// connection it reads and records one request (headers, Content-Length body),
+// then calls the handler with the socket (with TLS, only to set options),
+// which is closed afterwards.
 class RawServer {
 public:
     using Handler = std::function<void(int& fd, const std::string& request)>;
 
-    explicit RawServer(Handler handler);
+    explicit RawServer(Handler handler, const TestCertificate* tls = nullptr, int port = 0);
     ~RawServer();
-    RawServer(const RawServer&) = delete;
-    RawServer& operator=(const RawServer&) = delete;
 
     std::string url(const std::string& path) const;
-    std::vector<std::string> requests() const;
+    std::vector<std::string> requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
     static void send_all(int fd, const std::string& data);
 
 private:
     void Run();
 
     Handler handler_;
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx_{nullptr, SSL_CTX_free};
     int fd_ = -1;
     int port_ = 0;
     std::thread thread_;
@@ -113,8 +125,8 @@ private:
 // for the object's life so no one else takes it.
 class RefusingPort {
 public:
-    RefusingPort();
-    ~RefusingPort();
+    RefusingPort() { fd_ = BindLoopback(port_); }
+    ~RefusingPort() { ::close(fd_); }
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
     int port() const { return port_; }
@@ -122,23 +134,6 @@ public:
 private:
     int fd_ = -1;
     int port_ = 0;
-};
-
-// A TLS server on 127.0.0.1:port that completes the handshake, reads one
-// request per connection and then resets the connection without answering.
-class TlsResetServer {
-public:
-    TlsResetServer(const TestCertificate& cert, int port);
-    ~TlsResetServer();
-    TlsResetServer(const TlsResetServer&) = delete;
-    TlsResetServer& operator=(const TlsResetServer&) = delete;
-
-private:
-    void Run();
-
-    SSL_CTX* ctx_ = nullptr;
-    int fd_ = -1;
-    std::thread thread_;
 };
 
 }  // namespace webtest

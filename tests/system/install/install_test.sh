@@ -12,10 +12,7 @@ flags=()
 if [[ -n ${NIMBRA_SANITIZE:-} ]]; then flags=(-fsanitize="$NIMBRA_SANITIZE"); fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/nimbra-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-fail() {
-    echo "install_test: $*" >&2
-    exit 1
-}
+fail() { echo "install_test: $*" >&2 && exit 1; }
 quiet() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log" >&2 && fail "failed: $*"; }; }
 
 if [[ $mode == install ]]; then
@@ -54,7 +51,6 @@ done
 "$prefix/bin/nimbra" --version | grep -q '^nimbra ' || fail "installed nimbra does not run"
 
 export PKG_CONFIG_PATH=$lib/pkgconfig
-[[ $(pkg-config --modversion nimbra) =~ ^1\. ]] || fail "pkg-config does not know nimbra"
 # shellcheck disable=SC2046
 quiet "$cxx" -std=c++17 "${flags[@]}" $(pkg-config --cflags nimbra) "$host_src/host.cpp" \
     -o "$work/host-pc" $(pkg-config --libs nimbra)

@@ -1,4 +1,4 @@
-// The smallest host: gets the manager and calls the exported utilities.
+// The smallest host: gets the manager and calls an exported utility.
 #include <KestLib/KestLib.h>
 #include <Nimbra/Nimbra.h>
 #include <Nimbra/NimbraConfig.h>
@@ -7,15 +7,10 @@
 
 int main() {
     IOssManager* manager = nullptr;
-    IOssManager* again = nullptr;
     InitOssManager(&manager);
-    InitOssManager(&again);
     const std::string name = KestLib::PathGetNameA("/backups/photo.jpg");
-    std::printf("nimbra %s: manager %s, name %s\n", NIMBRA_VERSION,
-                manager != nullptr && manager == again ? "ok" : "missing", name.c_str());
+    std::printf("nimbra %s: name %s\n", NIMBRA_VERSION, name.c_str());
     // A null user name is refused without a request.
-    return manager != nullptr && manager == again && name == "photo.jpg" &&
-                   manager->GetUserUsedSize(nullptr) == 0
-               ? 0
-               : 1;
+    const bool ok = manager && name == "photo.jpg" && manager->GetUserUsedSize(nullptr) == 0;
+    return ok ? 0 : 1;
 }
