@@ -109,7 +109,7 @@ void ProgressDisplay::ShowKeys(bool keys) {
     std::lock_guard<std::mutex> lock(mutex_);
     keys_ = keys;
     if (keys && mode_ != ProgressMode::kOff) {
-        std::fprintf(out_, "keys: p pause, r resume, s stop (Ctrl-C stops too)\n");
+        std::fprintf(out_, "keys: p pause, r resume, s stop\n");
         std::fflush(out_);
     }
 }
