@@ -3,6 +3,8 @@
 // selection, and the progress line's width and speed.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "tests/unit/UnitSupport.h"
 #include "tools/nimbra/Backups.h"
 #include "tools/nimbra/Diagnosis.h"
@@ -31,55 +33,42 @@ TEST(CliText, WhatCameFromAServerIsShownEscaped) {
 }
 
 TEST(CliDiagnosis, TheLibrarysLogNamesTheCause) {
-    using Last = Diagnosis::Last;
+    // Lines as "function|message", one per line, and what they tell.
     const struct {
-        std::vector<LibraryLine> lines;
-        Last last;
-        bool unreachable;
-        std::string detail;
+        std::string lines, tells;
     } cases[] = {
-        {{}, Last::kNothing, false, ""},
-        {{{"SendUrl", "ERR:res = 7,rescode = 0"}, {"GetStsKey", "GetStsKey fail!"}},
-         Last::kWebApiFailed,
-         true,
-         "could not connect (libcurl error 7)"},
-        {{{"SendUrl", "ERR:res = 0,rescode = 500"}}, Last::kWebApiFailed, false, "HTTP 500"},
-        {{{"SendUrl", "ERR:m_nCurlCode = 0,m_nStatusCode = 0"}},
-         Last::kWebApiFailed,
-         true,
-         "no HTTP answer"},
-        {{{"SendUrl", "ERR:res = 28,rescode = 0"}, {"SendUrl", "[Post]: SUCESS"}},
-         Last::kWebApiAnswered,
-         false,
-         ""},
-        {{{"SendUrl", "[Post]: SUCESS"},
-          {"MultiUploadFile", "Init multipart upload failed, The token is invalid."}},
-         Last::kStoreFailed,
-         false,
-         "The token is invalid."},
-        {{{"MultiUploadFile", "error code: AccessDenied"},
-          {"MultiUploadFile", "Multipart upload part from file failed, 20971520, Denied., 403"}},
-         Last::kStoreFailed,
-         false,
-         "Denied. (AccessDenied)"},
-        {{{"MultiUploadFile", "error code: SecurityTokenExpired"},
-          {"MultiUploadFile", "sts expire , try again!"},
-          {"SendUrl", "[Post]: SUCESS"},
-          {"MultiUploadFile", "Complete multipart upload from file succeeded, upload_id:U f"}},
-         Last::kWebApiAnswered,
-         false,
-         ""},
-        {{{"DownloadFile", "range 0-1048575 returned 12 bytes"}},
-         Last::kStoreFailed,
-         false,
-         "range 0-1048575 returned 12 bytes"},
-        {{{"DeleteRemoteFile", "deleteUser ann fail!"}}, Last::kNothing, false, ""},
+        {"", "nothing"},
+        {"SendUrl|ERR:res = 7,rescode = 0\nGetStsKey|GetStsKey fail!",
+         "web API failed, unreachable: could not connect (libcurl error 7)"},
+        {"SendUrl|ERR:res = 0,rescode = 500", "web API failed: HTTP 500"},
+        {"SendUrl|ERR:m_nCurlCode = 0,m_nStatusCode = 0",
+         "web API failed, unreachable: no HTTP answer"},
+        {"SendUrl|ERR:res = 28,rescode = 0\nSendUrl|[Post]: SUCESS", "web API answered"},
+        {"SendUrl|[Post]: SUCESS\nMultiUploadFile|Init multipart upload failed, Bad token.",
+         "store failed: Bad token."},
+        {"MultiUploadFile|error code: AccessDenied\n"
+         "MultiUploadFile|Multipart upload part from file failed, 20971520, Denied., 403",
+         "store failed: Denied. (AccessDenied)"},
+        {"MultiUploadFile|error code: SecurityTokenExpired\nMultiUploadFile|sts expire , try "
+         "again!\nSendUrl|[Post]: SUCESS\nMultiUploadFile|Complete multipart upload from file "
+         "succeeded, upload_id:U f",
+         "web API answered"},
+        {"DownloadFile|range 0-1048575 returned 12 bytes",
+         "store failed: range 0-1048575 returned 12 bytes"},
+        {"DeleteRemoteFile|deleteUser ann fail!", "nothing"},
     };
+    const char* const kLast[] = {"nothing", "web API answered", "web API failed", "store failed"};
     for (const auto& c : cases) {
-        const Diagnosis d = Diagnose(c.lines);
-        EXPECT_EQ(static_cast<int>(d.last), static_cast<int>(c.last)) << c.detail;
-        EXPECT_EQ(d.unreachable, c.unreachable) << c.detail;
-        EXPECT_EQ(d.detail, c.detail);
+        std::vector<LibraryLine> lines;
+        std::istringstream text(c.lines);
+        for (std::string line; std::getline(text, line);)
+            lines.push_back({line.substr(0, line.find('|')), line.substr(line.find('|') + 1)});
+        const Diagnosis d = Diagnose(lines);
+        EXPECT_EQ(std::string(kLast[static_cast<int>(d.last)]) +
+                      (d.unreachable ? ", unreachable" : "") +
+                      (d.detail.empty() ? "" : ": " + d.detail),
+                  c.tells)
+            << c.lines;
     }
 }
 

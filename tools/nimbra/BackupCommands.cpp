@@ -152,8 +152,9 @@ int RunRestore(IOssManager& manager, const RestoreArgs& args) {
         return Fail(kExitFailed, key + " holds " + std::to_string(lookup.size) +
                                      " bytes, but the " + what + " says " +
                                      std::to_string(record->llFileSize) + "; nothing was restored");
-    std::fprintf(target.shown == "-" ? stderr : stdout, "restoring the %s\n",
-                 SafeText(what).c_str());
+    FILE* const out = target.shown == "-" ? stderr : stdout;
+    std::fprintf(out, "restoring the %s\n", SafeText(what).c_str());
+    std::fflush(out);  // before the progress lines on stderr
     return DownloadWithProgress(manager, key, lookup.size, target);
 }
 
