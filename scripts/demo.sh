@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The demo behind `make demo`: starts nimbra-devserver on the ports compiled
-# into libNimbra with a fresh data directory, then backs up a sample file with
-# the `nimbra` command-line host, lists it, reads the records and the used
-# space, downloads it and compares checksums, and removes it again. Stops the
-# server it started on every exit and ends with a summary; exits non-zero if
-# any step failed.
+# into libNimbra with a fresh data directory, then, with the `nimbra`
+# command-line host, backs up a sample file, changes it and backs it up
+# again, lists both versions, reads the records and the used space, restores
+# the first version and compares checksums, and removes everything again.
+# Stops the server it started on every exit and ends with a summary; exits
+# non-zero if any step failed.
 #
 # Environment: BUILD (build directory, default build), NIMBRA_BIN and
 # NIMBRA_DEVSERVER_BIN (explicit binaries), NIMBRA_DEMO_SIZE_MIB (sample
@@ -108,7 +109,9 @@ step() {
         return
     fi
     printf '\n%s==> %s%s\n%s$ %s%s\n' "$BOLD" "$title" "$RESET" "$DIM" "$*" "$RESET"
-    "$@" 2>&1
+    # Standard output also to step.out (key_in_step reads it); stderr stays a
+    # terminal for the progress bar.
+    { "$@" | tee "$work/step.out"; } 2>&1
     local status=$?
     if ((status == 0)); then
         results+=(ok)
@@ -123,13 +126,20 @@ step() {
     fi
 }
 
+# The key the last step's backup named ("... as KEY").
+key_in_step() { sed -n 's/^registered backup .* as //p' "$work/step.out"; }
+
+change_sample() {
+    head -c 4096 /dev/urandom | dd of=sample.bin bs=4096 seek=1 conv=notrunc status=none &&
+        echo "overwrote 4 KiB of sample.bin: $(sha256sum sample.bin | cut -d' ' -f1)"
+}
+
 same_checksums() {
-    local a b
-    a=$(sha256sum sample.bin | cut -d' ' -f1)
+    local b
     b=$(sha256sum restored.bin | cut -d' ' -f1)
-    echo "sample.bin   $a"
-    echo "restored.bin $b"
-    [[ $a == "$b" ]]
+    echo "first version $first_sum"
+    echo "restored.bin  $b"
+    [[ $first_sum == "$b" ]]
 }
 
 no_records_left() {
@@ -139,16 +149,22 @@ no_records_left() {
     [[ $out == "$DEMO_USER has no backup records" ]]
 }
 
-key=$DEMO_USER/$BACKUP/sample.bin
+first_sum=$(sha256sum sample.bin | cut -d' ' -f1)
 started=$SECONDS
-step "Back up the sample file and register the record" \
-    nimbra backup sample.bin --user "$DEMO_USER" --name "$BACKUP" --expire-days 30
-step "List the backup's folder in the store" nimbra ls "$DEMO_USER/$BACKUP" --human
+backup=(nimbra backup sample.bin --user "$DEMO_USER" --name "$BACKUP" --expire-days 30)
+step "Back up the sample file and register the record" "${backup[@]}"
+first_key=$(key_in_step)
+step "Change the sample file" change_sample
+step "Back it up again: a key of its own, the first one stays" "${backup[@]}"
+second_key=$(key_in_step)
+step "List the backup's folder in the store: one per version" nimbra ls "$DEMO_USER/$BACKUP" --human
 step "Read the user's backup records from the web API" nimbra records "$DEMO_USER" --human
 step "Ask the web API for the used space" nimbra usage "$DEMO_USER"
-step "Download the object again" nimbra download "$key" restored.bin
-step "Compare checksums" same_checksums
-step "Remove the object and the user's records" nimbra rm "$key" --user "$DEMO_USER"
+step "Restore the first version (the second record)" \
+    nimbra restore "$DEMO_USER" --pos 2 restored.bin
+step "Compare it with the first version's checksum" same_checksums
+step "Remove the first version's object" nimbra rm "$first_key"
+step "Remove the second's, and the user's records" nimbra rm "$second_key" --user "$DEMO_USER"
 step "Check that no record is left" no_records_left
 
 printf '\n%sSummary%s (%d s)\n' "$BOLD" "$RESET" $((SECONDS - started))

@@ -85,9 +85,12 @@ void Application::Configure(httplib::Server& server, bool is_store) {
                   : std::function<void()>());
     };
     if (is_store) {
-        server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             PrepareRequest(req);
-            return httplib::Server::HandlerResponse::Unhandled;
+            const bool admitted =
+                IsControlPath(req.path) ? AdmitControlRequest(req, res) : store_.Admit(req, res);
+            return admitted ? httplib::Server::HandlerResponse::Unhandled
+                            : httplib::Server::HandlerResponse::Handled;
         });
         // Answers that httplib makes itself carry a request id too.
         server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
@@ -95,13 +98,15 @@ void Application::Configure(httplib::Server& server, bool is_store) {
                 res.set_header("x-oss-request-id", NewRequestId());
         });
     }
-    if (options_.log_requests) {
-        const char* name = is_store ? "store" : "api";
-        server.set_logger([name](const httplib::Request& req, const httplib::Response& res) {
+    // The logger runs once an answer is written.
+    const char* name = is_store ? "store" : "api";
+    const bool log = options_.log_requests;
+    server.set_logger([name, log](const httplib::Request& req, const httplib::Response& res) {
+        if (log)
             std::cerr << name << " " << req.method << " " << req.target << " -> " << res.status
                       << std::endl;
-        });
-    }
+        EndConnectionIfClosing(req, res);
+    });
 }
 
 void Application::Start() {

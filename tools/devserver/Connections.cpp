@@ -135,6 +135,18 @@ bool AbortConnection(const httplib::Request& req) {
     return found;
 }
 
+void EndConnectionIfClosing(const httplib::Request& req, const httplib::Response& res) {
+    if (res.get_header_value("Connection") != "close") return;
+    // The descriptor is known where RequestFraming.cpp reads the headers; a
+    // request refused before then has no addresses to look it up by.
+    const int fd = CurrentConnection().socket;
+    if (fd >= 0) {
+        ::shutdown(fd, SHUT_RDWR);
+    } else {
+        AbortConnection(req);
+    }
+}
+
 void ShutdownConnections(const std::set<int>& ports) {
     ForEachConnectedSocket([&](int fd, const std::string&, int lport, const std::string&, int) {
         if (ports.count(lport)) ::shutdown(fd, SHUT_RDWR);

@@ -19,6 +19,7 @@ namespace devserver {
 // State of the connection served by the calling thread.
 struct ConnectionState {
     bool first_request = true;  // no request seen yet on this connection
+    int socket = -1;            // its descriptor, once a request's headers were read
 };
 ConnectionState& CurrentConnection();
 
@@ -51,6 +52,11 @@ void PrepareRequest(const httplib::Request& req);
 // Shuts down (both directions) the socket that carries `req`, so the client
 // sees the connection drop. Found by its addresses; false when not found.
 bool AbortConnection(const httplib::Request& req);
+
+// Ends the connection of an answer that says "Connection: close" once it is
+// written (called from the server's logger): httplib itself would go on
+// reading the connection, and take an unread body for the next request.
+void EndConnectionIfClosing(const httplib::Request& req, const httplib::Response& res);
 
 // Shuts down every connected socket whose local port is in `ports`, so
 // keep-alive waits end at once when the server stops.

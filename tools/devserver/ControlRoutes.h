@@ -1,5 +1,7 @@
-// The control interface under /__dev/ on the store port (loopback clients
-// only): faults, settings, scripted web API answers, credential expiry, stats.
+// The control interface under /__dev/ on the store port: faults, settings,
+// scripted web API answers, credential expiry, stats. Only for loopback
+// clients that name a loopback host, and POSTs only as application/json, so
+// that a web page in a developer's browser cannot reach it.
 #ifndef TOOLS_DEVSERVER_CONTROLROUTES_H
 #define TOOLS_DEVSERVER_CONTROLROUTES_H
 
@@ -10,6 +12,13 @@
 #include "Stats.h"
 
 namespace devserver {
+
+// True for the paths of the control interface.
+bool IsControlPath(const std::string& path);
+
+// Checks a control request as it arrives, before its body is read: false,
+// with the refusal as the answer, when it may not use the interface.
+bool AdmitControlRequest(const httplib::Request& req, httplib::Response& res);
 
 void RegisterControlRoutes(httplib::Server& server, Database& db, FaultBook& faults, Stats& stats);
 

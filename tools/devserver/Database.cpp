@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 namespace devserver {
@@ -205,9 +206,16 @@ Record Database::InsertRecord(const Record& r) {
 
 long long Database::UserSpace(const std::string& name) {
     std::lock_guard<std::mutex> lock(mu_);
-    Stmt s(db_, "SELECT COALESCE(SUM(file_size), 0) FROM records WHERE name = ?1");
+    // Summed here, not by SUM(), which fails with "integer overflow" once
+    // the total passes 2^63 - 1; the total stops there instead.
+    Stmt s(db_, "SELECT file_size FROM records WHERE name = ?1");
     s.Bind(1, name);
-    return s.Step() ? s.Int(0) : 0;
+    long long total = 0;
+    while (s.Step()) {
+        if (__builtin_add_overflow(total, s.Int(0), &total))
+            return std::numeric_limits<long long>::max();
+    }
+    return total;
 }
 
 long long Database::CountRecords(const std::string& name) {

@@ -5,8 +5,39 @@
 
 namespace devserver {
 
-JsonPtr ParseJson(const std::string& text) {
-    return JsonPtr(cJSON_ParseWithLength(text.data(), text.size()));
+namespace {
+
+// True when a string of the (syntactically valid) document escapes a NUL.
+bool EscapesNul(const std::string& text) {
+    bool in_string = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') {
+            in_string = !in_string;
+        } else if (in_string && text[i] == '\\' && i + 1 < text.size()) {
+            if (text.compare(i + 1, 5, "u0000") == 0) return true;
+            ++i;  // the escaped character cannot end the string
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+JsonPtr ParseJson(const std::string& text, std::string* error) {
+    const char* end = nullptr;
+    JsonPtr json(cJSON_ParseWithLengthOpts(text.data(), text.size(), &end, false));
+    const char* problem = nullptr;
+    if (!json) {
+        problem = "not JSON";
+    } else if (text.find_first_not_of(" \t\r\n", static_cast<size_t>(end - text.data())) !=
+               std::string::npos) {
+        problem = "bytes follow the JSON document";
+    } else if (EscapesNul(text)) {
+        problem = "a string holds \\u0000";
+    }
+    if (problem == nullptr) return json;
+    if (error != nullptr) *error = problem;
+    return nullptr;
 }
 
 std::string JsonText(const cJSON* json) {
@@ -21,6 +52,10 @@ std::string JsonError(const std::string& message) {
     JsonPtr j(cJSON_CreateObject());
     cJSON_AddStringToObject(j.get(), "error", message.c_str());
     return JsonText(j.get());
+}
+
+void JsonAddInteger(cJSON* obj, const char* name, long long value) {
+    cJSON_AddRawToObject(obj, name, std::to_string(value).c_str());
 }
 
 bool JsonGetString(const cJSON* obj, const char* name, std::string& out, bool& found) {

@@ -10,6 +10,7 @@
 
 #include "Connections.h"
 #include "JsonUtil.h"
+#include "RequestEntry.h"
 #include "Signer.h"
 #include "TimeUtil.h"
 #include "Xml.h"
@@ -106,6 +107,27 @@ void StoreService::Register(httplib::Server& server) {
                             const httplib::ContentReader& reader) { Handle(req, res, &reader); });
 }
 
+bool StoreService::Admit(const httplib::Request& req, httplib::Response& res) {
+    std::string code, message;
+    const std::string problem = ContentLengthProblem(req);
+    if (!problem.empty()) {
+        res.status = 400;
+        code = "InvalidArgument";
+        message = problem + ".";
+    } else if ((req.method == "PUT" || req.method == "POST") && !HasBodyFraming(req)) {
+        res.status = 411;
+        code = "MissingContentLength";
+        message = "You must provide the Content-Length HTTP header.";
+    } else {
+        return true;
+    }
+    const std::string id = NewRequestId();
+    res.set_header("x-oss-request-id", id);
+    res.set_content(ErrorXml(code, message, id, req.get_header_value("Host")), "application/xml");
+    CloseAfterAnswer(res);
+    return false;
+}
+
 std::string StoreService::Classify(const std::string& method, const StoreAddress& addr,
                                    const KeyValues& query, const KeyValues& headers) {
     if (addr.bucket.empty() || HasUnhandledSubresource(query)) return "";
@@ -158,6 +180,10 @@ void StoreService::Handle(const httplib::Request& req, httplib::Response& res,
     if (c.addr.key.size() > kMaxKeyBytes) {
         DiscardBody(c);
         return SendError(c, 400, "InvalidObjectName", "The length of object name is invalid.");
+    }
+    if (!c.addr.key.empty() && (c.addr.key[0] == '/' || c.addr.key[0] == '\\')) {
+        DiscardBody(c);
+        return SendError(c, 400, "InvalidObjectName", "The specified object is not valid.");
     }
     c.operation = Classify(req.method, c.addr, c.query, c.headers);
     if (c.operation.empty()) {

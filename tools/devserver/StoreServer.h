@@ -43,6 +43,9 @@ public:
                  const Authenticator& auth);
     // Catch-all routes for every path outside /__dev/.
     void Register(httplib::Server& server);
+    // Checks a store request as it arrives, before its body is read: false,
+    // with the store's error as the answer, when its framing cannot be trusted.
+    bool Admit(const httplib::Request& req, httplib::Response& res);
 
 private:
     void Handle(const httplib::Request& req, httplib::Response& res,

@@ -6,6 +6,7 @@
 
 #include "Connections.h"
 #include "JsonUtil.h"
+#include "RequestEntry.h"
 #include "Signer.h"
 #include "StoreServer.h"
 #include "TimeUtil.h"
@@ -36,14 +37,14 @@ void Fail(httplib::Response& res, const std::exception& e) {
 
 JsonPtr RecordJson(const Record& r) {
     JsonPtr j(cJSON_CreateObject());
-    cJSON_AddNumberToObject(j.get(), "id", static_cast<double>(r.id));
+    JsonAddInteger(j.get(), "id", r.id);
     cJSON_AddStringToObject(j.get(), "name", r.name.c_str());
     cJSON_AddStringToObject(j.get(), "backup_name", r.backup_name.c_str());
     cJSON_AddStringToObject(j.get(), "date_time", r.date_time.c_str());
     cJSON_AddStringToObject(j.get(), "file_path", r.file_path.c_str());
     cJSON_AddStringToObject(j.get(), "file_name", r.file_name.c_str());
-    cJSON_AddNumberToObject(j.get(), "file_size", static_cast<double>(r.file_size));
-    cJSON_AddNumberToObject(j.get(), "expire_time", static_cast<double>(r.expire_time));
+    JsonAddInteger(j.get(), "file_size", r.file_size);
+    JsonAddInteger(j.get(), "expire_time", r.expire_time);
     return j;
 }
 
@@ -82,6 +83,12 @@ void WebApi::Register(httplib::Server& server) {
     // Scripted answers come first: a status and body, or a dropped connection.
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         PrepareRequest(req);
+        const std::string problem = ContentLengthProblem(req);
+        if (!problem.empty()) {
+            BadRequest(res, problem);
+            CloseAfterAnswer(res);
+            return httplib::Server::HandlerResponse::Handled;
+        }
         ApiScript script;
         if (!faults_.TakeApiScript(req.path, script))
             return httplib::Server::HandlerResponse::Unhandled;
@@ -133,8 +140,10 @@ void WebApi::GetStsKey(const httplib::Request&, httplib::Response& res) {
 }
 
 void WebApi::UploadUserInfo(const httplib::Request& req, httplib::Response& res) {
-    JsonPtr j = ParseJson(req.body);
-    if (!j || !cJSON_IsObject(j.get())) return BadRequest(res, "body must be a JSON object");
+    std::string error = "not an object";
+    JsonPtr j = ParseJson(req.body, &error);
+    if (!j || !cJSON_IsObject(j.get()))
+        return BadRequest(res, "the body must be a JSON object (" + error + ")");
     Record r;
     struct TextField {
         const char* name;
@@ -152,8 +161,6 @@ void WebApi::UploadUserInfo(const httplib::Request& req, httplib::Response& res)
         if (f.target->size() > f.max)
             return BadRequest(res, std::string("\"") + f.name + "\" is longer than " +
                                        std::to_string(f.max) + " bytes");
-        if (f.target->find('\0') != std::string::npos)
-            return BadRequest(res, std::string("\"") + f.name + "\" contains a NUL character");
     }
     if (r.name.empty()) return BadRequest(res, "missing name");
     bool found = false;
@@ -174,7 +181,7 @@ void WebApi::GetUserSpace(const httplib::Request& req, httplib::Response& res) {
     if (!RequireName(req, res, name)) return;
     try {
         JsonPtr j(cJSON_CreateObject());
-        cJSON_AddNumberToObject(j.get(), "size", static_cast<double>(db_.UserSpace(name)));
+        JsonAddInteger(j.get(), "size", db_.UserSpace(name));
         res.set_content(JsonText(j.get()), kJson);
     } catch (const std::exception& e) {
         Fail(res, e);
@@ -191,7 +198,7 @@ void WebApi::GetUser(const httplib::Request& req, httplib::Response& res) {
         return BadRequest(res, "page must be a positive integer");
     try {
         JsonPtr j(cJSON_CreateObject());
-        cJSON_AddNumberToObject(j.get(), "total", static_cast<double>(db_.CountRecords(name)));
+        JsonAddInteger(j.get(), "total", db_.CountRecords(name));
         cJSON* data = cJSON_AddArrayToObject(j.get(), "data");
         for (const Record& r :
              db_.Records(name, per_page, static_cast<long long>(page - 1) * per_page))
@@ -207,7 +214,7 @@ void WebApi::DeleteUser(const httplib::Request& req, httplib::Response& res) {
     if (!RequireName(req, res, name)) return;
     try {
         JsonPtr j(cJSON_CreateObject());
-        cJSON_AddNumberToObject(j.get(), "deleted", static_cast<double>(db_.DeleteRecords(name)));
+        JsonAddInteger(j.get(), "deleted", db_.DeleteRecords(name));
         res.set_content(JsonText(j.get()), kJson);
     } catch (const std::exception& e) {
         Fail(res, e);

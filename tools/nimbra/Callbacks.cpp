@@ -35,8 +35,7 @@ void TransferCallback::OnProgress(int nResult, int nPercent, void*) {
     if (display_ != nullptr) display_->Update(bytes_);
 }
 
-ListCallback::ListCallback(bool* stop, std::string wanted)
-    : stop_(stop), wanted_(std::move(wanted)) {}
+ListCallback::ListCallback(PageHandler on_page) : on_page_(std::move(on_page)) {}
 
 void ListCallback::OnProgress(int nResult, int nPercent, void* pData) {
     if (nPercent >= 100) {
@@ -46,19 +45,16 @@ void ListCallback::OnProgress(int nResult, int nPercent, void* pData) {
     }
     if (pData == nullptr) return;
     const auto* page = static_cast<const std::vector<_ST_RemotePathInfo>*>(pData);
+    page_.clear();
     for (const _ST_RemotePathInfo& info : *page) {
         ListEntry entry;
         entry.folder = info.bIsDir;
         entry.size = info.llFileSize;
         entry.modified = info.bIsDir ? 0 : ListingTimeToEpoch(info.tLastModified);
         entry.name.assign(info.szPathName, strnlen(info.szPathName, sizeof info.szPathName));
-        entries_.push_back(std::move(entry));
-        if (!wanted_.empty() && found_index_ < 0 && !info.bIsDir &&
-            entries_.back().name == wanted_) {
-            found_index_ = static_cast<long>(entries_.size() - 1);
-            if (stop_ != nullptr) __atomic_store_n(stop_, true, __ATOMIC_SEQ_CST);
-        }
+        page_.push_back(std::move(entry));
     }
+    on_page_(page_);
 }
 
 void RecordCallback::OnProgress(int, int, void* pData) {

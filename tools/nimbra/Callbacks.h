@@ -4,6 +4,7 @@
 #define NIMBRA_CLI_CALLBACKS_H
 
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,23 +52,21 @@ struct ListEntry {
     std::string name;
 };
 
-// Collects every page of a listing. With `wanted` set, it sets the listing's
-// stop request once an object of that name has arrived.
+// Hands each page of a listing to `on_page` as it arrives, its entries
+// converted (folders and files in the order the library gives them), and
+// remembers how the listing ended. Nothing is kept between pages.
 class ListCallback final : public IOssCallback {
 public:
-    explicit ListCallback(bool* stop = nullptr, std::string wanted = "");
+    using PageHandler = std::function<void(const std::vector<ListEntry>&)>;
+    explicit ListCallback(PageHandler on_page);
 
     void OnProgress(int nResult, int nPercent, void* pData) override;
 
     const Outcome& outcome() const { return outcome_; }
-    const std::vector<ListEntry>& entries() const { return entries_; }
-    const ListEntry* found() const { return found_index_ < 0 ? nullptr : &entries_[found_index_]; }
 
 private:
-    bool* stop_;
-    std::string wanted_;
-    long found_index_ = -1;
-    std::vector<ListEntry> entries_;
+    PageHandler on_page_;
+    std::vector<ListEntry> page_;
     Outcome outcome_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "BuildInfo.h"
 #include "Commands.h"
+#include "Control.h"
 #include "Log.h"
 #include "Nimbra/Nimbra.h"
 #include "Status.h"
@@ -47,20 +48,26 @@ int cli::Run(int argc, char** argv) {
     app.require_subcommand(1);
     app.fallthrough();
     app.footer(
-        "Keys during a transfer: p pause, r resume, s stop; Ctrl-C stops, twice exits.\n"
-        "Exit status: 0 done, 1 network failure, 2 other failure, 3 stopped, 64 usage error.\n"
+        "Keys during a transfer: p pause, r resume, s stop. Ctrl-C stops the operation;\n"
+        "if it has not ended a second later, or on a second Ctrl-C, nimbra exits (130).\n"
+        "Exit status: 0 done, 1 the web API or the store could not be reached, 2 other\n"
+        "failure, 3 stopped, 64 usage error.\n"
         "Library log: $NIMBRA_LOG (\"-\" = stderr), else ~/.cache/nimbra/nimbra.log.\n");
 
     cli::UploadArgs upload;
     CLI::App* upload_cmd = app.add_subcommand("upload", "Upload a local file to an object key");
-    upload_cmd->add_option("LOCAL", upload.local, "File to upload")->required();
+    upload_cmd->add_option("LOCAL", upload.local, "File to upload; - reads standard input")
+        ->required();
     upload_cmd->add_option("KEY", upload.key, "Object key; ending in '/' appends the file name")
         ->required();
 
     cli::DownloadArgs download;
     CLI::App* download_cmd = app.add_subcommand("download", "Download an object to a local file");
     download_cmd->add_option("KEY", download.key, "Object key")->required();
-    download_cmd->add_option("LOCAL", download.local, "File to write, or an existing folder")
+    download_cmd
+        ->add_option("LOCAL", download.local,
+                     "File to write (symlinks are followed), an existing folder, or - for "
+                     "standard output")
         ->required();
 
     cli::ListArgs list;
@@ -73,7 +80,8 @@ int cli::Run(int argc, char** argv) {
     CLI::App* remove_cmd = app.add_subcommand("rm", "Delete an object");
     remove_cmd->add_option("KEY", remove.key, "Object key")->required();
     remove_cmd->add_option("--user", remove.user,
-                           "Also delete ALL backup records of this user at the web API");
+                           "Also delete ALL backup records of this user at the web API (the "
+                           "bytes of their other backups stay)");
 
     cli::RecordsArgs records;
     CLI::App* records_cmd = app.add_subcommand("records", "List a user's backup records");
@@ -92,9 +100,25 @@ int cli::Run(int argc, char** argv) {
     backup_cmd->add_option("LOCAL", backup.local, "File to back up")->required();
     backup_cmd->add_option("--user", backup.user, "Owner of the backup")->required();
     backup_cmd->add_option("--name", backup.backup, "Backup name")->capture_default_str();
-    backup_cmd->add_option("--key", backup.key, "Object key (default: USER/BACKUP/<file name>)");
     backup_cmd->add_option("--expire-days", backup.expire_days,
                            "Days until the record expires (default 0: never)");
+    backup_cmd->footer(
+        "Each backup is stored under a key of its own, USER/BACKUP/<date and time>/<file name>,\n"
+        "so a later backup never replaces an earlier one; nimbra restore gets it back.");
+
+    cli::RestoreArgs restore;
+    CLI::App* restore_cmd =
+        app.add_subcommand("restore", "Download the bytes of one backup record");
+    restore_cmd->add_option("USER", restore.user, "Owner of the backup")->required();
+    restore_cmd->add_option("LOCAL", restore.local,
+                            "File to write, an existing folder, or - for standard output "
+                            "(default: the record's file name here, which must not exist)");
+    CLI::Option* id_option =
+        restore_cmd->add_option("--id", restore.id, "The record's ID (nimbra records)")
+            ->check(CLI::PositiveNumber);
+    restore_cmd->add_option("--pos", restore.position, "The record's line # in nimbra records")
+        ->check(CLI::PositiveNumber)
+        ->excludes(id_option);
 
     try {
         app.parse(argc, argv);
@@ -109,6 +133,7 @@ int cli::Run(int argc, char** argv) {
     }
 
     cli::ConfigureLog(verbose);
+    const cli::InterruptHandling interrupts;
     IOssManager* manager = nullptr;
     InitOssManager(&manager);
     if (manager == nullptr) return cli::Fail(cli::kExitFailed, "libNimbra gave no manager");
@@ -121,6 +146,7 @@ int cli::Run(int argc, char** argv) {
         if (records_cmd->parsed()) return cli::RunRecords(*manager, records);
         if (usage_cmd->parsed()) return cli::RunUsage(*manager, usage);
         if (backup_cmd->parsed()) return cli::RunBackup(*manager, backup);
+        if (restore_cmd->parsed()) return cli::RunRestore(*manager, restore);
     } catch (const std::exception& e) {
         return cli::Fail(cli::kExitFailed, std::string("unexpected error: ") + e.what());
     }

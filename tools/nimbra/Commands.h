@@ -9,21 +9,27 @@
 namespace cli {
 
 struct UploadArgs {
-    std::string local;
-    std::string key;  // ending in '/': the file's name is appended
+    std::string local;  // "-": standard input
+    std::string key;    // ending in '/': the file's name is appended
 };
 
 struct DownloadArgs {
     std::string key;
-    std::string local;  // an existing folder: the key's name is appended
+    std::string local;  // an existing folder: the key's name is appended; "-": standard output
 };
 
 struct BackupArgs {
     std::string local;
     std::string user;
     std::string backup = "default";
-    std::string key;            // empty: USER/BACKUP/<file name>
     long long expire_days = 0;  // 0: the record never expires
+};
+
+struct RestoreArgs {
+    std::string user;
+    long long id = 0;        // the record's id, or
+    long long position = 0;  // its position in `nimbra records` (from 1)
+    std::string local;       // empty: the record's file name in the current folder
 };
 
 struct ListArgs {
@@ -51,6 +57,7 @@ struct UsageArgs {
 int RunUpload(IOssManager& manager, const UploadArgs& args);
 int RunDownload(IOssManager& manager, const DownloadArgs& args);
 int RunBackup(IOssManager& manager, const BackupArgs& args);
+int RunRestore(IOssManager& manager, const RestoreArgs& args);
 int RunList(IOssManager& manager, const ListArgs& args);
 int RunRemove(IOssManager& manager, const RemoveArgs& args);
 int RunRecords(IOssManager& manager, const RecordsArgs& args);

@@ -1,15 +1,20 @@
-// Pause, resume and stop while a library call blocks the main thread.
+// Ctrl-C, the stop signals and the transfer keys, for the whole command.
 //
-// A second thread waits for keys on the terminal (p pauses, r resumes,
-// s stops) and for interrupts: the SIGINT/SIGTERM/SIGHUP handler only writes
-// one byte into a pipe, and this thread turns it into a stop request. A
-// second Ctrl-C (or Ctrl-\) restores the terminal and exits at once.
+// The signal handler (SIGINT, SIGTERM, SIGHUP) only counts and wakes a
+// control thread through a pipe. The first interrupt asks the running
+// operation to stop, through the library's flags or a listing's stop request
+// (OperationControl). When nothing can be stopped that way, when the
+// operation has not ended a second later (a library call blocked on the
+// network does not look at the flags), or on a second interrupt, the process
+// exits at once with 128 + the signal (130 for Ctrl-C), after removing the
+// files registered with RemoveOnInterrupt and restoring the terminal.
+// SIGQUIT (Ctrl-\) always exits at once.
 #ifndef NIMBRA_CLI_CONTROL_H
 #define NIMBRA_CLI_CONTROL_H
 
-#include <atomic>
 #include <functional>
-#include <thread>
+#include <optional>
+#include <string>
 
 #include "Terminal.h"
 
@@ -17,36 +22,50 @@ namespace cli {
 
 class ProgressDisplay;
 
+// Installs the handlers and starts the control thread; one for a command's
+// life. Without one, the signals keep their default action.
+class InterruptHandling {
+public:
+    InterruptHandling();
+    ~InterruptHandling();
+    InterruptHandling(const InterruptHandling&) = delete;
+    InterruptHandling& operator=(const InterruptHandling&) = delete;
+};
+
 struct ControlActions {
     std::function<void()> stop;   // required
     std::function<void()> pause;  // empty: keys are not read
     std::function<void()> resume;
-    ProgressDisplay* display = nullptr;  // notes and pause marks; may be null
+    ProgressDisplay* display = nullptr;  // notes, pause marks and redraws; may be null
 };
 
-class ControlThread {
+// While alive, an interrupt stops this operation; with `pause` set and a
+// terminal on standard input, the keys p, r and s pause, resume and stop it.
+class OperationControl {
 public:
-    explicit ControlThread(ControlActions actions);
-    ~ControlThread();  // joins the thread, restores signal handlers and terminal
-    ControlThread(const ControlThread&) = delete;
-    ControlThread& operator=(const ControlThread&) = delete;
+    explicit OperationControl(ControlActions actions);
+    ~OperationControl();
+    OperationControl(const OperationControl&) = delete;
+    OperationControl& operator=(const OperationControl&) = delete;
 
-    // True once a stop was requested by key or signal.
-    bool stop_requested() const { return stop_requested_.load(); }
-    // True when p/r/s are read from the terminal.
-    bool keys_active() const { return keys_; }
+    // True once a stop was asked for, by key or signal.
+    bool stop_requested() const;
 
 private:
-    void Run();
-    void RequestStop(const char* why);
+    std::optional<RawTerminal> terminal_;  // while the keys are read
+};
 
-    ControlActions actions_;
-    RawTerminal terminal_;
-    bool keys_ = false;
-    int wake_read_ = -1;
-    int wake_write_ = -1;
-    std::atomic<bool> stop_requested_{false};
-    std::thread thread_;
+// While alive, `path` is removed should the process exit on an interrupt
+// (the owner removes it on every other exit).
+class RemoveOnInterrupt {
+public:
+    explicit RemoveOnInterrupt(const std::string& path);
+    ~RemoveOnInterrupt();
+    RemoveOnInterrupt(const RemoveOnInterrupt&) = delete;
+    RemoveOnInterrupt& operator=(const RemoveOnInterrupt&) = delete;
+
+private:
+    int slot_ = -1;
 };
 
 }  // namespace cli

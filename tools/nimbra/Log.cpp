@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -18,10 +19,13 @@
 namespace cli {
 namespace {
 
+constexpr size_t kRecentLines = 12;
+
 std::mutex g_log_mutex;
 std::string g_log_path;  // empty: stderr
 FILE* g_log_file = nullptr;
 bool g_log_open_failed = false;
+std::deque<LibraryLine> g_recent;
 
 std::string DefaultLogPath() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
@@ -59,6 +63,12 @@ FILE* Stream() {
     return g_log_file;
 }
 
+// Keeps a line for RecentLibraryLines; g_log_mutex is held.
+void Remember(const char* function, const std::string& message) {
+    g_recent.push_back({function != nullptr ? function : "", message});
+    if (g_recent.size() > kRecentLines) g_recent.pop_front();
+}
+
 }  // namespace
 
 void ConfigureLog(bool verbose) {
@@ -76,6 +86,16 @@ void ConfigureLog(bool verbose) {
 std::string LogLocation() {
     std::lock_guard<std::mutex> lock(g_log_mutex);
     return g_log_path.empty() || g_log_open_failed ? "stderr" : g_log_path;
+}
+
+std::vector<LibraryLine> RecentLibraryLines() {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    return std::vector<LibraryLine>(g_recent.begin(), g_recent.end());
+}
+
+void ForgetLibraryLines() {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    g_recent.clear();
 }
 
 StderrToLog::StderrToLog() {
@@ -123,6 +143,7 @@ extern "C" __attribute__((visibility("default"))) void LogHandlerA(const char* f
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
 
     std::lock_guard<std::mutex> lock(cli::g_log_mutex);
+    cli::Remember(function, text);
     FILE* out = cli::Stream();
     std::fprintf(out, "%s.%03ld [L%d] %s %s:%d %s\n", stamp, static_cast<long>(tv.tv_usec / 1000),
                  level, function ? function : "?", file ? file : "?", line, text.c_str());

@@ -5,6 +5,7 @@
 #define NIMBRA_CLI_LOG_H
 
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -16,6 +17,17 @@ void ConfigureLog(bool verbose);
 
 // "stderr" or the path of the log file.
 std::string LogLocation();
+
+// One line the library logged.
+struct LibraryLine {
+    std::string function;
+    std::string message;  // without the line end
+};
+
+// The library's latest lines since ForgetLibraryLines (at most a dozen),
+// oldest first: failure messages read the cause from them.
+std::vector<LibraryLine> RecentLibraryLines();
+void ForgetLibraryLines();
 
 // While alive, whatever is written to file descriptor 2 goes to the log file
 // instead (libcurl's trace of the library's POST request, for one); does

@@ -15,16 +15,17 @@ struct JsonDeleter {
 };
 using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
 
-void PrintJson(FILE* out, const cJSON* root) {
-    char* text = cJSON_PrintUnformatted(root);
-    if (text == nullptr) return;
-    std::fprintf(out, "%s\n", text);
+std::string JsonText(const cJSON* item) {
+    char* text = cJSON_PrintUnformatted(item);
+    if (text == nullptr) return "null";
+    std::string out(text);
     cJSON_free(text);
+    return out;
 }
 
-// Sizes up to 2^53 are exact in a JSON number.
+// Integers written in full (cJSON would print large ones as doubles).
 void AddInteger(cJSON* object, const char* name, long long value) {
-    cJSON_AddNumberToObject(object, name, static_cast<double>(value));
+    cJSON_AddRawToObject(object, name, std::to_string(value).c_str());
 }
 
 std::string SizeText(long long size, bool human) {
@@ -40,66 +41,72 @@ std::string Pad(const std::string& text, size_t width, bool right = false) {
 
 }  // namespace
 
-void PrintListing(FILE* out, const std::vector<ListEntry>& entries, bool human) {
-    size_t size_width = 1;
-    for (const ListEntry& e : entries) {
-        if (!e.folder) size_width = std::max(size_width, SizeText(e.size, human).size());
-    }
-    const std::string no_time(16, ' ');
-    for (const ListEntry& e : entries) {
-        if (!e.folder) continue;
-        std::fprintf(out, "d %s  %s  %s/\n", Pad("-", size_width, true).c_str(),
-                     Pad("-", no_time.size()).c_str(), e.name.c_str());
-    }
-    for (const ListEntry& e : entries) {
-        if (e.folder) continue;
-        std::fprintf(out, "- %s  %s  %s\n", Pad(SizeText(e.size, human), size_width, true).c_str(),
-                     FormatLocalTime(e.modified).c_str(), e.name.c_str());
-    }
+ListingPrinter::ListingPrinter(FILE* out, std::string prefix, bool json, bool human)
+    : out_(out), prefix_(std::move(prefix)), json_(json), human_(human) {
+    if (!json_) return;
+    JsonPtr prefix_text(cJSON_CreateString(prefix_.c_str()));
+    std::fprintf(out_, "{\"prefix\":%s,\"entries\":[", JsonText(prefix_text.get()).c_str());
 }
 
-void PrintListingJson(FILE* out, const std::string& prefix, const std::vector<ListEntry>& entries) {
-    JsonPtr root(cJSON_CreateObject());
-    cJSON_AddStringToObject(root.get(), "prefix", prefix.c_str());
-    cJSON* list = cJSON_AddArrayToObject(root.get(), "entries");
+void ListingPrinter::Page(const std::vector<ListEntry>& entries) {
+    // Folders first within the page, as a file browser shows them.
     for (int pass = 0; pass < 2; ++pass) {
         for (const ListEntry& e : entries) {
             if (e.folder != (pass == 0)) continue;
-            cJSON* item = cJSON_CreateObject();
-            cJSON_AddStringToObject(item, "type", e.folder ? "folder" : "file");
-            cJSON_AddStringToObject(item, "name", e.name.c_str());
-            if (!e.folder) {
-                AddInteger(item, "size", e.size);
-                AddInteger(item, "modified", static_cast<long long>(e.modified));
-                cJSON_AddStringToObject(item, "modified_local", FormatIsoLocal(e.modified).c_str());
+            if (json_) {
+                JsonPtr item(cJSON_CreateObject());
+                cJSON_AddStringToObject(item.get(), "type", e.folder ? "folder" : "file");
+                cJSON_AddStringToObject(item.get(), "name", e.name.c_str());
+                if (!e.folder) {
+                    AddInteger(item.get(), "size", e.size);
+                    AddInteger(item.get(), "modified", static_cast<long long>(e.modified));
+                    cJSON_AddStringToObject(item.get(), "modified_local",
+                                            FormatIsoLocal(e.modified).c_str());
+                }
+                std::fprintf(out_, "%s%s", entries_ == 0 ? "" : ",", JsonText(item.get()).c_str());
+            } else if (e.folder) {
+                std::fprintf(out_, "d %s  %s  %s/\n", Pad("-", size_width_, true).c_str(),
+                             Pad("-", 16).c_str(), SafeText(e.name).c_str());
+            } else {
+                const std::string size = SizeText(e.size, human_);
+                size_width_ = std::max(size_width_, size.size());
+                std::fprintf(out_, "- %s  %s  %s\n", Pad(size, size_width_, true).c_str(),
+                             FormatLocalTime(e.modified).c_str(), SafeText(e.name).c_str());
             }
-            cJSON_AddItemToArray(list, item);
+            ++entries_;
         }
     }
-    PrintJson(out, root.get());
+    std::fflush(out_);
+}
+
+void ListingPrinter::Finish(bool complete) {
+    if (json_) std::fprintf(out_, "],\"complete\":%s}\n", complete ? "true" : "false");
+    std::fflush(out_);
 }
 
 void PrintRecords(FILE* out, const std::vector<_ST_UserInfo>& records, bool human) {
-    const char* const headings[] = {"ID", "DATE", "BACKUP", "SIZE", "EXPIRES", "FILE", "PATH"};
+    const char* const headings[] = {"#", "ID", "DATE", "BACKUP", "SIZE", "EXPIRES", "FILE", "PATH"};
+    const size_t columns = sizeof headings / sizeof headings[0];
     std::vector<std::vector<std::string>> rows;
-    rows.push_back(std::vector<std::string>(std::begin(headings), std::end(headings)));
-    for (const _ST_UserInfo& r : records) {
+    rows.emplace_back(std::begin(headings), std::end(headings));
+    for (size_t i = 0; i < records.size(); ++i) {
+        const _ST_UserInfo& r = records[i];
         rows.push_back(
-            {std::to_string(r.nId), FieldText(r.szDateTime), FieldText(r.szBackupName),
-             SizeText(r.llFileSize, human),
+            {std::to_string(i + 1), std::to_string(r.nId), SafeText(FieldText(r.szDateTime)),
+             SafeText(FieldText(r.szBackupName)), SizeText(r.llFileSize, human),
              r.llExpireTime > 0 ? FormatLocalTime(static_cast<time_t>(r.llExpireTime)) : "never",
-             FieldText(r.szFileName), FieldText(r.szFilePath)});
+             SafeText(FieldText(r.szFileName)), SafeText(FieldText(r.szFilePath))});
     }
-    std::vector<size_t> widths(7, 0);
+    std::vector<size_t> widths(columns, 0);
     for (const auto& row : rows) {
-        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+        for (size_t i = 0; i < columns; ++i) widths[i] = std::max(widths[i], row[i].size());
     }
     for (const auto& row : rows) {
         std::string line;
-        for (size_t i = 0; i < row.size(); ++i) {
-            const bool last = i + 1 == row.size();
+        for (size_t i = 0; i < columns; ++i) {
             // Numbers right-aligned; the last column is not padded.
-            line += last ? row[i] : Pad(row[i], widths[i], i == 0 || i == 3) + "  ";
+            const bool number = i == 0 || i == 1 || i == 4;
+            line += i + 1 == columns ? row[i] : Pad(row[i], widths[i], number) + "  ";
         }
         std::fprintf(out, "%s\n", line.c_str());
     }
@@ -122,18 +129,19 @@ void PrintRecordsJson(FILE* out, const std::string& user,
         AddInteger(item, "expire_time", r.llExpireTime);
         cJSON_AddItemToArray(list, item);
     }
-    PrintJson(out, root.get());
+    std::fprintf(out, "%s\n", JsonText(root.get()).c_str());
 }
 
 void PrintUsage(FILE* out, const std::string& user, long long size) {
-    std::fprintf(out, "%s uses %lld bytes (%s)\n", user.c_str(), size, FormatBytes(size).c_str());
+    std::fprintf(out, "%s uses %lld bytes (%s)\n", SafeText(user).c_str(), size,
+                 FormatBytes(size).c_str());
 }
 
 void PrintUsageJson(FILE* out, const std::string& user, long long size) {
     JsonPtr root(cJSON_CreateObject());
     cJSON_AddStringToObject(root.get(), "user", user.c_str());
     AddInteger(root.get(), "size", size);
-    PrintJson(out, root.get());
+    std::fprintf(out, "%s\n", JsonText(root.get()).c_str());
 }
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "Format.h"
 
@@ -30,8 +31,18 @@ std::string TimeLeft(const ProgressSnapshot& s) {
 
 int TerminalColumns(FILE* out) {
     winsize size{};
-    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string line;
+    for (const std::string& part : parts) {
+        if (part.empty()) continue;
+        if (!line.empty()) line += "  ";
+        line += part;
+    }
+    return line;
 }
 
 }  // namespace
@@ -47,16 +58,29 @@ std::string ProgressBarLine(const ProgressSnapshot& s, int columns) {
     const int percent = PercentOf(s);
     char head[16];
     std::snprintf(head, sizeof head, "%3d%%", percent);
-    std::string tail = std::string(head) + "  " + FormatBytes(s.bytes) + "/" +
-                       FormatBytes(s.total) + "  " + (s.paused ? "" : FormatRate(s.rate) + "  ") +
-                       TimeLeft(s);
+    const std::string rate = s.paused ? "" : FormatRate(s.rate);
+    const std::string left = TimeLeft(s);
+    const std::vector<std::vector<std::string>> tails = {
+        {head, FormatBytes(s.bytes) + "/" + FormatBytes(s.total), rate, left},
+        {head, FormatBytes(s.bytes) + "/" + FormatBytes(s.total), left},
+        {head, FormatBytes(s.bytes), left},
+        {head, left},
+        {head}};
+    const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
     // "<verb> [bar] <tail>", the bar taking what is left of the line.
-    const int room = columns - 1 - static_cast<int>(s.verb.size() + tail.size()) - 4;
-    const int width = std::min(room, 40);
-    if (width < 10) return s.verb + " " + tail;
-    const int filled = width * percent / 100;
-    return s.verb + " [" + std::string(filled, '#') + std::string(width - filled, '.') + "] " +
-           tail;
+    const std::string tail = Join(tails[0]);
+    const long width =
+        std::min(40L, static_cast<long>(room) - static_cast<long>(s.verb.size() + tail.size()) - 4);
+    if (width >= 10) {
+        const long filled = width * percent / 100;
+        return s.verb + " [" + std::string(filled, '#') + std::string(width - filled, '.') + "] " +
+               tail;
+    }
+    for (const auto& parts : tails) {
+        const std::string line = s.verb + " " + Join(parts);
+        if (line.size() <= room) return line;
+    }
+    return (s.verb + " " + head).substr(0, room);
 }
 
 std::string ProgressPlainLine(const ProgressSnapshot& s) {
@@ -66,13 +90,15 @@ std::string ProgressPlainLine(const ProgressSnapshot& s) {
     return line + ", " + TimeLeft(s) + ")";
 }
 
-ProgressDisplay::ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out)
+ProgressDisplay::ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out,
+                                 NowFunction now)
     : verb_(std::move(verb)),
       total_(std::max(total, 0LL)),
       mode_(mode),
       out_(out),
-      start_(Clock::now()) {
-    samples_.push_back({start_, 0});
+      now_(std::move(now)),
+      start_(now_()) {
+    samples_.push_back({0.0, 0});
 }
 
 ProgressDisplay::~ProgressDisplay() {
@@ -83,7 +109,7 @@ void ProgressDisplay::ShowKeys(bool keys) {
     std::lock_guard<std::mutex> lock(mutex_);
     keys_ = keys;
     if (keys && mode_ != ProgressMode::kOff) {
-        std::fprintf(out_, "keys: p pause, r resume, s stop (Ctrl-C stops too)\n");
+        std::fprintf(out_, "keys: p pause, r resume, s stop\n");
         std::fflush(out_);
     }
 }
@@ -92,11 +118,10 @@ void ProgressDisplay::Update(long long bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (finished_) return;
     bytes_ = std::min(std::max(bytes, bytes_), total_);
-    const Clock::time_point now = Clock::now();
-    samples_.push_back({now, bytes_});
+    const double active = ActiveSecondsLocked(now_());
+    samples_.push_back({active, bytes_});
     // Keep one sample older than the window as its anchor.
-    while (samples_.size() > 2 &&
-           std::chrono::duration<double>(now - samples_[1].time).count() > kRateWindowSeconds) {
+    while (samples_.size() > 2 && active - samples_[1].active > kRateWindowSeconds) {
         samples_.pop_front();
     }
     DrawLocked(bytes_ >= total_);
@@ -105,6 +130,12 @@ void ProgressDisplay::Update(long long bytes) {
 void ProgressDisplay::SetPaused(bool paused) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (finished_ || paused_ == paused) return;
+    const Clock::time_point now = now_();
+    if (paused) {
+        paused_since_ = now;
+    } else {
+        paused_total_ += now - paused_since_;
+    }
     paused_ = paused;
     if (mode_ == ProgressMode::kLines) {
         std::fprintf(out_, "%s: %s\n", verb_.c_str(),
@@ -139,8 +170,20 @@ void ProgressDisplay::Finish() {
     finished_ = true;
 }
 
-double ProgressDisplay::ElapsedSeconds() const {
-    return std::chrono::duration<double>(Clock::now() - start_).count();
+double ProgressDisplay::ActiveSeconds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ActiveSecondsLocked(now_());
+}
+
+ProgressSnapshot ProgressDisplay::Snapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return SnapshotLocked(now_());
+}
+
+double ProgressDisplay::ActiveSecondsLocked(Clock::time_point now) const {
+    Clock::duration paused = paused_total_;
+    if (paused_) paused += now - paused_since_;
+    return std::chrono::duration<double>(now - start_ - paused).count();
 }
 
 ProgressSnapshot ProgressDisplay::SnapshotLocked(Clock::time_point now) const {
@@ -150,12 +193,14 @@ ProgressSnapshot ProgressDisplay::SnapshotLocked(Clock::time_point now) const {
     s.total = total_;
     s.paused = paused_;
     s.keys = keys_;
-    // Recent rate: from the window's anchor to now, so a stall decays it.
+    // Recent rate: from the window's anchor to now, so a stall decays it
+    // (a pause does not: its time is not counted).
+    const double active = ActiveSecondsLocked(now);
     const Sample& anchor = samples_.front();
-    double seconds = std::chrono::duration<double>(now - anchor.time).count();
+    double seconds = active - anchor.active;
     long long moved = bytes_ - anchor.bytes;
     if (seconds < 0.2) {
-        seconds = std::chrono::duration<double>(now - start_).count();
+        seconds = active;
         moved = bytes_;
     }
     s.rate = seconds > 0 ? static_cast<double>(moved) / seconds : 0;
@@ -163,7 +208,7 @@ ProgressSnapshot ProgressDisplay::SnapshotLocked(Clock::time_point now) const {
 }
 
 void ProgressDisplay::DrawLocked(bool force) {
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = now_();
     const ProgressSnapshot s = SnapshotLocked(now);
     if (mode_ == ProgressMode::kBar) {
         if (!force && bar_drawn_ && now - last_draw_ < kRedrawInterval) return;

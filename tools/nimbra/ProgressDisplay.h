@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -25,17 +26,24 @@ struct ProgressSnapshot {
     bool keys = false;  // the p/r/s keys work (named while paused)
 };
 
-// One bar line fitted to `columns`, e.g.
-// "upload [#####.....]  52%  33.0 MiB/64.0 MiB  120.3 MiB/s  0:01 left".
+// One bar line shorter than `columns`, e.g.
+// "upload [#####.....]  52%  33.0 MiB/64.0 MiB  120.3 MiB/s  0:01 left";
+// where it does not fit, the bar goes first, then the speed, the total, the
+// time left.
 std::string ProgressBarLine(const ProgressSnapshot& s, int columns);
 // "upload: 52% (33.0 MiB of 64.0 MiB, 120.3 MiB/s, 0:01 left)".
 std::string ProgressPlainLine(const ProgressSnapshot& s);
 
 // Thread-safe: the transfer's callback updates it on the main thread, the
-// control thread marks pauses and ticks it so the bar keeps moving.
+// control thread marks pauses and ticks it so the bar keeps moving. Speed
+// and time left count only the time the transfer was not paused.
 class ProgressDisplay {
 public:
-    ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out = stderr);
+    using Clock = std::chrono::steady_clock;
+    using NowFunction = std::function<Clock::time_point()>;
+
+    ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out = stderr,
+                    NowFunction now = Clock::now);
     ~ProgressDisplay();
     ProgressDisplay(const ProgressDisplay&) = delete;
     ProgressDisplay& operator=(const ProgressDisplay&) = delete;
@@ -47,15 +55,18 @@ public:
     void Tick();                         // periodic redraw
     void Finish();                       // ends the bar line; idempotent
 
-    double ElapsedSeconds() const;
+    // Seconds since the start, paused time left out.
+    double ActiveSeconds() const;
+    // What a line drawn now would show.
+    ProgressSnapshot Snapshot() const;
 
 private:
-    using Clock = std::chrono::steady_clock;
     struct Sample {
-        Clock::time_point time;
+        double active;  // ActiveSecondsLocked when taken
         long long bytes;
     };
 
+    double ActiveSecondsLocked(Clock::time_point now) const;
     ProgressSnapshot SnapshotLocked(Clock::time_point now) const;
     void DrawLocked(bool force);
     void ClearBarLocked();
@@ -65,6 +76,7 @@ private:
     long long total_;
     ProgressMode mode_;
     FILE* out_;
+    NowFunction now_;
     bool keys_ = false;
     bool paused_ = false;
     bool finished_ = false;
@@ -72,6 +84,8 @@ private:
     long long bytes_ = 0;
     int last_tenth_ = -1;
     Clock::time_point start_;
+    Clock::time_point paused_since_{};
+    Clock::duration paused_total_{};
     Clock::time_point last_draw_{};
     std::deque<Sample> samples_;
 };

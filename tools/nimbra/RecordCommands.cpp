@@ -1,8 +1,11 @@
 // records and usage: the web API's view of a user's backups.
 #include <cstdio>
 
-#include "Callbacks.h"
 #include "Commands.h"
+#include "Diagnosis.h"
+#include "Format.h"
+#include "Log.h"
+#include "Names.h"
 #include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
@@ -12,15 +15,14 @@ namespace cli {
 int RunRecords(IOssManager& manager, const RecordsArgs& args) {
     const std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra records --help'.");
-    RecordCallback callback;
-    if (!manager.GetUserUploadInfo(QueryEscape(args.user).c_str(), &callback))
-        return Fail(kExitFailed, "cannot read the backup records of " + args.user, NetworkHint());
+    std::vector<_ST_UserInfo> records;
+    if (int status = FetchRecords(manager, args.user, records)) return status;
     if (args.json) {
-        PrintRecordsJson(stdout, args.user, callback.records());
-    } else if (callback.records().empty()) {
-        std::printf("%s has no backup records\n", args.user.c_str());
+        PrintRecordsJson(stdout, args.user, records);
+    } else if (records.empty()) {
+        std::printf("%s has no backup records\n", SafeText(args.user).c_str());
     } else {
-        PrintRecords(stdout, callback.records(), args.human);
+        PrintRecords(stdout, records, args.human);
     }
     return kExitOk;
 }
@@ -28,11 +30,25 @@ int RunRecords(IOssManager& manager, const RecordsArgs& args) {
 int RunUsage(IOssManager& manager, const UsageArgs& args) {
     const std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra usage --help'.");
-    const std::string user = QueryEscape(args.user);
-    const long long size = manager.GetUserUsedSize(user.c_str());
-    // 0 is also what every failure gives: make sure the web API answers.
-    if (size == 0 && !manager.GetUserUploadInfo(user.c_str(), nullptr))
-        return Fail(kExitFailed, "cannot read the used space of " + args.user, NetworkHint());
+    const std::string what = "cannot read the used space of " + args.user;
+    ForgetLibraryLines();
+    const long long size = manager.GetUserUsedSize(QueryEscape(args.user).c_str());
+    if (size == 0) {
+        // 0 is also what the library gives for every failure: a failed
+        // request shows in its log; an answer without a size, against the
+        // user's records.
+        if (Diagnose(RecentLibraryLines()).last == Diagnosis::Last::kWebApiFailed)
+            return FailCall(what);
+        std::vector<_ST_UserInfo> records;
+        if (int status = FetchRecords(manager, args.user, records)) return status;
+        for (const _ST_UserInfo& record : records) {
+            if (record.llFileSize > 0)
+                return Fail(kExitFailed,
+                            what + ": the web API's answer held no size, though the records of " +
+                                args.user + " hold bytes",
+                            LogHint());
+        }
+    }
     if (args.json) {
         PrintUsageJson(stdout, args.user, size);
     } else {

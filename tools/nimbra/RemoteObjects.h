@@ -1,10 +1,11 @@
-// Looking one object up in the store.
+// Looking things up through the library: one object in the store, a user's
+// records at the web API. Failures are reported (Status.h) where they occur.
 #ifndef NIMBRA_CLI_REMOTEOBJECTS_H
 #define NIMBRA_CLI_REMOTEOBJECTS_H
 
 #include <string>
+#include <vector>
 
-#include "Names.h"
 #include "Nimbra/Nimbra.h"
 
 namespace cli {
@@ -12,16 +13,18 @@ namespace cli {
 struct Lookup {
     enum State { kFound, kMissing, kFailed } state = kFailed;
     long long size = 0;
-    int result = -1;           // when kFailed: 1 network, -1 other
-    bool credentials = false;  // when kFailed: no notification, the credentials were refused
+    int status = 0;  // kFailed: the exit status of the failure, already reported
 };
 
-// Lists the key's folder until the object turns up.
+// Lists the key's folder until the object turns up; a failure is reported
+// as "cannot look up KEY: <cause>".
 Lookup FindObject(IOssManager& manager, const std::string& key);
 
-// Reports a failed library call that sent no final notification: the
-// credentials request failed (refused, answered with an error, not JSON).
-int FailCredentials(const std::string& what);
+// Every record of `user` (a user name as typed; it is percent-encoded for
+// the web API's query), in the web API's order: newest first. Returns
+// kExitOk, or the status of the failure, which is reported unless `quiet`.
+int FetchRecords(IOssManager& manager, const std::string& user, std::vector<_ST_UserInfo>& records,
+                 bool quiet = false);
 
 }  // namespace cli
 

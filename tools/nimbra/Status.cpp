@@ -3,14 +3,40 @@
 #include <cstdio>
 
 #include "BuildInfo.h"
+#include "Diagnosis.h"
+#include "Format.h"
 #include "Log.h"
 
 namespace cli {
 
 int Fail(int code, const std::string& what, const std::string& hint) {
-    std::fprintf(stderr, "nimbra: %s\n", what.c_str());
-    if (!hint.empty()) std::fprintf(stderr, "  %s\n", hint.c_str());
+    std::fprintf(stderr, "nimbra: %s\n", SafeText(what).c_str());
+    if (!hint.empty()) std::fprintf(stderr, "  %s\n", SafeText(hint).c_str());
     return code;
+}
+
+int FailCall(const std::string& what, int result) {
+    const Diagnosis d = Diagnose(RecentLibraryLines());
+    std::string text = what;
+    bool network = result == 1;
+    switch (d.last) {
+        case Diagnosis::Last::kWebApiFailed:
+            network = network || d.unreachable;
+            text += d.unreachable ? ": cannot reach the web API: " + d.detail
+                                  : ": the web API answered " + d.detail;
+            break;
+        case Diagnosis::Last::kWebApiAnswered:
+            // The request went through, and nothing came after it.
+            if (result == 0) text += ": the web API's answer could not be read";
+            break;
+        case Diagnosis::Last::kStoreFailed:
+            text += ": " + d.detail;
+            break;
+        case Diagnosis::Last::kNothing:
+            break;
+    }
+    if (network && d.last != Diagnosis::Last::kWebApiFailed) text += " (network failure)";
+    return Fail(network ? kExitNetwork : kExitFailed, text, network ? NetworkHint() : LogHint());
 }
 
 std::string NetworkHint() {
@@ -22,11 +48,6 @@ std::string LogHint() {
     const std::string where = LogLocation();
     if (where == "stderr") return "";
     return "Library log: " + where;
-}
-
-int FailWithResult(int result, const std::string& what) {
-    if (result == 1) return Fail(kExitNetwork, what + " (network failure)", NetworkHint());
-    return Fail(kExitFailed, what, LogHint());
 }
 
 }  // namespace cli

@@ -8,15 +8,24 @@ namespace cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitNetwork = 1,  // the library reported a network failure (result 1)
-    kExitFailed = 2,   // any other failure (result -1 or false)
+    kExitNetwork = 1,  // the web API or the store could not be reached
+    kExitFailed = 2,   // any other failure
     kExitStopped = 3,  // the user stopped the operation
     kExitUsage = 64,   // bad command line
 };
 
-// Prints "nimbra: <what>" and, when given, an indented hint line on stderr;
-// returns `code` so a command can `return Fail(...)`.
+// Prints "nimbra: <what>" and, when given, an indented hint line on stderr,
+// control characters escaped; returns `code` so a command can
+// `return Fail(...)`.
 int Fail(int code, const std::string& what, const std::string& hint = "");
+
+// Reports a failed library call: `what` with the cause that the library's
+// log lines since the last ForgetLibraryLines name (Diagnosis.h). `result`
+// is the call's final notification (1 network failure, -1 other), or 0 when
+// it sent none (calls that answer with a bool or a number, and a failed
+// credentials request). The status is kExitNetwork when the result is 1 or
+// the web API gave no HTTP answer, kExitFailed otherwise.
+int FailCall(const std::string& what, int result = 0);
 
 // What to check when the web API or the store could not be reached,
 // naming the compiled-in addresses.
@@ -24,10 +33,6 @@ std::string NetworkHint();
 
 // Where the library's log lines went, for a hint after a failure.
 std::string LogHint();
-
-// Maps a transfer or listing result (1 network, anything else failure)
-// to the exit code and the matching hint.
-int FailWithResult(int result, const std::string& what);
 
 }  // namespace cli
 

@@ -1,76 +1,121 @@
 // ls and rm.
 #include <cstdio>
 
+#include "Backups.h"
 #include "BuildInfo.h"
 #include "Callbacks.h"
 #include "Commands.h"
 #include "Control.h"
+#include "Format.h"
+#include "Log.h"
+#include "Names.h"
 #include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
 
 namespace cli {
+namespace {
+
+// The record whose bytes lie at `key`, among `records`; null when none.
+const _ST_UserInfo* RecordOf(const std::vector<_ST_UserInfo>& records, const std::string& key) {
+    for (const _ST_UserInfo& record : records) {
+        if (BackupKey(record) == key) return &record;
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 int RunList(IOssManager& manager, const ListArgs& args) {
     const std::string prefix = FolderPrefix(args.prefix);
+    // Each page is printed as it arrives: the first entries of a large
+    // folder show at once, and nothing accumulates.
+    ListingPrinter printer(stdout, prefix, args.json, args.human);
+    ListCallback callback([&printer](const std::vector<ListEntry>& page) { printer.Page(page); });
     bool stop = false;
-    ListCallback callback(&stop);
     bool ok = false;
     bool stopped = false;
+    ForgetLibraryLines();
     {
         // Ctrl-C ends the listing through its own stop request.
         ControlActions actions;
         actions.stop = [&stop] { __atomic_store_n(&stop, true, __ATOMIC_SEQ_CST); };
-        ControlThread control(std::move(actions));
+        OperationControl control(std::move(actions));
         ok = manager.ListRemotePath(prefix.c_str(), &callback, &stop);
         stopped = control.stop_requested();
     }
-    if (!ok) {
-        if (!callback.outcome().ended) return FailCredentials("cannot list " + prefix);
-        return FailWithResult(callback.outcome().result, "cannot list " + prefix);
-    }
-    if (stopped) return Fail(kExitStopped, "listing stopped");
-    if (args.json) {
-        PrintListingJson(stdout, prefix, callback.entries());
-    } else {
-        PrintListing(stdout, callback.entries(), args.human);
-    }
+    printer.Finish(ok && !stopped);
+    if (!ok)
+        return FailCall("cannot list " + prefix,
+                        callback.outcome().ended ? callback.outcome().result : 0);
+    if (stopped)
+        return Fail(kExitStopped,
+                    "listing stopped after " + std::to_string(printer.entries()) + " entries");
+    if (printer.entries() == 0 && !args.json)
+        std::fprintf(stderr, "nimbra: nothing %s in bucket %s\n",
+                     prefix == "/" ? "at the top level" : ("under " + SafeText(prefix)).c_str(),
+                     kBucket);
     return kExitOk;
 }
 
 int RunRemove(IOssManager& manager, const RemoveArgs& args) {
     std::string problem = KeyProblem(args.key);
     if (problem.empty() && !args.user.empty())
-        problem = NameProblem("user name", args.user, sizeof(_ST_UserInfo::szName) - 1);
+        problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra rm --help'.");
 
     const Lookup lookup = FindObject(manager, args.key);
-    if (lookup.state == Lookup::kFailed) {
-        if (lookup.credentials) return FailCredentials("cannot look up " + args.key);
-        return FailWithResult(lookup.result, "cannot look up " + args.key);
-    }
+    if (lookup.state == Lookup::kFailed) return lookup.status;
     if (lookup.state == Lookup::kMissing)
         return Fail(kExitFailed, "no object " + args.key + " in bucket " + kBucket,
                     "Nothing was deleted.");
 
+    // What goes: the object, the backup whose bytes it holds (its key starts
+    // with the owner's name), and with --user every record of that user,
+    // since the web API deletes a user's records only all together.
+    std::vector<_ST_UserInfo> doomed;
+    if (!args.user.empty()) {
+        if (int status = FetchRecords(manager, args.user, doomed)) return status;
+    }
+    const std::string owner = args.key.substr(0, args.key.find('/'));
+    std::vector<_ST_UserInfo> owned;
+    if (owner == args.user) {
+        owned = doomed;
+    } else if (NameProblem("user name", owner, kUserNameMax).empty()) {
+        FetchRecords(manager, owner, owned, true);  // only to say more
+    }
+    const _ST_UserInfo* backup = RecordOf(owned, args.key);
+
     const std::string user = QueryEscape(args.user);
+    ForgetLibraryLines();
     if (!manager.DeleteRemoteFile(args.user.empty() ? nullptr : user.c_str(), args.key.c_str()))
-        return Fail(kExitFailed, "cannot delete " + args.key, NetworkHint());
-    std::printf("removed %s\n", args.key.c_str());
+        return FailCall("cannot delete " + args.key);
+    if (backup == nullptr) {
+        std::printf("removed %s\n", SafeText(args.key).c_str());
+    } else {
+        std::printf("removed %s, the bytes of the %s%s\n", SafeText(args.key).c_str(),
+                    SafeText(DescribeRecord(*backup)).c_str(),
+                    args.user == owner ? "" : ", whose record stays");
+    }
     if (args.user.empty()) return kExitOk;
 
     // The library does not say whether the records went; ask.
-    RecordCallback records;
-    if (!manager.GetUserUploadInfo(user.c_str(), &records))
-        return Fail(kExitFailed,
-                    "removed " + args.key + ", but cannot check the records of " + args.user,
-                    NetworkHint());
-    if (!records.records().empty())
-        return Fail(kExitFailed,
-                    "removed " + args.key + ", but the web API kept " +
-                        std::to_string(records.records().size()) + " record(s) of " + args.user,
-                    "Run 'nimbra rm' again or check the web API. " + LogHint());
-    std::printf("deleted the backup records of %s\n", args.user.c_str());
+    std::vector<_ST_UserInfo> left;
+    if (int status = FetchRecords(manager, args.user, left)) return status;
+    if (!left.empty())
+        return Fail(
+            kExitFailed,
+            "the web API kept " + std::to_string(left.size()) + " record(s) of " + args.user,
+            "Run 'nimbra rm' again or check the web API. " + LogHint());
+    std::string ids;
+    for (const _ST_UserInfo& record : doomed)
+        ids += (ids.empty() ? "" : ", ") + std::to_string(record.nId);
+    if (doomed.empty()) {
+        std::printf("%s had no backup records\n", SafeText(args.user).c_str());
+    } else {
+        std::printf("deleted all %zu backup records of %s (ids %s)\n", doomed.size(),
+                    SafeText(args.user).c_str(), ids.c_str());
+    }
     return kExitOk;
 }
 

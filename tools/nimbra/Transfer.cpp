@@ -1,6 +1,5 @@
 #include "Transfer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,15 +12,12 @@
 #include "Callbacks.h"
 #include "Control.h"
 #include "Format.h"
+#include "Log.h"
 #include "ProgressDisplay.h"
-#include "RemoteObjects.h"
 #include "Status.h"
 
 namespace cli {
 namespace {
-
-// The library completes an upload from one listing of at most 1000 parts.
-constexpr long long kMaxUploadSize = 1000 * TransferCallback::kUploadPartSize;
 
 std::string Summary(long long bytes, double seconds) {
     std::string text = FormatBytes(bytes);
@@ -32,21 +28,6 @@ std::string Summary(long long bytes, double seconds) {
     return text;
 }
 
-// Removes a file on every exit unless released.
-class FileRemover {
-public:
-    explicit FileRemover(std::string path) : path_(std::move(path)) {}
-    ~FileRemover() {
-        if (!path_.empty()) std::remove(path_.c_str());
-    }
-    FileRemover(const FileRemover&) = delete;
-    FileRemover& operator=(const FileRemover&) = delete;
-    void Release() { path_.clear(); }
-
-private:
-    std::string path_;
-};
-
 // What a transfer reported and whether the user stopped it.
 struct TransferRun {
     bool ok = false;
@@ -56,13 +37,14 @@ struct TransferRun {
 template <typename Call>
 TransferRun RunControlled(IOssManager& manager, ProgressDisplay& display, Call call) {
     TransferRun run;
+    ForgetLibraryLines();
     {
         ControlActions actions;
         actions.stop = [&manager] { manager.Stop(); };
         actions.pause = [&manager] { manager.PauseDownload(); };
         actions.resume = [&manager] { manager.ContinueDownload(); };
         actions.display = &display;
-        ControlThread control(std::move(actions));
+        OperationControl control(std::move(actions));
         run.ok = call();
         run.stopped = control.stop_requested();
     }
@@ -75,18 +57,22 @@ TransferRun RunControlled(IOssManager& manager, ProgressDisplay& display, Call c
 }  // namespace
 
 int InspectLocalFile(const std::string& path, LocalFile& file) {
+    if (file.shown.empty()) file.shown = path;
+    const std::string& shown = file.shown;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        return Fail(kExitFailed, "cannot read " + path + ": " + std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) return Fail(kExitFailed, path + " is a folder; give one file");
-    if (!S_ISREG(info.st_mode)) return Fail(kExitFailed, path + " is not a regular file");
+        return Fail(kExitFailed, "cannot read " + shown + ": " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) return Fail(kExitFailed, shown + " is a folder; give one file");
+    if (!S_ISREG(info.st_mode))
+        return Fail(kExitFailed, shown + " is not a regular file",
+                    "To upload from a pipe, give '-' and send it on standard input.");
     if (::access(path.c_str(), R_OK) != 0)
-        return Fail(kExitFailed, "cannot read " + path + ": " + std::strerror(errno));
+        return Fail(kExitFailed, "cannot read " + shown + ": " + std::strerror(errno));
     if (info.st_size == 0)
         return Fail(kExitFailed,
-                    path + " is empty; the store's multipart upload needs at least one byte");
+                    shown + " is empty; the store's multipart upload needs at least one byte");
     if (info.st_size > kMaxUploadSize)
-        return Fail(kExitFailed, path + " is " + FormatBytes(info.st_size) +
+        return Fail(kExitFailed, shown + " is " + FormatBytes(info.st_size) +
                                      "; uploads are limited to " + FormatBytes(kMaxUploadSize) +
                                      " (1000 parts of 10 MiB)");
     file.path = path;
@@ -105,60 +91,65 @@ int UploadWithProgress(IOssManager& manager, const LocalFile& file, const std::s
     const TransferRun run = RunControlled(manager, display, [&] {
         return manager.UploadFile(file.path.c_str(), file.size, key.c_str(), &callback);
     });
-    const std::string what = "upload of " + file.path + " to " + key;
+    const std::string what = "upload of " + file.shown + " to " + key;
     if (run.ok) {
-        std::printf("uploaded %s to %s: %s\n", file.path.c_str(), key.c_str(),
-                    Summary(file.size, display.ElapsedSeconds()).c_str());
+        std::printf("uploaded %s to %s: %s\n", SafeText(file.shown).c_str(), SafeText(key).c_str(),
+                    Summary(file.size, display.ActiveSeconds()).c_str());
         return kExitOk;
     }
     const Outcome& outcome = callback.outcome();
-    if (!outcome.ended) return FailCredentials(what + " failed");
-    if (outcome.result == 0 && run.stopped)
+    if (outcome.ended && outcome.result == 0 && run.stopped)
         return Fail(kExitStopped, what + " stopped; the object was not created",
                     "The parts sent so far stay on the store as an unfinished upload.");
-    return FailWithResult(outcome.result, what + " failed");
+    return FailCall(what + " failed", outcome.ended ? outcome.result : 0);
 }
 
 int DownloadWithProgress(IOssManager& manager, const std::string& key, long long size,
-                         const std::string& target) {
-    // A fresh temporary file in the target's folder, so the rename is atomic.
-    std::string temp = target + ".nimbra-XXXXXX";
-    const int fd = ::mkstemp(&temp[0]);
-    if (fd < 0)
-        return Fail(kExitFailed,
-                    "cannot create a file beside " + target + ": " + std::strerror(errno));
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    FileRemover remover(temp);
+                         const WriteTarget& target) {
+    TempFile temp;
+    std::string path = target.path;
+    if (target.kind != WriteTarget::kDirect) {
+        // A kReplace target's temporary file lies beside it, so that the
+        // rename is atomic.
+        if (int status = temp.Create(target.path)) return status;
+        TakeModeOf(temp.fd(), target);
+        temp.Close();
+        path = temp.path();
+    }
 
     ProgressDisplay display("download", size, ChooseProgressMode());
     TransferCallback callback(TransferCallback::Direction::kDownload, size, &display);
     const TransferRun run = RunControlled(manager, display, [&] {
-        return manager.DownloadFile(key.c_str(), temp.c_str(), &callback);
+        return manager.DownloadFile(key.c_str(), path.c_str(), &callback);
     });
     const std::string what = "download of " + key;
-    if (!run.ok) {
-        const Outcome& outcome = callback.outcome();
-        if (!outcome.ended) return FailCredentials(what + " failed");
-        return FailWithResult(outcome.result, what + " failed");
-    }
+    const Outcome& outcome = callback.outcome();
+    if (!run.ok) return FailCall(what + " failed", outcome.ended ? outcome.result : 0);
+    const bool replace = target.kind != WriteTarget::kDirect;
+    long long written = callback.bytes();
     struct stat info {};
-    const long long written = ::stat(temp.c_str(), &info) == 0 ? info.st_size : -1;
+    if (replace) written = ::stat(path.c_str(), &info) == 0 ? info.st_size : -1;
     if (written != size) {
         if (run.stopped)
-            return Fail(kExitStopped, what + " stopped; " + target + " was left as it was");
+            return Fail(kExitStopped, what + " stopped; " +
+                                          (replace ? target.shown + " was left as it was"
+                                                   : "what was written so far stays"));
         return Fail(kExitFailed,
                     what + " ended after " + std::to_string(written) + " of " +
                         std::to_string(size) + " bytes",
                     "The object may have changed meanwhile; try again. " + LogHint());
     }
-    if (std::rename(temp.c_str(), target.c_str()) != 0)
-        return Fail(kExitFailed, "cannot write " + target + ": " + std::strerror(errno));
-    remover.Release();
-    std::printf("downloaded %s to %s: %s\n", key.c_str(), target.c_str(),
-                Summary(size, display.ElapsedSeconds()).c_str());
+    if (target.kind == WriteTarget::kAppendToOutput) {
+        if (int status = CopyToStandardOutput(path)) return status;
+    } else if (replace) {
+        if (std::rename(path.c_str(), target.path.c_str()) != 0)
+            return Fail(kExitFailed, "cannot write " + target.shown + ": " + std::strerror(errno));
+        temp.Keep();
+    }
+    // With the object on standard output, the summary goes to stderr.
+    std::fprintf(target.shown == "-" ? stderr : stdout, "downloaded %s to %s: %s\n",
+                 SafeText(key).c_str(), SafeText(target.shown).c_str(),
+                 Summary(size, display.ActiveSeconds()).c_str());
     return kExitOk;
 }
 

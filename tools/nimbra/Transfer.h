@@ -5,16 +5,21 @@
 
 #include <string>
 
+#include "LocalFiles.h"
 #include "Nimbra/Nimbra.h"
 
 namespace cli {
 
 struct LocalFile {
-    std::string path;      // as given
+    std::string path;      // what the library reads
+    std::string shown;     // as the user named it
     std::string absolute;  // absolute, for the backup record
     std::string name;      // last component
     long long size = 0;
 };
+
+// The library completes an upload from one listing of at most 1000 parts.
+constexpr long long kMaxUploadSize = 1000 * 10LL * 1024 * 1024;
 
 // Checks that `path` is a readable regular file the library can upload.
 // Returns kExitOk and fills `file`, or prints why not and returns the status.
@@ -23,11 +28,11 @@ int InspectLocalFile(const std::string& path, LocalFile& file);
 // Uploads `file` to `key`; prints the result line on success.
 int UploadWithProgress(IOssManager& manager, const LocalFile& file, const std::string& key);
 
-// Downloads `key` (of `size` bytes) into a temporary file beside `target`
-// and renames it over `target` once complete; nothing is left behind on a
-// failure or a stop.
+// Downloads `key` (of `size` bytes) to `target`. A kReplace target gets a
+// temporary file beside it that is renamed into place once complete, so a
+// failure, a stop or an interrupt leaves it as it was and nothing behind.
 int DownloadWithProgress(IOssManager& manager, const std::string& key, long long size,
-                         const std::string& target);
+                         const WriteTarget& target);
 
 }  // namespace cli
 

@@ -1,0 +1,146 @@
+// The development server's checks on requests as they arrive, over real
+// sockets: control routes that answer at once, and only loopback hosts and
+// JSON requests; request framing and header limits; object names the real
+// store refuses; the web API's strict JSON and integers written in full.
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "tests/support/SharedDevServerTest.h"
+
+namespace {
+
+// Sends `request` on a fresh connection; returns what came back until the
+// server closed it, or "<open>" appended when it stayed open for 5 s.
+std::string Exchange(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
+    EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    std::string answer;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        char buf[4096];
+        if (poll(&p, 1, 5000) != 1) {
+            answer += "<open>";
+            break;
+        }
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        answer.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return answer;
+}
+
+std::string Lines(const std::string& prefix, int count, size_t length) {
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += prefix + std::to_string(i) + ": " + std::string(length, 'v') + "\r\n";
+    return lines;
+}
+
+const DevServerOptions kPlainApi = [] {
+    DevServerOptions options;
+    options.api_plain_http = true;
+    return options;
+}();
+::testing::Environment* const kServer =
+    ::testing::AddGlobalTestEnvironment(new DevServerEnvironment(kPlainApi));
+
+using DevServerEntry = SharedDevServerTest;
+
+TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
+    const std::string json = "Content-Type: application/json\r\n";
+    const std::string host = "Host: 127.0.0.1\r\n";
+    // Requests that pass the entry checks ask to close; those refused there
+    // are closed by the server.
+    const std::string last = host + "Connection: close\r\n";
+    const struct {
+        std::string request;
+        std::string answer;  // the start of the status line, and a part of the body
+        std::string body;
+    } cases[] = {
+        // Control routes: an empty body is {} (or a clear error), at once.
+        {"POST /__dev/reset HTTP/1.1\r\n" + last + json + "\r\n", "HTTP/1.1 200", "{\"ok\":true}"},
+        {"POST /__dev/settings HTTP/1.1\r\nHost: localhost:9\r\nConnection: close\r\n" + json +
+             "Content-Length: 0\r\n\r\n",
+         "HTTP/1.1 200", "{\"ok\":true}"},
+        {"POST /__dev/faults HTTP/1.1\r\n" + last + json + "\r\n", "HTTP/1.1 400",
+         "the body must be one fault rule"},
+        {"POST /__dev/settings HTTP/1.1\r\n" + last + json + "Content-Length: 4\r\n\r\n{} x",
+         "HTTP/1.1 400", "bytes follow the JSON document"},
+        {"POST /__dev/settings HTTP/1.1\r\n" + host + json + "Content-Length: abc\r\n\r\n",
+         "HTTP/1.1 400", "Content-Length must be a decimal number"},
+        // Only JSON requests for a loopback host: a web page cannot send them.
+        {"POST /__dev/reset HTTP/1.1\r\n" + host +
+             "Content-Type: text/plain\r\nContent-Length: 2\r\n\r\n{}GET /__dev/health "
+             "HTTP/1.1\r\n" +
+             host + "\r\n",
+         "HTTP/1.1 415", "as Content-Type: application/json\"}"},
+        {"POST /__dev/reset HTTP/1.1\r\nHost: evil.example\r\n" + json + "\r\n", "HTTP/1.1 403",
+         "a loopback host only"},
+        // The store: framing, and object names starting with / or \.
+        {"PUT /nimbra-backup/k HTTP/1.1\r\n" + host + "Content-Length: 1x\r\n\r\n", "HTTP/1.1 400",
+         "<Code>InvalidArgument</Code>"},
+        {"PUT /nimbra-backup/k HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 411",
+         "<Code>MissingContentLength</Code>"},
+        {"GET /nimbra-backup//k HTTP/1.1\r\n" + last + "\r\n", "HTTP/1.1 400",
+         "<Code>InvalidObjectName</Code>"},
+        {"GET /nimbra-backup/%5Ck HTTP/1.1\r\n" + last + "\r\n", "HTTP/1.1 400",
+         "<Code>InvalidObjectName</Code>"},
+        // At most 100 header lines, 64 KiB in all.
+        {"GET /__dev/health HTTP/1.1\r\n" + last + Lines("X-A", 97, 1) + "\r\n", "HTTP/1.1 200",
+         "{\"ok\":true}"},
+        {"GET /__dev/health HTTP/1.1\r\n" + host + Lines("X-A", 101, 1) + "\r\n", "HTTP/1.1 400",
+         ""},
+        {"GET /__dev/health HTTP/1.1\r\n" + host + Lines("X-B", 9, 8000) + "\r\n", "HTTP/1.1 400",
+         ""},
+    };
+    for (const auto& c : cases) {
+        const std::string answer = Exchange(server_->store_port(), c.request);
+        EXPECT_EQ(answer.substr(0, c.answer.size()), c.answer) << c.request.substr(0, 60);
+        EXPECT_NE(answer.find(c.body), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("<open>"), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << answer;
+    }
+}
+
+TEST_F(DevServerEntry, WebApiTakesStrictJsonAndKeepsIntegers) {
+    httplib::Client api("127.0.0.1", server_->api_port());
+    api.set_keep_alive(true);
+    api.set_tcp_nodelay(true);
+    auto post = [&](const std::string& body) {
+        auto r = api.Post("/uploadUserInfo", body, "application/json");
+        return r ? std::to_string(r->status) + " " + r->body : "no answer";
+    };
+    EXPECT_EQ(post(R"({"name":"a\u0000b"})").substr(0, 4), "400 ");
+    EXPECT_EQ(post(R"({"name":"a\\u0000"})").substr(0, 4), "200 ");  // a backslash, not a NUL
+    const std::string big = R"("file_size":9007199254740992)";
+    EXPECT_NE(post(R"({"name":"huge",)" + big + "}").find(big), std::string::npos);
+    auto records = api.Get("/getUser?name=huge");
+    ASSERT_TRUE(records);
+    EXPECT_NE(records->body.find(big), std::string::npos) << records->body;
+    // 1025 records of 2^53 bytes pass 2^63: the sum stops there.
+    for (int i = 0; i < 1024; ++i) {
+        ASSERT_EQ(post(R"({"name":"huge",)" + big + "}").substr(0, 4), "200 ");
+    }
+    auto space = api.Get("/getUserSpace?name=huge");
+    ASSERT_TRUE(space);
+    EXPECT_EQ(space->status, 200);
+    EXPECT_EQ(space->body, R"({"size":9223372036854775807})");
+    EXPECT_EQ(
+        Exchange(server_->api_port(),
+                 "POST /uploadUserInfo HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+            .substr(0, 12),
+        "HTTP/1.1 400");
+}
+
+}  // namespace
