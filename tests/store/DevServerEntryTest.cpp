@@ -3,13 +3,16 @@
 // JSON requests; request framing and header limits; object names the real
 // store refuses; the web API's strict JSON and integers written in full.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "tests/support/SharedDevServerTest.h"
+#include <memory>
+
+#include "tests/support/DevServer.h"
 
 namespace {
 
@@ -47,15 +50,18 @@ std::string Lines(const std::string& prefix, int count, size_t length) {
     return lines;
 }
 
-const DevServerOptions kPlainApi = [] {
-    DevServerOptions options;
-    options.api_plain_http = true;
-    return options;
-}();
-::testing::Environment* const kServer =
-    ::testing::AddGlobalTestEnvironment(new DevServerEnvironment(kPlainApi));
-
-using DevServerEntry = SharedDevServerTest;
+// A server of its own, its web API in plain HTTP so that raw requests can
+// be written to it.
+class DevServerEntry : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        DevServerOptions options;
+        options.api_plain_http = true;
+        server_ = std::make_unique<DevServer>(options);
+    }
+    static void TearDownTestSuite() { server_.reset(); }
+    static inline std::unique_ptr<DevServer> server_;
+};
 
 TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
     const std::string json = "Content-Type: application/json\r\n";

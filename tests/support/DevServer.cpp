@@ -33,6 +33,7 @@ void DevServer::Spawn() {
                              opts_.bucket, "--api-port", std::to_string(api_port_), "--store-port",
                              std::to_string(store_port_)});
     if (opts_.allow_anonymous) args.push_back("--allow-anonymous");
+    if (opts_.api_plain_http) args.push_back("--api-plain-http");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -94,7 +95,8 @@ void DevServer::Kill() {
 std::pair<int, std::string> DevServer::ApiRequest(const std::string& method,
                                                   const std::string& target,
                                                   const std::string& body) {
-    httplib::Client cli("https://127.0.0.1:" + std::to_string(api_port_));
+    httplib::Client cli((opts_.api_plain_http ? "http" : "https") + std::string("://127.0.0.1:") +
+                        std::to_string(api_port_));
     cli.enable_server_certificate_verification(false);
     cli.set_read_timeout(60);
     httplib::Result r = method == "POST" ? cli.Post(target.c_str(), body, "application/json")

@@ -15,8 +15,9 @@
 struct DevServerOptions {
     bool allow_anonymous = false;  // unsigned store requests pass (signed ones are checked)
     std::string bucket = "nimbra-backup";
-    int api_port = 0;    // 0 = free port
-    int store_port = 0;  // 0 = free port
+    int api_port = 0;             // 0 = free port
+    int store_port = 0;           // 0 = free port
+    bool api_plain_http = false;  // the web API without TLS, for raw requests
 };
 
 // The server process is tied to the thread that starts it (it is killed when
@@ -33,6 +34,7 @@ public:
     DevServer& operator=(const DevServer&) = delete;
 
     int store_port() const { return store_port_; }
+    int api_port() const { return api_port_; }
     std::string store_endpoint() const { return "http://127.0.0.1:" + std::to_string(store_port_); }
     const std::string& data_dir() const { return data_dir_.path(); }
     const std::string& bucket() const { return opts_.bucket; }

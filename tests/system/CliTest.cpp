@@ -183,7 +183,7 @@ TEST(CliOffline, UsageErrorsUnreachableAndSilentServers) {
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(ApiPort()));
+    address.sin_port = htons(static_cast<uint16_t>(PortOf(NIMBRA_SERVER_URL)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 4), 0);
