@@ -83,6 +83,7 @@ async function main() {
 
   const expire = await request(http, {
     host: '127.0.0.1', port: storePort, path: '/__dev/expire-credentials', method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
   });
   assert.strictEqual(expire.status, 200);
   await assert.rejects(oss.head('interop/hello.txt'), (e) => e.code === 'SecurityTokenExpired');
