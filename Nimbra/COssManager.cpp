@@ -21,6 +21,9 @@ namespace {
 
 const char* const kJsonHeader = "Content-Type: application/json";
 const long long kRecordsPerPage = 50;
+// No service sends page after page without a record while its total asks for
+// more; past this many in a row the paging is given up as endless.
+const int kMaxEmptyPages = 100;
 
 }  // namespace
 
@@ -84,6 +87,7 @@ bool COssManager::GetUserUploadInfo(const char* szUserName, IOssCallback* pCallb
     // The total of the latest page that carried one decides whether another
     // page is fetched.
     long long llTotal = 0;
+    int nEmptyPages = 0;
     for (long long llPage = 1;; ++llPage) {
         CWebRequest request;
         request.AddHeader(g_szFormHeader);
@@ -93,14 +97,22 @@ bool COssManager::GetUserUploadInfo(const char* szUserName, IOssCallback* pCallb
             MANAGER_LOG("GetUserUploadInfo", "GetUserUploadSize fail!");
             return false;
         }
+        int nRecords = 0;
         bool bParsed = ParseUserPageJson(request.GetResultText(), llTotal,
-                                         [pCallback](const _ST_UserInfo& info) {
+                                         [pCallback, &nRecords](const _ST_UserInfo& info) {
+                                             ++nRecords;
                                              if (pCallback == nullptr) return;
                                              _ST_UserInfo record = info;
                                              pCallback->OnProgress(0, 0, &record);
                                          });
         if (!bParsed) return false;
         if (llTotal < llPage * kRecordsPerPage) return true;
+        nEmptyPages = nRecords > 0 ? 0 : nEmptyPages + 1;
+        if (nEmptyPages == kMaxEmptyPages) {
+            MANAGER_LOG("GetUserUploadInfo", "%d pages in a row without a record, total %lld",
+                        kMaxEmptyPages, llTotal);
+            return false;
+        }
     }
 }
 

@@ -110,7 +110,9 @@ public:
     // Pages through the user's records, 50 a request, and hands each one to
     // the callback as OnProgress(0, 0, _ST_UserInfo*); pCallback may be null.
     // No final notification: true when every page was fetched and read, false
-    // on the first failed page (records of earlier pages were delivered).
+    // on the first failed page (records of earlier pages were delivered), and
+    // false after 100 pages in a row without a record (a service that pages
+    // forever).
     virtual bool GetUserUploadInfo(const char* szUserName, IOssCallback* pCallback) = 0;
 
     // Store operations; each fetches fresh credentials first (see above).

@@ -25,11 +25,12 @@ std::string Text(const aos_string_t& str) {
 }
 
 // Requests one page into a child pool, builds its entries and hands them to
-// the host. Moves the marker on (a copy in the operation's pool). Goes on
-// while the store says more pages follow.
+// the host. Moves the marker on: strMarker holds it and the parameters point
+// at it, so the markers of a long listing do not pile up in the operation's
+// pool. Goes on while the store says more pages follow.
 _ST_OssOutcome ListPage(const COssSession& session, const aos_string_t& bucket,
-                        oss_list_object_params_t* pParams, const std::string& strPrefix,
-                        IOssCallback* pCallback, const bool* pbStop) {
+                        oss_list_object_params_t* pParams, std::string& strMarker,
+                        const std::string& strPrefix, IOssCallback* pCallback, const bool* pbStop) {
     COssChildPool page(session);
     if (!page.IsValid()) return OssFailed(-1);
     aos_status_t* pStatus = oss_list_object(page.Options(), &bucket, pParams, nullptr);
@@ -53,17 +54,17 @@ _ST_OssOutcome ListPage(const COssSession& session, const aos_string_t& bucket,
     }
     Report(pCallback, 0, 0, &vecPage);
 
-    // Markers are NUL-terminated: the first is "", later ones are copies.
-    const char* szPrevious = pParams->marker.data;
-    pParams->marker.data = apr_psprintf(session.Pool(), "%.*s", pParams->next_marker.len,
-                                        pParams->next_marker.data ? pParams->next_marker.data : "");
-    pParams->marker.len = pParams->next_marker.len;
+    std::string strNext = Text(pParams->next_marker);
     aos_str_null(&pParams->next_marker);
     aos_list_init(&pParams->object_list);
     aos_list_init(&pParams->common_prefix_list);
     if (pParams->truncated != 1) return OssDone();
-    // A store that repeats its marker would make the listing endless.
-    if (aos_string_equals(&pParams->marker, szPrevious)) return OssFailed(-1);
+    // Keys come in byte order, so each page's marker lies beyond the last;
+    // one that does not (a store that goes back or repeats itself) would
+    // make the listing endless.
+    if (strNext.compare(strMarker) <= 0) return OssFailed(-1);
+    strMarker.swap(strNext);
+    aos_str_set(&pParams->marker, strMarker.c_str());
     return OssGoOn();
 }
 
@@ -79,13 +80,14 @@ _ST_OssOutcome List(const char* szEndPoint, const char* szAccessKeyId,
     oss_list_object_params_t* pParams = oss_create_list_object_params(session.Pool());
     // "/" lists the bucket's top level.
     aos_str_set(&pParams->prefix, strPrefix == "/" ? "" : strPrefix.c_str());
-    aos_str_set(&pParams->marker, "");
+    std::string strMarker;
+    aos_str_set(&pParams->marker, strMarker.c_str());
     aos_str_set(&pParams->delimiter, "/");
     pParams->max_ret = kPageKeys;
 
     while (!StopRequested(pbStop)) {
         const _ST_OssOutcome page =
-            ListPage(session, bucket, pParams, strPrefix, pCallback, pbStop);
+            ListPage(session, bucket, pParams, strMarker, strPrefix, pCallback, pbStop);
         if (page.bEnded) return page;
     }
     return OssStopped(true);

@@ -65,7 +65,9 @@ _ST_RemotePathInfo ListFileEntry(const std::string& strPrefix, const std::string
     _ST_RemotePathInfo info;
     memset(&info, 0, sizeof info);
     info.bIsDir = false;
-    info.llFileSize = atoll(strSize.c_str());
+    // atoll's reading ("12abc" is 12, "abc" 0), through strtoll so that a
+    // number beyond the range is pinned to it rather than undefined.
+    info.llFileSize = strtoll(strSize.c_str(), nullptr, 10);
     CopyToField(info.szPathName, sizeof info.szPathName,
                 ListRelativeName(strPrefix, strKey).c_str());
     info.tLastModified = ListLastModifiedTime(strLastModified);

@@ -21,7 +21,8 @@ std::string ListRelativeName(const std::string& strPrefix, const std::string& st
 // the int range are pinned to its ends.
 time_t ListLastModifiedTime(const std::string& strLastModified);
 
-// A file entry: size from its decimal text (0 when not a number), name
+// A file entry: size as atoll reads its text ("12abc" 12, "abc" 0; pinned
+// to the range beyond it), name
 // relative to the prefix (cut at a UTF-8 boundary to fit the field),
 // modification time as above.
 _ST_RemotePathInfo ListFileEntry(const std::string& strPrefix, const std::string& strKey,

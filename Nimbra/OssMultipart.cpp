@@ -110,26 +110,51 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
     }
 }
 
+// The listing's part-number marker as a number (the layer holds it to
+// decimal digits up to 10,000); 0 when empty.
+int PartMarker(const aos_string_t& marker) {
+    return marker.data && marker.len > 0
+               ? atoi(std::string(marker.data, static_cast<size_t>(marker.len)).c_str())
+               : 0;
+}
+
+// Parts appended to the listing after pAfter (its last node before a page).
+int PartsAfter(const aos_list_t* pList, const aos_list_t* pAfter) {
+    int nParts = 0;
+    for (const aos_list_t* pNode = pAfter->next; pNode != pList; pNode = pNode->next) ++nParts;
+    return nParts;
+}
+
 // Lists every uploaded part, continuing from the next-part marker while the
 // store says the listing is truncated. The parts stay in the session's pool.
+// Part numbers end at 10,000, so a marker that does not increase, or more
+// parts than that, mean a broken or hostile store whose listing would never
+// end or never fit: the upload fails.
 _ST_OssOutcome ListParts(COssSession& session, _ST_Upload& upload,
                          oss_list_upload_part_params_t*& pParams) {
     pParams = oss_create_list_upload_part_params(session.Pool());
     pParams->max_ret = kListParts;
+    int nListed = 0;
     for (;;) {
+        const aos_list_t* pLast = pParams->part_list.prev;
         const _ST_OssOutcome listed = UploadStep(
             oss_list_upload_part(session.Options(), &upload.target.bucket, &upload.target.key,
                                  &upload.uploadId, pParams, session.RespHeaders()),
             "List multipart");
-        if (listed.bEnded || pParams->truncated != 1) return listed;
-        // A store that repeats its marker would make the listing endless (the
-        // layer's markers are NUL-terminated).
-        if (aos_string_equals(&pParams->part_number_marker,
-                              pParams->next_part_number_marker.data)) {
-            OSS_LOG("MultiUploadFile", "List multipart failed, %s\n",
-                    "the part listing does not advance");
+        if (listed.bEnded) return listed;
+        nListed += PartsAfter(&pParams->part_list, pLast);
+        const char* szBroken = nullptr;
+        if (nListed > OSS_MAX_PART_NUM) {
+            szBroken = "the part listing holds more than 10000 parts";
+        } else if (pParams->truncated == 1 && PartMarker(pParams->next_part_number_marker) <=
+                                                  PartMarker(pParams->part_number_marker)) {
+            szBroken = "the part listing does not advance";
+        }
+        if (szBroken) {
+            OSS_LOG("MultiUploadFile", "List multipart failed, %s\n", szBroken);
             return OssFailed(-1);
         }
+        if (pParams->truncated != 1) return listed;
         pParams->part_number_marker = pParams->next_part_number_marker;
     }
 }
@@ -139,7 +164,9 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
                            const char* szSecurityToken, const char* szObjectKey,
                            const char* szLocalPath, long long llFileSize, IOssCallback* pCallback) {
     // The store numbers parts 1 to 10,000; a larger file could never complete.
-    const long long llParts = llFileSize > 0 ? (llFileSize + kPartSize - 1) / kPartSize : 0;
+    // (Rounded up without adding first, which would overflow near the limit.)
+    const long long llParts =
+        llFileSize > 0 ? llFileSize / kPartSize + (llFileSize % kPartSize != 0) : 0;
     if (llParts > OSS_MAX_PART_NUM) {
         OSS_LOG("MultiUploadFile", "file size %lld needs %lld parts, more than %d", llFileSize,
                 llParts, OSS_MAX_PART_NUM);

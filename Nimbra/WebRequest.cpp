@@ -22,6 +22,15 @@ constexpr const char* kPostCipherList =
     "ECDHE+AESGCM:ECDHE+CHACHA20:DHE+AESGCM:DHE+CHACHA20:ECDH+AES:DH+AES:RSA+AESGCM:RSA+AES:!aNULL:"
     "!eNULL:!MD5:!DSS";
 constexpr const char* kUserAgent = "curl/7.75.0";
+// The most a request keeps of an answer's body, and of its header lines,
+// counted as delivered (after content decoding). Credentials or a page of 50
+// records take a few KiB; beyond this the peer is broken or hostile: a body
+// ends the transfer with a write error, header lines are no longer kept.
+constexpr size_t kMaxKeptBytes = 4 * 1024 * 1024;
+
+bool FitsKept(size_t nKept, size_t nMore) {
+    return nMore <= kMaxKeptBytes && nKept <= kMaxKeptBytes - nMore;
+}
 
 struct SlistDeleter {
     void operator()(curl_slist* pList) const { curl_slist_free_all(pList); }
@@ -69,6 +78,8 @@ size_t write_data(char* pData, size_t nSize, size_t nCount, void* pStream) {
     const size_t nBytes = nSize * nCount;
     try {
         auto* pBody = static_cast<std::stringstream*>(pStream);
+        const std::streamoff llKept = pBody->tellp();
+        if (llKept < 0 || !FitsKept(static_cast<size_t>(llKept), nBytes)) return 0;
         pBody->write(static_cast<const char*>(pData), static_cast<std::streamsize>(nBytes));
         return pBody->good() ? nBytes : 0;
     } catch (...) {
@@ -321,6 +332,7 @@ size_t CWebRequest::OnWriteFunction(const char* pData, size_t nSize, size_t nCou
         if (fflush(m_pWriteFp) != 0) return 0;
         return nWritten;
     }
+    if (!FitsKept(m_strResult.size(), nBytes)) return 0;
     try {
         m_strResult.append(static_cast<const char*>(pData), nBytes);
         return nBytes;
@@ -331,6 +343,10 @@ size_t CWebRequest::OnWriteFunction(const char* pData, size_t nSize, size_t nCou
 
 size_t CWebRequest::OnWriteHeader(const char* pData, size_t nSize, size_t nCount) {
     const size_t nBytes = nSize * nCount;
+    // Header handling never ends a transfer; past the bound, lines are
+    // taken but not kept, so an endless header or chain of redirects cannot
+    // exhaust memory (libcurl bounds a single response's header itself).
+    if (!FitsKept(m_strResponseHeader.size(), nBytes)) return nBytes;
     try {
         const std::string strLine(static_cast<const char*>(pData), nBytes);
         m_strResponseHeader += strLine;
@@ -341,6 +357,6 @@ size_t CWebRequest::OnWriteHeader(const char* pData, size_t nSize, size_t nCount
         }
         return nBytes;
     } catch (const std::bad_alloc&) {
-        return 0;
+        return nBytes;
     }
 }

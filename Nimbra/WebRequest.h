@@ -29,7 +29,8 @@
 
 // libcurl write callback for the in-memory body: appends the bytes (NUL bytes
 // included) to the std::stringstream that pStream points to. Returns the byte
-// count, or 0 when the bytes cannot be stored, which ends the transfer.
+// count, or 0 when the bytes cannot be stored or would take the body past
+// 4 MiB, which ends the transfer with a write error.
 size_t write_data(char* pData, size_t nSize, size_t nCount, void* pStream);
 
 // libcurl transfer-information callback. pClient is the address of the
@@ -93,6 +94,7 @@ public:
     size_t OnWriteFunction(const char* pData, size_t nSize, size_t nCount);
     // Stores one response header line: the raw text, and "Name: value" lines
     // also as a field (name before the first ':', value everything after it).
+    // Always takes every byte; lines past 4 MiB of header text are not kept.
     size_t OnWriteHeader(const char* pData, size_t nSize, size_t nCount);
 
 private:

@@ -154,9 +154,9 @@ int oss_list_objects_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_
         char* size = ChildText(p, c, "Size");
         if (key == NULL || *key == '\0' || !DecodeName(p, url_encoded, &key))
             return AOSE_XML_PARSE_ERROR;
-        if (size && !IsDecimalUpTo(size = Trimmed(size), kInt64Max)) return AOSE_XML_PARSE_ERROR;
+        // Kept as text, never refused: the listing reads it as atoll does.
         SetString(&o->key, key);
-        SetString(&o->size, size ? size : apr_pstrdup(p, ""));
+        SetString(&o->size, size ? Trimmed(size) : apr_pstrdup(p, ""));
         char* lm = ChildText(p, c, "LastModified");
         char* etag = ChildText(p, c, "ETag");
         char* sc = ChildText(p, c, "StorageClass");

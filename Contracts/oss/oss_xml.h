@@ -10,7 +10,8 @@
 
 // ListBucketResult: Contents (Key, LastModified, ETag, Size, StorageClass)
 // appended to object_list, CommonPrefixes/Prefix to common_prefix_list;
-// IsTruncated true/false as 1/0; NextMarker. A truncated answer without a
+// IsTruncated true/false as 1/0; NextMarker. Size and LastModified are kept
+// as text whatever they hold. A truncated answer without a
 // NextMarker continues after its last name. Names are percent-decoded when
 // the answer's EncodingType is "url".
 int oss_list_objects_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_list_t* object_list,

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <memory>
 
 #include "Contracts/oss/aos_crc64.h"
@@ -549,11 +550,16 @@ TEST_F(Ops, UploadOutcomes) {
         // A file shorter than the size given.
         {"", "", "", 10, 20, "20 90 -1:100 | 1 0 | | <status 404>",
          "uploaded parts hold 10 bytes, the file size is 20"},
-        // No part at all: the store refuses an empty completion.
+        // No part at all (a size of 0 or less): the store refuses an empty
+        // completion.
         {"", "", "", 0, 0, "20 95 -1:100 | 0 0 | | <status 404>",
+         "Complete multipart upload from file failed, "},
+        {"", "", "", 0, -5, "20 95 -1:100 | 0 0 | | <status 404>",
          "Complete multipart upload from file failed, "},
         {"", "", "", 10, 10000 * 10 * kMiB + 1, "-1:100 | 0 0 | | <status 404>",
          "file size 104857600001 needs 10001 parts, more than 10000"},
+        {"", "", "", 10, LLONG_MAX, "-1:100 | 0 0 | | <status 404>",
+         "file size 9223372036854775807 needs 879609302221 parts, more than 10000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault + c.api_script + c.last_log);

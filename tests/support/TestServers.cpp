@@ -98,6 +98,7 @@ HttpServer::~HttpServer() {
 void HttpServer::start(int port) {
     if (!server_->is_valid()) throw std::runtime_error("server setup failed");
     server_->set_keep_alive_timeout(1);
+    server_->set_tcp_nodelay(true);  // small answers leave at once, not after 40 ms
     server_->set_payload_max_length(size_t{1} << 30);
     // SO_REUSEADDR alone (httplib's SO_REUSEPORT would let two servers share
     // a fixed port): rebinding over TIME_WAIT works, a second listener fails.
