@@ -39,7 +39,7 @@ void COssManager::ContinueDownload() {
 }
 
 void COssManager::Stop() {
-    gbIsNeedStopEx.store(true, std::memory_order_relaxed);
+    RequestStop();
 }
 
 bool COssManager::GetStsKey(std::string& strAccessKeyId, std::string& strAccessKeySecret,
