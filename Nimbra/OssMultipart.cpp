@@ -13,8 +13,9 @@
 #include "Nimbra/OssOutcome.h"
 #include "Nimbra/StsClient.h"
 
-// Base URL of the web API, for the credential refresh.
+// Base URL of the web API, for the credential refresh, and its CA file.
 static const std::string g_strServerUrl = NIMBRA_SERVER_URL;
+static const std::string g_strWebApiCaFile = NIMBRA_WEBAPI_CA_FILE;
 
 namespace {
 
@@ -35,8 +36,8 @@ struct _ST_Upload {
 // the answer keep their current value. False when the request fails
 // (logged) or the answer is not JSON.
 bool RefreshStsKey(_ST_StsKey& key) {
-    const EStsFetch eFetch = FetchStsKey(g_strServerUrl, key.strAccessKeyId, key.strAccessKeySecret,
-                                         key.strSecurityToken);
+    const EStsFetch eFetch = FetchStsKey(g_strServerUrl, g_strWebApiCaFile, key.strAccessKeyId,
+                                         key.strAccessKeySecret, key.strSecurityToken);
     if (StsRequestFailed(eFetch)) OSS_LOG("GetStsKey", "GetStsKey fail!");
     return eFetch == EStsFetch::Received;
 }
