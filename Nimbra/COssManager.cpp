@@ -11,6 +11,8 @@
 // Deployment constants of this module (OssOperate keeps its own copy of the
 // server URL with the same value).
 static const std::string g_strServerUrl = NIMBRA_SERVER_URL;
+// Every web API request is verified against it when it is set.
+static const std::string g_strWebApiCaFile = NIMBRA_WEBAPI_CA_FILE;
 const std::string g_strEndPoint = NIMBRA_ENDPOINT;
 const std::string g_strBucketName = NIMBRA_BUCKET;
 
@@ -42,20 +44,20 @@ void COssManager::ContinueDownload() {
 }
 
 void COssManager::Stop() {
-    gbIsNeedStopEx.store(true, std::memory_order_relaxed);
+    RequestStop();
 }
 
 bool COssManager::GetStsKey(std::string& strAccessKeyId, std::string& strAccessKeySecret,
                             std::string& strSecurityToken, bool& bNetError) {
-    const EStsFetch eFetch =
-        FetchStsKey(g_strServerUrl, strAccessKeyId, strAccessKeySecret, strSecurityToken);
+    const EStsFetch eFetch = FetchStsKey(g_strServerUrl, g_strWebApiCaFile, strAccessKeyId,
+                                         strAccessKeySecret, strSecurityToken);
     if (eFetch == EStsFetch::NetworkFailed) bNetError = true;
     if (StsRequestFailed(eFetch)) MANAGER_LOG("GetStsKey", "GetStsKey fail!");
     return eFetch == EStsFetch::Received;
 }
 
 bool COssManager::InsertUserInfo(_ST_UserInfo info) {
-    CWebRequest request;
+    CWebRequest request(g_strWebApiCaFile);
     request.AddHeader(kJsonHeader);
     // The body must outlive the transfer: the request does not copy it.
     const std::string strBody = BuildUserInfoJson(info);
@@ -70,7 +72,7 @@ bool COssManager::InsertUserInfo(_ST_UserInfo info) {
 
 long long COssManager::GetUserUsedSize(const char* szUserName) {
     if (szUserName == nullptr) return 0;
-    CWebRequest request;
+    CWebRequest request(g_strWebApiCaFile);
     request.AddHeader(g_szFormHeader);
     if (!request.DoGet(g_strServerUrl + "/getUserSpace?name=" + szUserName)) {
         MANAGER_LOG("GetUserUsedSize", "getUserSpace fail!");
@@ -89,7 +91,7 @@ bool COssManager::GetUserUploadInfo(const char* szUserName, IOssCallback* pCallb
     long long llTotal = 0;
     int nEmptyPages = 0;
     for (long long llPage = 1;; ++llPage) {
-        CWebRequest request;
+        CWebRequest request(g_strWebApiCaFile);
         request.AddHeader(g_szFormHeader);
         std::string strUrl = g_strServerUrl + "/getUser?name=" + szUserName + "&per_page=50" +
                              "&page=" + std::to_string(llPage);
@@ -174,7 +176,7 @@ bool COssManager::DeleteRemoteFile(const char* szUserName, const char* szObjectK
     if (szUserName == nullptr) return true;
 
     // The records go with the object; their deletion does not change the result.
-    CWebRequest request;
+    CWebRequest request(g_strWebApiCaFile);
     request.AddHeader(g_szFormHeader);
     if (!request.DoGet(g_strServerUrl + "/deleteUser?name=" + szUserName)) {
         MANAGER_LOG("DeleteRemoteFile", "deleteUser %s fail!", szUserName);

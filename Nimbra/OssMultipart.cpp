@@ -13,8 +13,9 @@
 #include "Nimbra/OssOutcome.h"
 #include "Nimbra/StsClient.h"
 
-// Base URL of the web API, for the credential refresh.
+// Base URL of the web API, for the credential refresh, and its CA file.
 static const std::string g_strServerUrl = NIMBRA_SERVER_URL;
+static const std::string g_strWebApiCaFile = NIMBRA_WEBAPI_CA_FILE;
 
 namespace {
 
@@ -35,8 +36,8 @@ struct _ST_Upload {
 // the answer keep their current value. False when the request fails
 // (logged) or the answer is not JSON.
 bool RefreshStsKey(_ST_StsKey& key) {
-    const EStsFetch eFetch = FetchStsKey(g_strServerUrl, key.strAccessKeyId, key.strAccessKeySecret,
-                                         key.strSecurityToken);
+    const EStsFetch eFetch = FetchStsKey(g_strServerUrl, g_strWebApiCaFile, key.strAccessKeyId,
+                                         key.strAccessKeySecret, key.strSecurityToken);
     if (StsRequestFailed(eFetch)) OSS_LOG("GetStsKey", "GetStsKey fail!");
     return eFetch == EStsFetch::Received;
 }
@@ -86,6 +87,7 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
         // The part's request and answer go with its own pool.
         COssChildPool part(session);
         if (!part.IsValid()) return OssFailed(-1);
+        part.AbandonOnOverdueStop();
         oss_upload_file_t* pFile = oss_create_upload_file(part.Pool());
         aos_str_set(&pFile->filename, szLocalPath);
         pFile->file_pos = llOffset;
@@ -95,6 +97,10 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
             oss_upload_part_from_file(part.Options(), &upload.target.bucket, &upload.target.key,
                                       &upload.uploadId, nPart, pFile, &pPartHeaders);
         if (StatusOk(pStatus)) return OssGoOn();
+        if (part.Abandoned()) {  // the part outlasted a stop: ends as a stop between parts
+            ConsumeStop();
+            return OssStopped(false);
+        }
         if (*StatusErrorCode(pStatus))
             OSS_LOG("MultiUploadFile", "error code: %s", StatusErrorCode(pStatus));
         if (!strstr(StatusMessage(pStatus), kExpiredText)) {

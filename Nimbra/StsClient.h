@@ -26,12 +26,14 @@ enum class EStsFetch {
     NetworkFailed,  // the request failed for a network reason
 };
 
-// GET strServerUrl + "/getStsKey" with the form header. On Received, the
+// GET strServerUrl + "/getStsKey" with the form header, verified against
+// strCaFile unless it is empty (CWebRequest). On Received, the
 // answer's "AccessKeyId", "AccessKeySecret" and "SecurityToken" members are
 // assigned to the three strings (ParseStsKeyJson); a member the answer lacks
 // leaves its string as it was. Nothing is logged.
-EStsFetch FetchStsKey(const std::string& strServerUrl, std::string& strAccessKeyId,
-                      std::string& strAccessKeySecret, std::string& strSecurityToken);
+EStsFetch FetchStsKey(const std::string& strServerUrl, const std::string& strCaFile,
+                      std::string& strAccessKeyId, std::string& strAccessKeySecret,
+                      std::string& strSecurityToken);
 
 // True for the two outcomes whose request failed (the callers log those).
 inline bool StsRequestFailed(EStsFetch eFetch) {

@@ -1,5 +1,9 @@
 #include "Nimbra/WebRequest.h"
 
+#include <strings.h>
+
+#include <cctype>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -68,6 +72,26 @@ SlistPtr BuildHeaderList(const std::vector<std::string>& vecHeaders, CURLcode& e
     return pList;
 }
 
+struct UrlDeleter {
+    void operator()(CURLU* pUrl) const { curl_url_cleanup(pUrl); }
+};
+using UrlPtr = std::unique_ptr<CURLU, UrlDeleter>;
+
+// "scheme://host:port" of a parsed URL (the scheme's default port when none
+// is given), lower case; "" when a part is missing.
+std::string OriginOf(CURLU* pUrl) {
+    std::string strOrigin;
+    for (CURLUPart ePart : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        char* szPart = nullptr;
+        if (curl_url_get(pUrl, ePart, &szPart, CURLU_DEFAULT_PORT) != CURLUE_OK) return "";
+        strOrigin += szPart;
+        strOrigin += ePart == CURLUPART_SCHEME ? "://" : ePart == CURLUPART_HOST ? ":" : "";
+        curl_free(szPart);
+    }
+    for (char& c : strOrigin) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return strOrigin;
+}
+
 }  // namespace
 
 // The callbacks below run inside libcurl's C code, so nothing may propagate
@@ -101,7 +125,7 @@ static_assert(std::is_same<decltype(&CWebRequest::WriteHeaderCallback), curl_wri
 static_assert(std::is_same<decltype(&CWebRequest::ReadFunctionCallback), curl_read_callback>::value,
               "");
 
-CWebRequest::CWebRequest()
+CWebRequest::CWebRequest(std::string strCaFile)
     : m_vecHeaders(),
       m_nStatusCode(0),
       m_nCurlCode(0),
@@ -113,7 +137,8 @@ CWebRequest::CWebRequest()
       m_bStop(false),
       m_bExtendedPost(true),
       m_bNetError(false),
-      m_mapResponseHeaders() {
+      m_mapResponseHeaders(),
+      m_strCaFile(std::move(strCaFile)) {
     curl_global_init(CURL_GLOBAL_ALL);
     m_pCurl = curl_easy_init();
 }
@@ -195,6 +220,33 @@ void CWebRequest::SetRequestOptions(bool bPost, const std::string& strUrl,
     curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(pCurl, CURLOPT_SSL_VERIFYHOST, 1L);
     curl_easy_setopt(pCurl, CURLOPT_USERAGENT, kUserAgent);
+    m_strUrl = strUrl;
+    if (!m_strCaFile.empty()) SetVerification();
+}
+
+void CWebRequest::SetVerification() {
+    curl_easy_setopt(m_pCurl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(m_pCurl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(m_pCurl, CURLOPT_CAINFO, m_strCaFile.c_str());
+    // The CA file alone: no system certificate directory or store.
+    curl_easy_setopt(m_pCurl, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    curl_easy_setopt(m_pCurl, CURLOPT_SSL_OPTIONS, 0L);
+    curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+}
+
+bool CWebRequest::RedirectAllowed(const std::string& strLocation) const {
+    // The Location resolved against the answer's own URL must have the
+    // requested URL's origin, with https.
+    const char* szCurrent = nullptr;
+    curl_easy_getinfo(m_pCurl, CURLINFO_EFFECTIVE_URL, &szCurrent);
+    UrlPtr pTarget(curl_url()), pRequested(curl_url());
+    if (!pTarget || !pRequested || szCurrent == nullptr ||
+        curl_url_set(pTarget.get(), CURLUPART_URL, szCurrent, 0) != CURLUE_OK ||
+        curl_url_set(pTarget.get(), CURLUPART_URL, strLocation.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(pRequested.get(), CURLUPART_URL, m_strUrl.c_str(), 0) != CURLUE_OK)
+        return false;
+    const std::string strOrigin = OriginOf(pTarget.get());
+    return strOrigin.compare(0, 8, "https://") == 0 && strOrigin == OriginOf(pRequested.get());
 }
 
 bool CWebRequest::SendUrl(bool bPost, const std::string& strUrl, const std::string& strBody) {
@@ -349,6 +401,22 @@ size_t CWebRequest::OnWriteHeader(const char* pData, size_t nSize, size_t nCount
     if (!FitsKept(m_strResponseHeader.size(), nBytes)) return nBytes;
     try {
         const std::string strLine(static_cast<const char*>(pData), nBytes);
+        if (strLine.compare(0, 5, "HTTP/") == 0) {
+            const size_t nSpace = strLine.find(' ');
+            m_nHeaderStatus = nSpace == std::string::npos ? 0 : atoi(strLine.c_str() + nSpace + 1);
+        }
+        if (!m_strCaFile.empty() && m_nHeaderStatus / 100 == 3 &&
+            strncasecmp(strLine.c_str(), "Location:", 9) == 0) {
+            const size_t nFirst = strLine.find_first_not_of(" \t", 9);
+            const size_t nLast = strLine.find_last_not_of(" \t\r\n");
+            const std::string strTarget =
+                nFirst == std::string::npos ? "" : strLine.substr(nFirst, nLast + 1 - nFirst);
+            if (!RedirectAllowed(strTarget)) {
+                LogHandlerA("SendUrl", kLogFile, __LINE__, 1, "ERR:redirect to %s refused",
+                            strTarget.c_str());
+                return 0;
+            }
+        }
         m_strResponseHeader += strLine;
         const size_t nColon = strLine.find(':');
         if (nColon != std::string::npos) {

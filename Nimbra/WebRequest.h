@@ -41,7 +41,11 @@ int ProgressFunctionCallback(void* pClient, curl_off_t llDlTotal, curl_off_t llD
 
 class CWebRequest {
 public:
-    CWebRequest();
+    // strCaFile empty: the peer is not verified. Otherwise every request
+    // verifies the peer's certificate against that CA file (PEM) alone and
+    // its name, and refuses a redirect that leaves the requested https host
+    // and port (a failed request, logged).
+    explicit CWebRequest(std::string strCaFile = std::string());
     ~CWebRequest();
     CWebRequest(const CWebRequest&) = delete;
     CWebRequest& operator=(const CWebRequest&) = delete;
@@ -98,6 +102,9 @@ public:
     size_t OnWriteHeader(const char* pData, size_t nSize, size_t nCount);
 
 private:
+    void SetVerification();
+    // Whether a redirect answer's Location may be followed.
+    bool RedirectAllowed(const std::string& strLocation) const;
     void SetRequestOptions(bool bPost, const std::string& strUrl, const std::string& strBody,
                            curl_slist* pHeaderList, void* pBodyStream);
 
@@ -113,6 +120,9 @@ private:
     bool m_bExtendedPost;
     bool m_bNetError;
     std::multimap<std::string, std::string> m_mapResponseHeaders;
+    std::string m_strCaFile;
+    std::string m_strUrl;     // as requested, for the redirect check
+    int m_nHeaderStatus = 0;  // of the answer whose header lines arrive
 };
 
 #endif  // NIMBRA_WEBREQUEST_H

@@ -78,6 +78,52 @@ TEST_F(Control, TransfersPausedContinuedAndStoppedFromAnotherThread) {
     EXPECT_TRUE(m->UploadFile(small.c_str(), 5, "control/up.bin", &again));
 }
 
+// A stop reaches a range or part in flight: one the store answers within a
+// second of the stop is written and reported, one it holds longer is abandoned
+// within two seconds, and the transfer ends as a stop between steps does.
+TEST_F(Control, StopReachesARangeOrPartInFlight) {
+    PutObject("control/slow.bin", RandomBytes(3 * kMiB, 3));
+    const std::string local = MakeFile("slow.bin", RandomBytes(20 * kMiB + 1, 4));
+    const std::string out = dir_.file("slow.out");
+    const struct {
+        bool upload;
+        int delay_ms;  // of the second range or part; the stop comes 200 ms into it
+        const char* trace;
+    } cases[] = {{false, 400, "0:31 0:63 0:100"},
+                 {false, 4000, "0:31 0:100"},
+                 {true, 400, "0:20 0:54 0:89 0:100"},
+                 {true, 4000, "0:20 0:54 0:100"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.upload) + " " + std::to_string(c.delay_ms));
+        Clock::time_point stopped_at;
+        RecordingCallback cb;
+        cb.hook = [&](int, int percent) {
+            if (percent != (c.upload ? 54 : 31)) return;
+            server_->AddFault(std::string(R"({"action":"delay","method":")") +
+                              (c.upload ? "PUT" : "GET") + R"(","delay_ms":)" +
+                              std::to_string(c.delay_ms) + "}");
+            Later([&] {
+                stopped_at = Clock::now();
+                m->Stop();
+            });
+        };
+        const bool ok = c.upload ? m->UploadFile(local.c_str(), 20 * kMiB + 1, "control/up", &cb)
+                                 : m->DownloadFile("control/slow.bin", out.c_str(), &cb);
+        later_.back().get();
+        const double seconds = std::chrono::duration<double>(Clock::now() - stopped_at).count();
+        EXPECT_EQ(ok, !c.upload);
+        EXPECT_EQ(cb.trace(), c.trace);
+        EXPECT_LT(seconds, c.delay_ms > 1000 ? 2.5 : 1.0);
+        const long long written = c.delay_ms > 1000 ? kMiB : 2 * kMiB;  // the held range is not
+        if (!c.upload) {
+            EXPECT_EQ(static_cast<long long>(ReadFileBytes(out).size()), written);
+        }
+    }
+    // Both flags were cleared: the next transfer runs through.
+    EXPECT_TRUE(m->DownloadFile("control/slow.bin", out.c_str(), nullptr));
+    EXPECT_EQ(static_cast<long long>(ReadFileBytes(out).size()), 3 * kMiB);
+}
+
 // A stop or a pause made while nothing runs waits for the next transfer;
 // listings and web API calls leave them alone.
 TEST_F(Control, RequestsMadeWhileIdleActOnTheNextTransfer) {
