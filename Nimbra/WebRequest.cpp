@@ -395,10 +395,6 @@ size_t CWebRequest::OnWriteFunction(const char* pData, size_t nSize, size_t nCou
 
 size_t CWebRequest::OnWriteHeader(const char* pData, size_t nSize, size_t nCount) {
     const size_t nBytes = nSize * nCount;
-    // Header handling never ends a transfer; past the bound, lines are
-    // taken but not kept, so an endless header or chain of redirects cannot
-    // exhaust memory (libcurl bounds a single response's header itself).
-    if (!FitsKept(m_strResponseHeader.size(), nBytes)) return nBytes;
     try {
         const std::string strLine(static_cast<const char*>(pData), nBytes);
         if (strLine.compare(0, 5, "HTTP/") == 0) {
@@ -417,6 +413,11 @@ size_t CWebRequest::OnWriteHeader(const char* pData, size_t nSize, size_t nCount
                 return 0;
             }
         }
+        // Past the bound, lines are taken but not kept, so an endless header
+        // or chain of redirects cannot exhaust memory (libcurl bounds one
+        // line itself); apart from a refused redirect, header handling never
+        // ends a transfer.
+        if (!FitsKept(m_strResponseHeader.size(), nBytes)) return nBytes;
         m_strResponseHeader += strLine;
         const size_t nColon = strLine.find(':');
         if (nColon != std::string::npos) {
