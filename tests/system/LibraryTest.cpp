@@ -139,4 +139,35 @@ TEST_F(Library, DeletionOfTheRecordsFollowsTheObject) {
     EXPECT_EQ(left(), "0 objects, 0 records");
 }
 
+// What the header warns of, as it behaves.
+TEST_F(Library, TrapsTheHeaderWarnsOf) {
+    const std::string data = RandomBytes(2 * kMiB + 7, 5);
+    PutObject("traps/photos/a.jpg", data);
+    PutObject("traps/photos.txt", "t");
+    // A folder without its "/" lists the keys that begin with its name.
+    std::string names;
+    for (const auto& e : ListAll("traps/photos")) names += std::string(e.szPathName) + " ";
+    EXPECT_EQ(names, ".txt ");
+
+    // The size is trusted, not measured.
+    const std::string local = MakeFile("big.bin", data);
+    ASSERT_TRUE(m->UploadFile(local.c_str(), 5, "traps/five.bin", nullptr));
+    const std::string copy = dir_.file("copy.bin");
+    ASSERT_TRUE(m->DownloadFile("traps/five.bin", copy.c_str(), nullptr));
+    EXPECT_EQ(ReadFileBytes(copy), data.substr(0, 5));
+
+    // A download does not refresh its credentials when they expire.
+    RecordingCallback expiring;
+    expiring.hook = [](int, int percent) {
+        if (percent == 47) server_->ExpireCredentials();
+    };
+    EXPECT_FALSE(m->DownloadFile("traps/photos/a.jpg", copy.c_str(), &expiring));
+    EXPECT_EQ(expiring.trace(), "0:47 -1:100");
+
+    // User names go into the query as given: "ann&x=1" names ann.
+    ASSERT_TRUE(m->InsertUserInfo(Record("ann", "traps/five.bin", 5)));
+    ASSERT_TRUE(m->DeleteRemoteFile("ann&x=1", "traps/five.bin"));
+    EXPECT_TRUE(Records("ann").empty());
+}
+
 }  // namespace
