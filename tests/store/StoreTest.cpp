@@ -9,7 +9,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <memory>
 
@@ -591,23 +590,18 @@ TEST_F(Ops, UploadOutcomes) {
 // A failed status becomes 1 or -1 by the download map for downloads and by
 // the transfer map for listings and uploads.
 TEST_F(Ops, TransportFailuresFollowEachOperationsMap) {
-    webtest::RefusingPort refused;
     webtest::TestCertificate certificate("IP:127.0.0.1");
     webtest::HttpServer untrusted(certificate);
     untrusted.get(".*", [](const httplib::Request&, httplib::Response&) {});
     untrusted.start();
-    // A refused connection (-992) is a network failure in both maps; a peer
-    // that fails verification (-989) only in the transfer map.
-    for (const auto& c :
-         {std::make_pair("http://127.0.0.1:" + std::to_string(refused.port()), "1:100 1:100 1:100"),
-          std::make_pair(untrusted.url(""), "-1:100 1:100 1:100")}) {
-        RecordingCallback download, list, upload;
-        endpoint_ = c.first;
-        EXPECT_FALSE(Download("k", dir_.file("f"), &download));
-        EXPECT_FALSE(List("k", list));
-        EXPECT_FALSE(Upload("k", "/dev/null", 1, upload));
-        EXPECT_EQ(Trace(download) + " " + Trace(list) + " " + Trace(upload), c.second) << c.first;
-    }
+    // A peer that fails verification (-989) is a network failure only in the
+    // transfer map.
+    RecordingCallback download, list, upload;
+    endpoint_ = untrusted.url("");
+    EXPECT_FALSE(Download("k", dir_.file("f"), &download));
+    EXPECT_FALSE(List("k", list));
+    EXPECT_FALSE(Upload("k", "/dev/null", 1, upload));
+    EXPECT_EQ(Trace(download) + " " + Trace(list) + " " + Trace(upload), "-1:100 1:100 1:100");
     EXPECT_TRUE(untrusted.received().empty());
 }
 
@@ -730,6 +724,37 @@ TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
         EXPECT_EQ(Get(o, &body)->code, c.second);
         EXPECT_EQ(Text(&body), c.second == 200 ? "secure bytes" : "");
     }
+}
+
+// The development server's handlers see request header values as sent
+// (cpp-httplib would percent-decode them): user metadata comes back as the
+// layer, which decodes nothing, sent it. Decoded values would also break the
+// signature, which covers them.
+TEST_F(Layer, PercentEncodedHeaderValuesReachTheServerUnchanged) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"x-oss-meta-space", "a%20b"},        {"x-oss-meta-slash", "dir%2Fkey%3Fq%3D1"},
+        {"x-oss-meta-percent", "100%25"},     {"x-oss-meta-plus", "a+b%2Bc"},
+        {"x-oss-meta-utf8", "%C3%A9t%C3%A9"},
+    };
+    DevServer server;
+    const DevServer::Credentials creds = server.IssueCredentials();
+    oss_request_options_t* o = Options(server.store_endpoint());
+    aos_str_set(&o->config->access_key_id, creds.access_key_id.c_str());
+    aos_str_set(&o->config->access_key_secret, creds.access_key_secret.c_str());
+    aos_str_set(&o->config->sts_token, creds.security_token.c_str());
+    aos_str_set(&bucket_, server.bucket().c_str());
+    const std::string path = dir_.file("object");
+    ASSERT_TRUE(WriteFileBytes(path, "raw header values"));
+    aos_string_t file;
+    aos_str_set(&file, path.c_str());
+    aos_table_t* headers = apr_table_make(pool_, 8);
+    for (const auto& c : cases) apr_table_set(headers, c.first, c.second);
+    aos_status_t* put = oss_put_object_from_file(o, &bucket_, &key_, &file, headers, nullptr);
+    EXPECT_EQ(put->code, 200) << (put->error_msg ? put->error_msg : "");
+    aos_table_t* meta = nullptr;
+    EXPECT_EQ(oss_get_object_meta(o, &bucket_, &key_, &meta)->code, 200);
+    for (const auto& c : cases)
+        EXPECT_STREQ(meta ? apr_table_get(meta, c.first) : nullptr, c.second) << c.first;
 }
 
 using Store = OnServer;
@@ -866,10 +891,6 @@ TEST_F(Store, FaultRuleMatchingAndOptions) {
                      Outcome(Do("GET", object)), Outcome(Do("GET", object)),
                      Outcome(Do("GET", object)), Outcome(Do("GET", object))}),
               (Lines{"200", "500 Second", "503 SlowDown", "503 SlowDown", "200", "200"}));
-    server_->AddFault(R"({"method":"HEAD","action":"delay","delay_ms":200})");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Do("HEAD", object).status, 200);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     EXPECT_THROW(server_->AddFault(R"({"action":"explode"})"), std::runtime_error);
 }
 

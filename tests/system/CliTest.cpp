@@ -2,7 +2,6 @@
 // with pipes, or on a pseudo-terminal (50 columns wide) for the keys, Ctrl-C
 // and the progress line.
 #include <glob.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -18,6 +17,7 @@
 #include <functional>
 #include <sstream>
 
+#include "tests/support/TestServers.h"
 #include "tests/system/SystemTest.h"
 
 #ifndef NIMBRA_CLI
@@ -178,14 +178,8 @@ TEST(CliOffline, UsageErrorsUnreachableAndSilentServers) {
 
     // A web API that takes the connection and never answers: Ctrl-C still
     // ends the command within about a second.
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(PortOf(NIMBRA_SERVER_URL)));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int port = PortOf(NIMBRA_SERVER_URL);
+    const int listener = webtest::BindLoopback(port);
     ASSERT_EQ(listen(listener, 4), 0);
     for (const char* command : {"ls", "records"}) {
         Pty session(home, {command, "u"});

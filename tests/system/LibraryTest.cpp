@@ -156,14 +156,6 @@ TEST_F(Library, TrapsTheHeaderWarnsOf) {
     ASSERT_TRUE(m->DownloadFile("traps/five.bin", copy.c_str(), nullptr));
     EXPECT_EQ(ReadFileBytes(copy), data.substr(0, 5));
 
-    // A download does not refresh its credentials when they expire.
-    RecordingCallback expiring;
-    expiring.hook = [](int, int percent) {
-        if (percent == 47) server_->ExpireCredentials();
-    };
-    EXPECT_FALSE(m->DownloadFile("traps/photos/a.jpg", copy.c_str(), &expiring));
-    EXPECT_EQ(expiring.trace(), "0:47 -1:100");
-
     // User names go into the query as given: "ann&x=1" names ann.
     ASSERT_TRUE(m->InsertUserInfo(Record("ann", "traps/five.bin", 5)));
     ASSERT_TRUE(m->DeleteRemoteFile("ann&x=1", "traps/five.bin"));
