@@ -1,7 +1,7 @@
 // The development server's checks on requests as they arrive, over real
 // sockets: control routes that answer at once, and only loopback hosts and
 // JSON requests; request framing and header limits; object names the real
-// store refuses; the web API's strict JSON and integers written in full.
+// store refuses; the web API's records, strict JSON and integers written in full.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -12,6 +12,7 @@
 
 #include <memory>
 
+#include "JsonUtil.h"
 #include "tests/support/DevServer.h"
 
 namespace {
@@ -119,34 +120,58 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
     }
 }
 
-TEST_F(DevServerEntry, WebApiTakesStrictJsonAndKeepsIntegers) {
+TEST_F(DevServerEntry, WebApiRecordsSpaceDeletionAndStrictInput) {
     httplib::Client api("127.0.0.1", server_->api_port());
     api.set_keep_alive(true);
     api.set_tcp_nodelay(true);
-    auto post = [&](const std::string& body) {
-        auto r = api.Post("/uploadUserInfo", body, "application/json");
+    auto call = [&](const std::string& target, const std::string& body = "") {
+        auto r = body.empty() ? api.Get(target.c_str())
+                              : api.Post(target.c_str(), body, "application/json");
         return r ? std::to_string(r->status) + " " + r->body : "no answer";
     };
-    EXPECT_EQ(post(R"({"name":"a\u0000b"})").substr(0, 4), "400 ");
-    EXPECT_EQ(post(R"({"name":"a\\u0000"})").substr(0, 4), "200 ");  // a backslash, not a NUL
-    const std::string big = R"("file_size":9007199254740992)";
-    EXPECT_NE(post(R"({"name":"huge",)" + big + "}").find(big), std::string::npos);
-    auto records = api.Get("/getUser?name=huge");
-    ASSERT_TRUE(records);
-    EXPECT_NE(records->body.find(big), std::string::npos) << records->body;
-    // 1025 records of 2^53 bytes pass 2^63: the sum stops there.
-    for (int i = 0; i < 1024; ++i) {
-        ASSERT_EQ(post(R"({"name":"huge",)" + big + "}").substr(0, 4), "200 ");
-    }
-    auto space = api.Get("/getUserSpace?name=huge");
-    ASSERT_TRUE(space);
-    EXPECT_EQ(space->status, 200);
-    EXPECT_EQ(space->body, R"({"size":9223372036854775807})");
+    for (const char* size : {"100", "3000000000", "7", "42", "5"})
+        call("/uploadUserInfo", std::string(R"({"name":"alice","file_size":)") + size + "}");
+    call("/uploadUserInfo", R"({"name":"bob","file_size":11})");
+    // Newest first, per_page at a time, with the total.
+    devserver::JsonPtr page =
+        devserver::ParseJson(call("/getUser?name=alice&per_page=2&page=2").substr(4));
+    std::string seen = std::to_string(cJSON_GetObjectItem(page.get(), "total")->valueint) + ":";
+    for (const cJSON* rec = cJSON_GetObjectItem(page.get(), "data")->child; rec; rec = rec->next)
+        seen += " " + std::to_string(static_cast<long long>(
+                          cJSON_GetObjectItem(rec, "file_size")->valuedouble));
+    EXPECT_EQ(seen, "5: 7 3000000000");
+    EXPECT_EQ((std::vector<std::string>{
+                  call("/getUserSpace?name=alice"), call("/deleteUser?name=alice"),
+                  call("/getUserSpace?name=alice"), call("/getUserSpace?name=bob")}),
+              (std::vector<std::string>{R"(200 {"size":3000000154})", R"(200 {"deleted":5})",
+                                        R"(200 {"size":0})", R"(200 {"size":11})"}));
+    // Bad input gets a JSON error; a name holds at most 254 bytes; a JSON
+    // escape of a backslash is no NUL.
+    for (const std::string& body :
+         {"{\"name\":\"" + std::string(254, 'n') + "\"}", std::string(R"({"name":"a\\u0000"})")})
+        EXPECT_EQ(call("/uploadUserInfo", body).substr(0, 3), "200") << body;
+    for (const std::string& body :
+         {"{\"name\":\"" + std::string(255, 'n') + "\"}",
+          std::string(R"({"name":"u","file_size":-1})"), std::string(R"({"name":"a\u0000b"})")})
+        EXPECT_EQ(call("/uploadUserInfo", body).substr(0, 13), "400 {\"error\":") << body;
+    EXPECT_EQ(call("/getUser?name=u&per_page=0").substr(0, 13) + call("/no/such/path").substr(0, 3),
+              "400 {\"error\":404");
     EXPECT_EQ(
         Exchange(server_->api_port(),
                  "POST /uploadUserInfo HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
             .substr(0, 12),
         "HTTP/1.1 400");
+
+    // Integers are written in full; 1025 records of 2^53 bytes pass 2^63:
+    // the sum stops there.
+    const std::string big = R"("file_size":9007199254740992)";
+    EXPECT_NE(call("/uploadUserInfo", R"({"name":"huge",)" + big + "}").find(big),
+              std::string::npos);
+    EXPECT_NE(call("/getUser?name=huge").find(big), std::string::npos);
+    for (int i = 0; i < 1024; ++i) {
+        ASSERT_EQ(call("/uploadUserInfo", R"({"name":"huge",)" + big + "}").substr(0, 4), "200 ");
+    }
+    EXPECT_EQ(call("/getUserSpace?name=huge"), R"(200 {"size":9223372036854775807})");
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include "Contracts/oss/aos_crc64.h"
 #include "Contracts/oss/oss_api.h"
 #include "Database.h"
-#include "JsonUtil.h"
 #include "Nimbra/OssOperate.h"
 #include "RequestText.h"
 #include "Signer.h"
@@ -901,7 +900,7 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     DevServer server({true});  // unsigned requests allowed, signed ones checked
     const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart, 42), p2 = "tail",
                       p3 = RandomBytes(kMiB + 7, 43), whole = p1 + p3;
-    ASSERT_EQ(server.StoreRequest("PUT", kBucket + "keep", data).first, 200);
+    ASSERT_EQ(server.StoreExchange("PUT", kBucket + "keep", data).status, 200);
     ASSERT_EQ(server.ApiRequest("POST", "/uploadUserInfo", R"({"name":"carol","file_size":200000})")
                   .first,
               200);
@@ -914,7 +913,7 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     server.Kill();
     ASSERT_TRUE(WriteFileBytes(server.data_dir() + "/tmp/interrupted", "half"));
     server.Restart();
-    EXPECT_TRUE(server.StoreRequest("GET", kBucket + "keep").second == data);
+    EXPECT_TRUE(server.StoreExchange("GET", kBucket + "keep").body == data);
     EXPECT_EQ(server.ApiRequest("GET", "/getUserSpace?name=carol").second, R"({"size":200000})");
     std::map<std::string, std::string> h;
     DevServer::SignRequest(creds, "HEAD", kBucket + "keep", h);
@@ -1015,38 +1014,6 @@ TEST(MultipartRecords, CompletionRefusesAPartSentAgainMeanwhile) {
     ASSERT_TRUE(db.GetObject("b", "k", stored));
     EXPECT_EQ(stored.blobs.size(), 1u);
     EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), std::out_of_range);
-}
-
-using WebApi = OnServer;
-
-TEST_F(WebApi, RecordsPagesSpaceDeletionAndBadInput) {
-    auto api = [](const std::string& target, const std::string& body = "") {
-        const auto r = server_->ApiRequest(body.empty() ? "GET" : "POST", target, body);
-        return std::to_string(r.first) + " " + r.second;
-    };
-    for (const char* size : {"100", "3000000000", "7", "42", "5"})
-        api("/uploadUserInfo", std::string(R"({"name":"alice","file_size":)") + size + "}");
-    api("/uploadUserInfo", R"({"name":"bob","file_size":11})");
-    // Newest first, per_page at a time, with the total.
-    devserver::JsonPtr page = devserver::ParseJson(
-        server_->ApiRequest("GET", "/getUser?name=alice&per_page=2&page=2").second);
-    std::string seen = std::to_string(cJSON_GetObjectItem(page.get(), "total")->valueint) + ":";
-    for (const cJSON* rec = cJSON_GetObjectItem(page.get(), "data")->child; rec; rec = rec->next)
-        seen += " " + std::to_string(static_cast<long long>(
-                          cJSON_GetObjectItem(rec, "file_size")->valuedouble));
-    EXPECT_EQ(seen, "5: 7 3000000000");
-    EXPECT_EQ((Lines{api("/getUserSpace?name=alice"), api("/deleteUser?name=alice"),
-                     api("/getUserSpace?name=alice"), api("/getUserSpace?name=bob")}),
-              (Lines{R"(200 {"size":3000000154})", R"(200 {"deleted":5})", R"(200 {"size":0})",
-                     R"(200 {"size":11})"}));
-    // Bad input gets a JSON error; a name holds at most 254 bytes.
-    EXPECT_EQ(api("/uploadUserInfo", R"({"name":")" + std::string(254, 'n') + "\"}").substr(0, 3),
-              "200");
-    for (const std::string& body : {R"({"name":")" + std::string(255, 'n') + "\"}",
-                                    std::string(R"({"name":"u","file_size":-1})")})
-        EXPECT_EQ(api("/uploadUserInfo", body).substr(0, 13), "400 {\"error\":") << body;
-    EXPECT_EQ(api("/getUser?name=u&per_page=0").substr(0, 13) + api("/no/such/path").substr(0, 3),
-              "400 {\"error\":404");
 }
 
 }  // namespace

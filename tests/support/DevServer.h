@@ -82,13 +82,6 @@ public:
     Response StoreExchange(const std::string& method, const std::string& target,
                            const std::string& body = "",
                            const std::map<std::string, std::string>& headers = {});
-    // The same, as (status, body).
-    std::pair<int, std::string> StoreRequest(
-        const std::string& method, const std::string& target, const std::string& body = "",
-        const std::map<std::string, std::string>& headers = {}) {
-        Response r = StoreExchange(method, target, body, headers);
-        return {r.status, r.body};
-    }
     // Adds Date, x-oss-security-token and Authorization for `creds` to
     // `headers`; the bucket comes from a virtual-hosted "Host" header if any.
     static void SignRequest(const Credentials& creds, const std::string& method,

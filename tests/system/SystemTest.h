@@ -59,7 +59,7 @@ protected:
         return path;
     }
     static void PutObject(const std::string& key, const std::string& data) {
-        ASSERT_EQ(server_->StoreRequest("PUT", "/" + server_->bucket() + "/" + key, data).first,
+        ASSERT_EQ(server_->StoreExchange("PUT", "/" + server_->bucket() + "/" + key, data).status,
                   200);
     }
     // Every entry of every page of a listing that must succeed.

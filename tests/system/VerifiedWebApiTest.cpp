@@ -15,7 +15,6 @@ using namespace systest;
 class Verified : public ServerSuite {};
 
 TEST_F(Verified, TrustsOnlyTheServerItsCaFileHolds) {
-    // The development server keeps its certificate in its data directory.
     ASSERT_TRUE(WriteFileBytes(NIMBRA_WEBAPI_CA_FILE,
                                ReadFileBytes(server_->data_dir() + "/api-cert.pem")));
     PutObject("verified/object.bin", "verified");
