@@ -68,11 +68,4 @@ std::vector<std::string> Messages(const std::string& function) {
     return out;
 }
 
-bool Contains(const std::string& function, const std::string& message) {
-    for (const Entry& e : Snapshot()) {
-        if (e.function == function && e.message == message) return true;
-    }
-    return false;
-}
-
 }  // namespace testlog

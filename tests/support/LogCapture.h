@@ -23,7 +23,6 @@ void Clear();
 std::vector<Entry> Snapshot();
 // Entries whose function name equals `function` (all when empty).
 std::vector<std::string> Messages(const std::string& function = "");
-bool Contains(const std::string& function, const std::string& message);
 
 }  // namespace testlog
 

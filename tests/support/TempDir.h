@@ -12,7 +12,6 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + name
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
 private:

@@ -132,7 +132,8 @@ TEST_F(Library, DeletionOfTheRecordsFollowsTheObject) {
 
     server_->ScriptApi(R"({"path":"/deleteUser","status":500,"body":"{}","count":1})");
     EXPECT_TRUE(m->DeleteRemoteFile("eraser", key));
-    EXPECT_TRUE(testlog::Contains("DeleteRemoteFile", "deleteUser eraser fail!"));
+    EXPECT_EQ(testlog::Messages("DeleteRemoteFile"),
+              std::vector<std::string>{"deleteUser eraser fail!"});
     EXPECT_EQ(left(), "0 objects, 1 records");
 
     EXPECT_TRUE(m->DeleteRemoteFile("eraser", key));  // a missing key deletes fine

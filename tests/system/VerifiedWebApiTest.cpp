@@ -31,7 +31,8 @@ TEST_F(Verified, TrustsOnlyTheServerItsCaFileHolds) {
     RecordingCallback refused;
     EXPECT_FALSE(m->DownloadFile("verified/object.bin", out.c_str(), &refused));
     EXPECT_EQ(refused.trace(), "");
-    EXPECT_TRUE(testlog::Contains("SendUrl", "ERR:res = 60,rescode = 0\n"));
+    EXPECT_EQ(testlog::Messages("SendUrl"),
+              (std::vector<std::string>{"[Post]: SUCESS\n", "ERR:res = 60,rescode = 0\n"}));
     EXPECT_FALSE(m->InsertUserInfo({}));
 }
 

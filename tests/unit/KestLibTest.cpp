@@ -35,7 +35,6 @@ bool IsDir(const std::string& path) {
     return fs::is_directory(fs::symlink_status(path));
 }
 
-// Names in a directory, sorted.
 Strings ListNames(const std::string& dir) {
     Strings names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
@@ -43,7 +42,6 @@ Strings ListNames(const std::string& dir) {
     return names;
 }
 
-// Changes the working directory for the scope.
 struct CwdGuard {
     explicit CwdGuard(const std::string& dir) : saved(fs::current_path()) { fs::current_path(dir); }
     ~CwdGuard() { fs::current_path(saved); }

@@ -292,7 +292,6 @@ TEST_F(StoreLayer, MultipartAndErrorDocuments) {
 // A few rows of each class and an unmapped code; the status names.
 TEST(StoreStatus, TransferFailuresAreClassifiedAndNamed) {
     const std::pair<int, int> classes[] = {
-        // CURLcode values as int
         {CURLE_OK, AOSE_OK},
         {CURLE_COULDNT_RESOLVE_HOST, AOSE_NAME_LOOKUP_ERROR},
         {CURLE_COULDNT_CONNECT, AOSE_CONNECTION_FAILED},
