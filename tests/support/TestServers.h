@@ -49,7 +49,6 @@ struct ReceivedRequest {
         auto it = headers.find(name);
         return it == headers.end() ? "" : it->second;
     }
-    bool has_header(const std::string& name) const { return headers.count(name) > 0; }
 };
 
 // A cpp-httplib server: register routes with get()/post() (they record every
