@@ -36,19 +36,20 @@ demo: build
 # against libc++ with warnings as errors; the threading tests under
 # ThreadSanitizer.
 #
-# Two lanes run side by side, each building with -j$(JOBS): the normal build
-# then ThreadSanitizer (which starts the normal build's server), and the
-# sanitizer build then libc++. Each lane's output is printed when it ends.
+# Two lanes run side by side, each building with -j$(JOBS): the normal build,
+# ThreadSanitizer (which starts the normal build's server) and libc++; and
+# the sanitizer build, the longer one. Each lane's output is printed when it
+# ends.
 test: deps
 	$(MAKE) --no-print-directory -j2 --output-sync=recurse test-lane-release test-lane-sanitizers
 
 test-lane-release:
 	$(MAKE) --no-print-directory test-main
 	$(MAKE) --no-print-directory test-tsan
+	$(MAKE) --no-print-directory test-clang
 
 test-lane-sanitizers:
 	$(MAKE) --no-print-directory test-asan
-	$(MAKE) --no-print-directory test-clang
 
 RELEASE_TARGETS ?= Nimbra NimbraLog nimbra nimbra-devserver NimbraTest nimbra-test system_host
 test-main: configure
