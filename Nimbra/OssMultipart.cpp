@@ -116,12 +116,10 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
     }
 }
 
-// The listing's part-number marker as a number (the layer holds it to
-// decimal digits up to 10,000); 0 when empty.
+// The listing's part-number marker as a number; 0 when empty. The layer
+// holds it to NUL-terminated decimal digits up to 10,000.
 int PartMarker(const aos_string_t& marker) {
-    return marker.data && marker.len > 0
-               ? atoi(std::string(marker.data, static_cast<size_t>(marker.len)).c_str())
-               : 0;
+    return marker.data ? atoi(marker.data) : 0;
 }
 
 // Parts appended to the listing after pAfter (its last node before a page).

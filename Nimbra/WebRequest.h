@@ -98,7 +98,9 @@ public:
     size_t OnWriteFunction(const char* pData, size_t nSize, size_t nCount);
     // Stores one response header line: the raw text, and "Name: value" lines
     // also as a field (name before the first ':', value everything after it).
-    // Always takes every byte; lines past 4 MiB of header text are not kept.
+    // Takes every byte (lines past 4 MiB of header text are not kept), except
+    // that with a CA file it refuses a redirect that leaves the requested
+    // https origin, which ends the transfer.
     size_t OnWriteHeader(const char* pData, size_t nSize, size_t nCount);
 
 private:

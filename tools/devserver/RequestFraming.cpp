@@ -14,11 +14,11 @@
 //
 // Header values stay as sent, as with RawHeaders.cpp's decode_url.
 #include <httplib.h>
-#include <strings.h>
 
 #include <string>
 
 #include "Connections.h"
+#include "RequestEntry.h"
 
 namespace httplib {
 namespace detail {
@@ -79,8 +79,7 @@ __attribute__((visibility("default"))) bool expect_content(const Request& req) {
     if (req.method != "POST" && req.method != "PUT" && req.method != "PATCH" &&
         req.method != "DELETE")
         return false;
-    return req.has_header("Content-Length") ||
-           strcasecmp(req.get_header_value("Transfer-Encoding").c_str(), "chunked") == 0;
+    return devserver::HasBodyFraming(req);
 }
 
 }  // namespace detail
