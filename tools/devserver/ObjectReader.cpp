@@ -41,4 +41,13 @@ ssize_t ObjectReader::ReadAt(long long offset, char* buf, size_t len) const {
     return pread(it->fd, buf, n, static_cast<off_t>(inside));
 }
 
+int ObjectReader::DupSpan(long long first, long long last, long long& offset) const {
+    for (const Piece& p : pieces_) {
+        if (first < p.start || last >= p.start + p.size) continue;
+        offset = first - p.start;
+        return fcntl(p.fd, F_DUPFD_CLOEXEC, 0);
+    }
+    return -1;
+}
+
 }  // namespace devserver

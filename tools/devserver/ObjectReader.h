@@ -26,6 +26,9 @@ public:
     // Reads up to `len` bytes at object offset `offset` (within [first, last]),
     // never across the end of a blob; like pread, 0 past the end, -1 on error.
     ssize_t ReadAt(long long offset, char* buf, size_t len) const;
+    // When one blob holds bytes [first, last] of the object: a descriptor of
+    // the caller's own for it, and the offset of `first` in it; else -1.
+    int DupSpan(long long first, long long last, long long& offset) const;
 
 private:
     struct Piece {
