@@ -1,7 +1,8 @@
 // The development server's checks on requests as they arrive, over real
 // sockets: control routes that answer at once, and only loopback hosts and
 // JSON requests; request framing and header limits; object names the real
-// store refuses; the web API's records, strict JSON and integers written in full.
+// store refuses; a storm of new connections; the web API's records, strict
+// JSON and integers written in full.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -10,7 +11,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "JsonUtil.h"
 #include "tests/support/DevServer.h"
@@ -119,6 +124,34 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
         EXPECT_EQ(answer.find("<open>"), std::string::npos) << answer;
         EXPECT_EQ(answer.find("HTTP/1.1 200", 1), std::string::npos) << answer;
     }
+}
+
+// 64 clients that open a new connection for every request all get an
+// answer, none a 5xx, and every store connection is counted. The run lasts
+// NIMBRA_STORM_SECONDS (default 2; 20 makes the longer check).
+TEST_F(DevServerEntry, ConnectionStormGetsEveryRequestAnswered) {
+    const char* seconds = std::getenv("NIMBRA_STORM_SECONDS");
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::seconds(seconds ? std::atoi(seconds) : 2);
+    server_->Reset();
+    std::atomic<long> to_store{0}, failed{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 64; ++i)
+        clients.emplace_back([&, i] {
+            for (int n = i; std::chrono::steady_clock::now() < end; ++n) {
+                const std::string path = n % 2 ? "/__dev/health" : "/nimbra-backup/k";
+                const std::string answer = Exchange(
+                    server_->store_port(),
+                    "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+                to_store += n % 2 == 0;
+                if (answer.rfind("HTTP/1.1 ", 0) != 0 || answer[9] == '5' ||
+                    answer.find("<open>") != std::string::npos)
+                    ++failed;
+            }
+        });
+    for (std::thread& t : clients) t.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(server_->GetStats().connections_accepted, to_store);
 }
 
 TEST_F(DevServerEntry, WebApiRecordsSpaceDeletionAndStrictInput) {

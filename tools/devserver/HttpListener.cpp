@@ -327,8 +327,10 @@ void HttpListener::Start() {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, &options_.tls_cert_pem[0]});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
-    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &Hooks::OnRequest, this,
-                               MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+    // The port is in the address; the library also names it in its messages.
+    daemon_ =
+        MHD_start_daemon(flags, static_cast<uint16_t>(options_.port), nullptr, nullptr,
+                         &Hooks::OnRequest, this, MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
     if (!daemon_) {
         std::lock_guard<std::mutex> lock(log_mu_);
         throw std::runtime_error("cannot serve the " + options_.name + " port " +
