@@ -30,8 +30,9 @@ constexpr size_t kConnectionMemory = 1u << 20;
 constexpr unsigned kIdleSeconds = 30;  // idle or stalled connections close
 constexpr size_t kMaxHeaderLines = 100;
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
-// An answer decided before the body is read waits for the rest of the body
-// (read and dropped, so the connection stays usable) only up to this much.
+// A body that the answer does not need is read and dropped, so that the
+// connection stays usable, when it is no longer than this; a chunked body is
+// read and dropped up to this much.
 constexpr long long kDrainLimit = 64ll << 20;
 constexpr size_t kMaxRequestsPerConnection = 100000;
 constexpr size_t kBodyBlock = 256 * 1024;  // a body read through ReadAt, per call
@@ -44,7 +45,8 @@ struct ConnectionState {
 struct RequestState {
     HttpRequest request;
     std::unique_ptr<Exchange> exchange;
-    long long remaining = 0;  // body bytes still to come; -1: not known (chunked)
+    long long length = 0;   // of the body; -1: not known (chunked)
+    long long dropped = 0;  // body bytes read after the exchange stopped wanting them
     bool answered = false;
     std::string failure;  // what a service threw
 };
@@ -56,10 +58,7 @@ struct BodyStream {
     long long end;
 };
 
-bool WorthDraining(long long remaining) {
-    return remaining >= 0 && remaining <= kDrainLimit;
-}
-
+// The body's length; -1 when it is not known (chunked).
 long long BodyLength(const HttpRequest& r) {
     if (strcasecmp(r.Header("Transfer-Encoding").c_str(), "chunked") == 0) return -1;
     return std::atoll(r.Header("Content-Length").c_str());
@@ -203,12 +202,13 @@ struct HttpListener::Hooks {
         if (*size > 0) {
             const size_t n = *size;
             *size = 0;
-            if (s->exchange->WantsBody() && !Guard(*s, [&] { s->exchange->Take(data, n); }))
-                return Fail(*self, c, *s);
-            if (s->remaining > 0) s->remaining -= static_cast<long long>(n);
-            if (!s->exchange->WantsBody() && !WorthDraining(s->remaining))
-                return Finish(*self, c, *s);
-            return MHD_YES;
+            // The library takes an answer before the body or after it, not in
+            // between: a service that fails there, or a chunked body that goes
+            // on for long after the answer is settled, costs the connection.
+            if (s->exchange->WantsBody())
+                return Guard(*s, [&] { s->exchange->Take(data, n); }) ? MHD_YES : MHD_NO;
+            s->dropped += static_cast<long long>(n);
+            return s->length >= 0 || s->dropped <= kDrainLimit ? MHD_YES : MHD_NO;
         }
         return Finish(*self, c, *s);
     }
@@ -229,13 +229,13 @@ struct HttpListener::Hooks {
             return Send(self, c, s, std::move(refusal));
         }
         if (!Guard(s, [&] { s.exchange = self.service_.Start(r); })) return Fail(self, c, s);
-        s.remaining = BodyLength(r);
-        // A client that waits for "100 Continue" has sent no body yet: an
-        // answer that does not need it goes out at once.
-        const bool waiting =
-            s.remaining != 0 && strcasecmp(r.Header("Expect").c_str(), "100-continue") == 0;
-        if (s.remaining != 0 && !s.exchange->WantsBody() &&
-            (waiting || !WorthDraining(s.remaining)))
+        // An answer that needs no body goes out at once, and the connection
+        // closes, when reading the body is not worth it: a long or chunked
+        // one, or one that a client waiting for "100 Continue" has not sent.
+        s.length = BodyLength(r);
+        const bool waiting = strcasecmp(r.Header("Expect").c_str(), "100-continue") == 0;
+        if (s.length != 0 && !s.exchange->WantsBody() &&
+            (s.length < 0 || s.length > kDrainLimit || waiting))
             return Finish(self, c, s);
         return MHD_YES;
     }
