@@ -1,8 +1,10 @@
 // Single-object operations: PutBucket, PutObject, GetObject/HeadObject,
 // DeleteObject, CopyObject.
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "ObjectReader.h"
 #include "Signer.h"
@@ -97,6 +99,8 @@ void StoreService::GetObject(StoreContext& c, bool head) {
     }
     std::shared_ptr<ObjectReader> reader;
     if (!head) {
+        if (c.settings.open_delay_ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
         reader = std::make_shared<ObjectReader>(blobs_, m.blobs, first, last);
         if (!reader->ok())
             return SendError(c, 500, "InternalError", "The object data cannot be read.");
