@@ -1151,8 +1151,11 @@ TEST(Persistence, KillsDuringWritesLoseNothingAcknowledgedAndLeaveNoOrphans) {
         }
         server.Kill();
         for (std::thread& t : threads) t.join();
-        for (const char* orphan : {"/objects/0badc0de", "/parts/0badc0de"})
-            if (round == 0) EXPECT_TRUE(WriteFileBytes(server.data_dir() + orphan, "orphan"));
+        for (const char* orphan : {"/objects/0badc0de", "/parts/0badc0de"}) {
+            if (round == 0) {
+                EXPECT_TRUE(WriteFileBytes(server.data_dir() + orphan, "orphan"));
+            }
+        }
         server.Restart();
         for (Writer& w : writers) {
             w.acked.emplace(w.pending_key, absent);

@@ -30,6 +30,21 @@ std::string PrepareDataDir(const std::string& dir) {
     return dir;
 }
 
+// Blob files that nothing in the database names are what a crash left
+// between a blob's move into place and its commit, or between a commit and
+// the removal of the blobs it replaced: nothing can reach them, so they go.
+void ReclaimOrphanedBlobs(Database& db, const BlobStore& blobs) {
+    size_t removed = 0, missing = 0;
+    for (BlobKind kind : {BlobKind::kObject, BlobKind::kPart}) {
+        size_t absent = 0;
+        removed += blobs.Reclaim(kind, db.NamedBlobs(kind), absent);
+        missing += absent;
+    }
+    if (removed > 0) std::cerr << "reclaimed " << removed << " orphaned blob files" << std::endl;
+    if (missing > 0)
+        std::cerr << missing << " blob files named in the database are missing" << std::endl;
+}
+
 }  // namespace
 
 Application::Application(const ServerOptions& options)
@@ -39,6 +54,7 @@ Application::Application(const ServerOptions& options)
       auth_(db_, options.bucket, options.allow_anonymous),
       store_(db_, blobs_, faults_, stats_, auth_),
       web_(db_, faults_, options.sts_ttl) {
+    ReclaimOrphanedBlobs(db_, blobs_);
     db_.CreateBucket(options_.bucket, NowMillis());
     if (options_.api_plain_http) {
         api_server_ = std::make_unique<httplib::Server>();

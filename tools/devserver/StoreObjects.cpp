@@ -79,32 +79,32 @@ void StoreService::PutObject(StoreContext& c) {
 }
 
 void StoreService::GetObject(StoreContext& c, bool head) {
+    const std::string range_header =
+        head || c.settings.ignore_range ? "" : c.req.get_header_value("Range");
+    ByteRange range;
+    // The range follows from the size as found.
+    auto pick = [&](const ObjectMeta& found, long long& first, long long& last) {
+        range = ParseRange(range_header, found.size);
+        first = range.kind == ByteRange::kPartial ? range.first : 0;
+        last = range.kind == ByteRange::kPartial ? range.last : found.size - 1;
+        return !head && range.kind != ByteRange::kUnsatisfiable;
+    };
     ObjectMeta m;
-    if (!db_.GetObject(c.addr.bucket, c.addr.key, m))
+    std::shared_ptr<ObjectReader> reader;
+    const ObjectLookup found =
+        LookupObject(db_, blobs_, c.addr.bucket, c.addr.key, pick,
+                     std::chrono::milliseconds(c.settings.open_delay_ms), m, reader);
+    if (found == ObjectLookup::kNoSuchKey)
         return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
                          {{"Key", c.addr.key}});
-    long long first = 0, last = m.size - 1;
-    bool partial = false;
-    if (!head && !c.settings.ignore_range && c.req.has_header("Range")) {
-        ByteRange r = ParseRange(c.req.get_header_value("Range"), m.size);
-        if (r.kind == ByteRange::kUnsatisfiable) {
-            c.res.set_header("Content-Range", "bytes */" + std::to_string(m.size));
-            return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
-        }
-        if (r.kind == ByteRange::kPartial) {
-            partial = true;
-            first = r.first;
-            last = r.last;
-        }
+    if (range.kind == ByteRange::kUnsatisfiable) {
+        c.res.set_header("Content-Range", "bytes */" + std::to_string(m.size));
+        return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
     }
-    std::shared_ptr<ObjectReader> reader;
-    if (!head) {
-        if (c.settings.open_delay_ms > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
-        reader = std::make_shared<ObjectReader>(blobs_, m.blobs, first, last);
-        if (!reader->ok())
-            return SendError(c, 500, "InternalError", "The object data cannot be read.");
-    }
+    if (found == ObjectLookup::kUnreadable)
+        return SendError(c, 500, "InternalError", "The object data cannot be read.");
+    const bool partial = range.kind == ByteRange::kPartial;
+    const long long first = partial ? range.first : 0, last = partial ? range.last : m.size - 1;
 
     httplib::Response& res = c.res;
     res.status = partial ? 206 : 200;
