@@ -7,15 +7,14 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <poll.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <memory>
-#include <set>
 #include <thread>
+#include <unordered_set>
 
 #include "Contracts/oss/aos_crc64.h"
 #include "Contracts/oss/oss_api.h"
@@ -103,39 +102,14 @@ std::string Outcome(const Response& r) {
     return std::to_string(r.status) + (Code(r).empty() ? "" : " " + Code(r));
 }
 
-std::set<std::string> FileNames(const std::string& dir) {
-    std::set<std::string> names;
+std::unordered_set<std::string> FileNames(const std::string& dir) {
+    std::unordered_set<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
         while (struct dirent* e = readdir(d))
             if (e->d_name[0] != '.') names.insert(e->d_name);
         closedir(d);
     }
     return names;
-}
-size_t FilesIn(const std::string& dir) {
-    return FileNames(dir).size();
-}
-
-// The blob names a server's database refers to, by folder, read with SQLite
-// itself rather than through the server's code.
-std::map<std::string, std::set<std::string>> NamedBlobs(const std::string& data_dir) {
-    std::map<std::string, std::set<std::string>> named = {{"objects", {}}, {"parts", {}}};
-    const std::pair<const char*, const char*> queries[] = {
-        {"objects",
-         "SELECT file FROM objects WHERE file <> '' UNION ALL SELECT file FROM object_blobs"},
-        {"parts", "SELECT file FROM parts"}};
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2((data_dir + "/devserver.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK)
-        for (const auto& q : queries) {
-            sqlite3_stmt* st = nullptr;
-            sqlite3_prepare_v2(db, q.second, -1, &st, nullptr);
-            while (st && sqlite3_step(st) == SQLITE_ROW)
-                named[q.first].insert(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-            sqlite3_finalize(st);
-        }
-    sqlite3_close(db);
-    return named;
 }
 
 // Multipart steps against `server`: initiation (the upload id), a part, a
@@ -831,7 +805,7 @@ TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
               QuotedMd5(streamed) + Crc64(streamed));
     EXPECT_TRUE(Do("GET", kBucket + "o/chunked").body == streamed);
     EXPECT_EQ(Do("PUT", kBucket + "o/empty", "").header("etag"), QuotedMd5(""));
-    EXPECT_EQ(FilesIn(server_->data_dir() + "/tmp"), 0u);
+    EXPECT_EQ(FileNames(server_->data_dir() + "/tmp").size(), 0u);
     // A copy keeps the bytes and the type, and outlives its source (put
     // virtual-hosted: the bucket named by the Host header).
     ASSERT_EQ(Do("PUT", "/c/src%20a", data,
@@ -934,48 +908,42 @@ TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
     const Response mp = Complete(*server_, "race/mp", id,
                                  {{1, PutPart(*server_, "race/mp", id, 1, p1).header("etag")},
                                   {2, PutPart(*server_, "race/mp", id, 2, p2).header("etag")}});
-    ASSERT_EQ(mp.status, 200);
+    ASSERT_EQ(mp.status + Do("PUT", key, put).status, 400);
     const std::map<std::string, std::string> versions = {{QuotedMd5(put), put},
                                                          {mp.header("etag"), p1 + p2}};
-    ASSERT_EQ(Do("PUT", key, put).status, 200);
     server_->Settings(R"({"open_delay_ms":15})");
+    const std::map<std::string, std::string> none,
+        range = {{"Range", "bytes=99000-120000"}},
+        copy = {{"x-oss-copy-source", kBucket + "race/mp"}};
     std::mutex mu;
     Lines wrong;
+    auto note = [&](bool ok, const std::string& what) {
+        std::lock_guard<std::mutex> lock(mu);
+        if (!ok) wrong.push_back(what);
+    };
     std::atomic<int> readers{2};
     std::thread writer([&] {
-        const std::map<std::string, std::string> copy = {
-            {"x-oss-copy-source", kBucket + "race/mp"}};
         for (int i = 0; readers > 0 && i < 1000; ++i) {
-            const Response r = i % 3 == 0   ? Do("PUT", key, put)
-                               : i % 3 == 1 ? Do("PUT", key, "", copy)
-                                            : Do("DELETE", key);
-            std::lock_guard<std::mutex> lock(mu);
-            if (r.status != 200 && r.status != 204) wrong.push_back("write " + Outcome(r));
+            const Response r = i % 3 == 2 ? Do("DELETE", key)
+                                          : Do("PUT", key, i % 3 ? "" : put, i % 3 ? copy : none);
+            note(r.status == 200 || r.status == 204, "write " + Outcome(r));
         }
     });
     auto read = [&] {
         for (int i = 0; i < 12; ++i) {
-            const char* method = i % 3 == 2 ? "HEAD" : "GET";
-            const Response r =
-                Do(method, key, "",
-                   i % 3 == 1 ? std::map<std::string, std::string>{{"Range", "bytes=99000-120000"}}
-                              : std::map<std::string, std::string>{});
-            auto v = versions.find(r.header("etag"));
-            const std::string want = v == versions.end() ? ""
-                                     : i % 3 == 1        ? v->second.substr(99000, 21001)
-                                     : i % 3 == 0        ? v->second
-                                                         : "";
-            const bool ok = r.status == 404 || (v != versions.end() && r.body == want &&
-                                                r.status == (i % 3 == 1 ? 206 : 200));
-            std::lock_guard<std::mutex> lock(mu);
-            if (!ok) wrong.push_back(method + (" " + Outcome(r)));
+            const bool ranged = i % 3 == 1, head = i % 3 == 2;
+            const Response r = Do(head ? "HEAD" : "GET", key, "", ranged ? range : none);
+            const auto v = versions.find(r.header("etag"));
+            note(r.status == 404 || (v != versions.end() && r.status == (ranged ? 206 : 200) &&
+                                     r.body == (head     ? ""
+                                                : ranged ? v->second.substr(99000, 21001)
+                                                         : v->second)),
+                 Outcome(r));
         }
         --readers;
     };
     std::thread r1(read), r2(read);
-    r1.join();
-    r2.join();
-    writer.join();
+    for (std::thread* t : {&r1, &r2, &writer}) t->join();
     EXPECT_EQ(wrong, Lines{});
 }
 
@@ -1018,7 +986,7 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     const std::string e2 = PutPart(server, "mp", id, 2, p2).header("etag");
     const std::string parts = server.data_dir() + "/parts",
                       objects = server.data_dir() + "/objects";
-    const size_t before = FilesIn(objects);
+    const size_t before = FileNames(objects).size();
     // Refused: parts out of order or repeated, an unknown part or ETag, no
     // part, a part below the minimum size that is not the last.
     using Parts = std::vector<std::pair<int, std::string>>;
@@ -1041,7 +1009,8 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
             .status,
         200);
     // The object is the named parts' blobs, moved; the others are gone.
-    EXPECT_EQ(std::to_string(FilesIn(parts)) + " " + std::to_string(FilesIn(objects) - before),
+    EXPECT_EQ(std::to_string(FileNames(parts).size()) + " " +
+                  std::to_string(FileNames(objects).size() - before),
               "0 4");
     server.Restart();
     for (const char* key : {"mp", "copy"}) {
@@ -1068,7 +1037,7 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     ASSERT_EQ(server.StoreExchange("DELETE", kBucket + "mp").status, 204);
     EXPECT_TRUE(server.StoreExchange("GET", kBucket + "copy").body == whole);
     ASSERT_EQ(server.StoreExchange("PUT", kBucket + "copy", "small").status, 200);
-    EXPECT_EQ(FilesIn(objects), before + 1);
+    EXPECT_EQ(FileNames(objects).size(), before + 1);
 
     // An aborted upload takes no more parts.
     const std::string gone = Initiate(server, "gone");
@@ -1095,81 +1064,75 @@ TEST(Persistence, KillsDuringWritesLoseNothingAcknowledgedAndLeaveNoOrphans) {
         return r.status == 200 ? r.body : "<status " + std::to_string(r.status) + ">";
     };
     stored("warm");  // the fixture's credentials, fetched before threads share them
+    std::mutex mu;
+    Lines wrong;
+    // Whether `r` is the answer wanted; anything but no answer at all (the
+    // server killed) is wrong.
+    auto answered = [&](const Response& r, int status) {
+        std::lock_guard<std::mutex> lock(mu);
+        if (r.status != status && r.status != 0) wrong.push_back("write " + Outcome(r));
+        return r.status == status;
+    };
+    // Deletes `key`, puts `bytes` there, or completes them as two parts.
+    auto write = [&](const std::string& key, const std::string& bytes, int op) {
+        if (op == 3) return answered(server.StoreExchange("DELETE", kBucket + key), 204);
+        if (op != 1) return answered(server.StoreExchange("PUT", kBucket + key, bytes), 200);
+        const std::string id = Initiate(server, key);
+        const Response a = PutPart(server, key, id, 1, head),
+                       b = PutPart(server, key, id, 2, bytes.substr(kMinPart));
+        return answered(a, 200) && answered(b, 200) &&
+               answered(Complete(server, key, id, {{1, a.header("etag")}, {2, b.header("etag")}}),
+                        200);
+    };
     struct Writer {
         std::map<std::string, std::string> acked;  // key: bytes, or absent
-        std::string pending_key, pending;          // the write in flight
+        std::string key, pending;                  // the write in flight
         int next = 0;
-    };
-    Writer writers[3];
-    Lines wrong;
+    } writers[3];
     for (int round = 0; round < 3; ++round) {
-        std::mutex mu;
         std::condition_variable progress;
-        int acks = 0, done = 0;
-        // Whether `r` is the answer wanted; anything but no answer at all
-        // (the server killed) is wrong.
-        auto answered = [&](const Response& r, int status) {
-            std::lock_guard<std::mutex> lock(mu);
-            if (r.status != status && r.status != 0) wrong.push_back("write " + Outcome(r));
-            return r.status == status;
-        };
-        auto write = [&](Writer& me, const std::string& key, int op) {
-            if (op == 3) return answered(server.StoreExchange("DELETE", kBucket + key), 204);
-            if (op != 1)
-                return answered(server.StoreExchange("PUT", kBucket + key, me.pending), 200);
-            const std::string id = Initiate(server, key);
-            const Response a = PutPart(server, key, id, 1, head);
-            if (!answered(a, 200)) return false;
-            const Response b = PutPart(server, key, id, 2, me.pending.substr(kMinPart));
-            return answered(b, 200) &&
-                   answered(
-                       Complete(server, key, id, {{1, a.header("etag")}, {2, b.header("etag")}}),
-                       200);
-        };
+        int acks = 0;
         auto run = [&](int w) {
-            Writer& me = writers[w];
-            for (int n = 0; n < 60; ++n, ++me.next) {
+            for (Writer& me = writers[w]; me.next < 60 * (round + 1); ++me.next) {
                 const int i = me.next, op = i % 4;
-                me.pending_key = "crash/" + std::to_string(w) + "/" + std::to_string(i % 3);
                 const std::string bytes = RandomBytes(1 + i * 7919 % 300000, 100 * w + i);
+                me.key = "crash/" + std::to_string(w) + "/" + std::to_string(i % 3);
                 me.pending = op == 3 ? absent : op == 1 ? head + bytes : bytes;
-                if (!write(me, me.pending_key, op)) break;
-                me.acked[me.pending_key] = me.pending;
+                if (!write(me.key, me.pending, op)) return;
+                me.acked[me.key] = me.pending;
                 std::lock_guard<std::mutex> lock(mu);
                 ++acks;
                 progress.notify_one();
             }
-            std::lock_guard<std::mutex> lock(mu);
-            ++done;
-            progress.notify_one();
         };
-        std::vector<std::thread> threads;
-        for (int w = 0; w < 3; ++w) threads.emplace_back(run, w);
+        std::thread threads[] = {std::thread(run, 0), std::thread(run, 1), std::thread(run, 2)};
         {
             std::unique_lock<std::mutex> lock(mu);
-            progress.wait(lock, [&] { return acks >= 8 || done == 3; });
+            progress.wait_for(lock, std::chrono::seconds(30), [&] { return acks >= 8; });
         }
         server.Kill();
         for (std::thread& t : threads) t.join();
-        for (const char* orphan : {"/objects/0badc0de", "/parts/0badc0de"}) {
-            if (round == 0) {
-                EXPECT_TRUE(WriteFileBytes(server.data_dir() + orphan, "orphan"));
-            }
+        if (round == 0) {
+            EXPECT_TRUE(WriteFileBytes(server.data_dir() + "/objects/0badc0de", "orphan") &&
+                        WriteFileBytes(server.data_dir() + "/parts/0badc0de", "orphan"));
         }
         server.Restart();
         for (Writer& w : writers) {
-            w.acked.emplace(w.pending_key, absent);
+            if (!w.key.empty()) w.acked.emplace(w.key, absent);
             for (auto& [key, bytes] : w.acked) {
                 const std::string got = stored(key);
-                EXPECT_TRUE(got == bytes || (key == w.pending_key && got == w.pending))
+                EXPECT_TRUE(got == bytes || (key == w.key && got == w.pending))
                     << "round " << round << " " << key << ": " << got.size() << " bytes";
                 bytes = got;
             }
+            w.key.clear();
         }
-        const auto named = NamedBlobs(server.data_dir());
-        for (const char* folder : {"objects", "parts"})
-            EXPECT_EQ(FileNames(server.data_dir() + "/" + folder), named.at(folder))
-                << "round " << round << " " << folder;
+        devserver::Database db(server.data_dir() + "/devserver.db");
+        for (const auto kind : {devserver::BlobKind::kObject, devserver::BlobKind::kPart})
+            EXPECT_EQ(FileNames(server.data_dir() +
+                                (kind == devserver::BlobKind::kPart ? "/parts" : "/objects")),
+                      db.NamedBlobs(kind))
+                << round;
     }
     EXPECT_EQ(wrong, Lines{});
 }
