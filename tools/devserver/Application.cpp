@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,6 +27,21 @@ std::string ReadText(const std::string& path) {
     text << in.rdbuf();
     if (!in) throw std::runtime_error("cannot read " + path);
     return text.str();
+}
+
+// Blob files that nothing in the database names are what a crash left
+// between a blob's move into place and its commit, or between a commit and
+// the removal of the blobs it replaced: nothing can reach them, so they go.
+void ReclaimOrphanedBlobs(Database& db, const BlobStore& blobs) {
+    size_t removed = 0, missing = 0;
+    for (BlobKind kind : {BlobKind::kObject, BlobKind::kPart}) {
+        size_t absent = 0;
+        removed += blobs.Reclaim(kind, db.NamedBlobs(kind), absent);
+        missing += absent;
+    }
+    if (removed > 0) std::cerr << "reclaimed " << removed << " orphaned blob files" << std::endl;
+    if (missing > 0)
+        std::cerr << missing << " blob files named in the database are missing" << std::endl;
 }
 
 }  // namespace
@@ -53,6 +69,7 @@ Application::Application(const ServerOptions& options)
       control_(db_, faults_, stats_),
       store_port_(store_, control_),
       web_(db_, faults_, options.sts_ttl) {
+    ReclaimOrphanedBlobs(db_, blobs_);
     db_.CreateBucket(options_.bucket, NowMillis());
     HttpListener::Options api;
     api.name = "web API";

@@ -290,12 +290,20 @@ void Database::CreateBucket(const std::string& name, int64_t now_ms) {
 }
 
 bool Database::GetObject(const std::string& bucket, const std::string& key, ObjectMeta& out) {
+    return GetObject(bucket, key, out, nullptr);
+}
+
+bool Database::GetObject(const std::string& bucket, const std::string& key, ObjectMeta& out,
+                         const std::function<void(const ObjectMeta&)>& pin) {
     std::lock_guard<std::mutex> lock(mu_);
-    Stmt s(db_, SelectObjectSql("WHERE bucket = ?1 AND key = ?2").c_str());
-    s.Bind(1, bucket).Bind(2, key);
-    if (!s.Step()) return false;
-    out = ReadObject(s);
+    {
+        Stmt s(db_, SelectObjectSql("WHERE bucket = ?1 AND key = ?2").c_str());
+        s.Bind(1, bucket).Bind(2, key);
+        if (!s.Step()) return false;
+        out = ReadObject(s);
+    }
     if (out.blobs.empty()) out.blobs = ObjectBlobListLocked(db_, bucket, key);
+    if (pin) pin(out);
     return true;
 }
 
@@ -495,6 +503,17 @@ std::vector<Part> Database::AbortUpload(const std::string& upload_id) {
     d2.Step();
     tx.Commit();
     return parts;
+}
+
+std::unordered_set<std::string> Database::NamedBlobs(BlobKind kind) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_,
+           kind == BlobKind::kPart
+               ? "SELECT file FROM parts"
+               : "SELECT file FROM objects WHERE file <> '' UNION SELECT file FROM object_blobs");
+    std::unordered_set<std::string> names;
+    while (s.Step()) names.insert(s.Text(0));
+    return names;
 }
 
 }  // namespace devserver

@@ -6,9 +6,11 @@
 #define TOOLS_DEVSERVER_DATABASE_H
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "ObjectFiles.h"
@@ -87,8 +89,15 @@ public:
     bool BucketExists(const std::string& name);
     void CreateBucket(const std::string& name, int64_t now_ms);
 
-    // Objects. Put/Delete return the blobs the change released.
+    // Objects. Put/Delete return the blobs the change released, which the
+    // caller removes after they return.
     bool GetObject(const std::string& bucket, const std::string& key, ObjectMeta& out);
+    // The same, handing the object to `pin` before the lock is let go: a
+    // change commits, and so releases the blobs it replaced, either before
+    // the lookup or after `pin` returns, so the blobs `pin` opens are the
+    // ones `out` names. `pin` must not call the database.
+    bool GetObject(const std::string& bucket, const std::string& key, ObjectMeta& out,
+                   const std::function<void(const ObjectMeta&)>& pin);
     BlobList PutObject(const ObjectMeta& meta);
     BlobList DeleteObject(const std::string& bucket, const std::string& key);
     // Objects of `bucket` with key > from (or >= from when inclusive), in byte
@@ -109,6 +118,10 @@ public:
                             const std::vector<const Part*>& used);
     // Drops the upload; returns its parts (whose blobs the caller removes).
     std::vector<Part> AbortUpload(const std::string& upload_id);
+
+    // The blob names of `kind` that an object or an open upload's part refers
+    // to: what a start keeps under objects/ and parts/.
+    std::unordered_set<std::string> NamedBlobs(BlobKind kind);
 
 private:
     void Exec(const char* sql);

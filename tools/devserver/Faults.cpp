@@ -128,6 +128,11 @@ bool FaultBook::ApplySettings(const std::string& json, std::string& error) {
         return false;
     }
     if (found) s.max_list_parts = static_cast<int>(v);
+    if (!JsonGetInt64(j.get(), "open_delay_ms", v, found) || (found && (v < 0 || v > 10000))) {
+        error = "\"open_delay_ms\" must be between 0 and 10000";
+        return false;
+    }
+    if (found) s.open_delay_ms = static_cast<int>(v);
     settings_ = s;
     return true;
 }

@@ -164,4 +164,23 @@ void BlobStore::Release(const BlobList& blobs) const {
     for (const BlobRef& blob : blobs) Remove(BlobKind::kObject, blob.name);
 }
 
+size_t BlobStore::Reclaim(BlobKind kind, const std::unordered_set<std::string>& named,
+                          size_t& missing) const {
+    size_t removed = 0, present = 0;
+    const std::string dir = root_ + "/" + Subdir(kind);
+    if (DIR* d = opendir(dir.c_str())) {
+        while (struct dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n == "." || n == "..") continue;
+            if (named.count(n))
+                ++present;
+            else
+                removed += unlink((dir + "/" + n).c_str()) == 0;
+        }
+        closedir(d);
+    }
+    missing = named.size() - present;
+    return removed;
+}
+
 }  // namespace devserver

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace devserver {
@@ -47,6 +48,14 @@ public:
     // clears); its space is freed in the background.
     void Remove(BlobKind kind, const std::string& name) const;
     void Release(const BlobList& blobs) const;  // Remove for each object blob
+
+    // For a start, before any request: deletes the files of `kind` that
+    // `named` does not list (left by a crash between a blob's move into place
+    // and its commit, or between a commit and the removal of what it
+    // replaced). Returns how many were deleted; `missing` counts the names in
+    // `named` without a file.
+    size_t Reclaim(BlobKind kind, const std::unordered_set<std::string>& named,
+                   size_t& missing) const;
 
 private:
     // A new object blob name for the bytes at `source_path`.

@@ -4,50 +4,64 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace devserver {
 
 ObjectReader::ObjectReader(const BlobStore& store, const BlobList& blobs, long long first,
                            long long last) {
+    // Room first, so that no descriptor is open while a push could throw.
+    pieces_.reserve(blobs.size());
+    starts_.reserve(blobs.size());
     long long start = 0;
     for (const BlobRef& blob : blobs) {
-        long long end = start + blob.size;  // exclusive
-        if (blob.size > 0 && end > first && start <= last) {
+        const long long end = start + blob.size;  // exclusive
+        const long long from = std::max(first, start), to = std::min(last + 1, end);
+        if (from < to) {
             int fd = open(store.Path(blob).c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
                 ok_ = false;
                 break;
             }
-            pieces_.push_back({start, blob.size, fd});
+            pieces_.push_back({fd, from - start, to - from});
+            starts_.push_back(from);
         }
         start = end;
     }
 }
 
 ObjectReader::~ObjectReader() {
-    for (const Piece& p : pieces_) close(p.fd);
+    for (const BlobPiece& p : pieces_) close(p.fd);
 }
 
 ssize_t ObjectReader::ReadAt(long long offset, char* buf, size_t len) const {
     // The last piece that starts at or before `offset`.
-    auto it = std::upper_bound(pieces_.begin(), pieces_.end(), offset,
-                               [](long long at, const Piece& p) { return at < p.start; });
-    if (it == pieces_.begin()) return 0;
-    --it;
-    long long inside = offset - it->start;
-    if (inside >= it->size) return 0;
-    size_t n =
-        static_cast<size_t>(std::min<long long>(static_cast<long long>(len), it->size - inside));
-    return pread(it->fd, buf, n, static_cast<off_t>(inside));
+    const size_t i = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
+                                         starts_.begin());
+    if (i == 0) return 0;
+    const BlobPiece& p = pieces_[i - 1];
+    const long long inside = offset - starts_[i - 1];
+    if (inside >= p.length) return 0;
+    const size_t n =
+        static_cast<size_t>(std::min<long long>(static_cast<long long>(len), p.length - inside));
+    return pread(p.fd, buf, n, static_cast<off_t>(p.offset + inside));
 }
 
-int ObjectReader::DupSpan(long long first, long long last, long long& offset) const {
-    for (const Piece& p : pieces_) {
-        if (first < p.start || last >= p.start + p.size) continue;
-        offset = first - p.start;
-        return fcntl(p.fd, F_DUPFD_CLOEXEC, 0);
-    }
-    return -1;
+ObjectLookup LookupObject(Database& db, const BlobStore& store, const std::string& bucket,
+                          const std::string& key, const SpanPicker& pick,
+                          std::chrono::milliseconds hold, ObjectMeta& meta,
+                          std::shared_ptr<ObjectReader>& reader) {
+    reader.reset();
+    // Opened under the database's lock: the blobs a change replaces are
+    // removed only after it commits, which waits for this to end.
+    const bool found = db.GetObject(bucket, key, meta, [&](const ObjectMeta& m) {
+        long long first = 0, last = -1;
+        if (!pick(m, first, last)) return;
+        if (hold.count() > 0) std::this_thread::sleep_for(hold);
+        reader = std::make_shared<ObjectReader>(store, m.blobs, first, last);
+    });
+    if (!found) return ObjectLookup::kNoSuchKey;
+    return reader && !reader->ok() ? ObjectLookup::kUnreadable : ObjectLookup::kFound;
 }
 
 }  // namespace devserver

@@ -1,17 +1,30 @@
 // Reads a stretch of an object whose bytes may lie in several blobs (the parts
 // of a completed multipart upload). The blobs that hold the stretch are opened
-// up front, so an object replaced or deleted while it is being sent is still
-// read whole.
+// while the object's metadata still names them (LookupObject), so an object
+// replaced or deleted at any moment after its lookup is still read whole.
 #ifndef TOOLS_DEVSERVER_OBJECTREADER_H
 #define TOOLS_DEVSERVER_OBJECTREADER_H
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "Database.h"
 #include "ObjectFiles.h"
 
 namespace devserver {
+
+// One stretch of an object as it lies in a blob: `length` bytes from `offset`
+// of the open file `fd`, as pread or sendfile take them.
+struct BlobPiece {
+    int fd = -1;
+    long long offset = 0;
+    long long length = 0;
+};
 
 class ObjectReader {
 public:
@@ -23,22 +36,34 @@ public:
 
     // False when a blob could not be opened.
     bool ok() const { return ok_; }
+    // Bytes [first, last] in order. The descriptors are the reader's: open as
+    // long as it lives, closed with it.
+    const std::vector<BlobPiece>& pieces() const { return pieces_; }
     // Reads up to `len` bytes at object offset `offset` (within [first, last]),
-    // never across the end of a blob; like pread, 0 past the end, -1 on error.
+    // never across the end of a piece; like pread, 0 past the end, -1 on error.
     ssize_t ReadAt(long long offset, char* buf, size_t len) const;
-    // When one blob holds bytes [first, last] of the object: a descriptor of
-    // the caller's own for it, and the offset of `first` in it; else -1.
-    int DupSpan(long long first, long long last, long long& offset) const;
 
 private:
-    struct Piece {
-        long long start;  // object offset of the blob's first byte
-        long long size;
-        int fd;
-    };
-    std::vector<Piece> pieces_;
+    std::vector<BlobPiece> pieces_;
+    std::vector<long long> starts_;  // object offset of each piece's first byte
     bool ok_ = true;
 };
+
+enum class ObjectLookup { kFound, kNoSuchKey, kUnreadable };
+
+// Picks from an object's metadata the bytes [first, last] to open; false to
+// open none (a HEAD, an unsatisfiable range).
+using SpanPicker = std::function<bool(const ObjectMeta&, long long& first, long long& last)>;
+
+// Finds an object for a GET or HEAD and opens the bytes `pick` chooses before
+// an overwrite or delete can take its blobs away: `reader` stays null when
+// none were chosen. kUnreadable: a blob the metadata names is missing. `hold`
+// waits that long between finding and opening, holding off changes meanwhile
+// (a test hook for races).
+ObjectLookup LookupObject(Database& db, const BlobStore& store, const std::string& bucket,
+                          const std::string& key, const SpanPicker& pick,
+                          std::chrono::milliseconds hold, ObjectMeta& meta,
+                          std::shared_ptr<ObjectReader>& reader);
 
 }  // namespace devserver
 

@@ -1,8 +1,12 @@
 // Single-object operations: PutBucket, PutObject, GetObject/HeadObject,
 // DeleteObject, CopyObject.
+#include <fcntl.h>
+
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "ObjectReader.h"
 #include "Signer.h"
@@ -23,8 +27,11 @@ public:
     ssize_t ReadAt(long long offset, char* buf, size_t len) const override {
         return reader_ ? reader_->ReadAt(first_ + offset, buf, len) : -1;
     }
+    // One piece: the stretch lies in one blob, and can be sent from it.
     int FileStretch(long long& offset) const override {
-        return reader_ ? reader_->DupSpan(first_, first_ + length_ - 1, offset) : -1;
+        if (!reader_ || reader_->pieces().size() != 1) return -1;
+        offset = reader_->pieces()[0].offset;
+        return fcntl(reader_->pieces()[0].fd, F_DUPFD_CLOEXEC, 0);
     }
 
 private:
@@ -96,30 +103,31 @@ void StoreService::PutObject(StoreContext& c) {
 }
 
 void StoreService::GetObject(StoreContext& c, bool head) {
+    const std::string range_header = head || c.settings.ignore_range ? "" : c.req.Header("Range");
+    ByteRange range;
+    // The range follows from the size as found.
+    auto pick = [&](const ObjectMeta& found, long long& first, long long& last) {
+        range = ParseRange(range_header, found.size);
+        first = range.kind == ByteRange::kPartial ? range.first : 0;
+        last = range.kind == ByteRange::kPartial ? range.last : found.size - 1;
+        return !head && range.kind != ByteRange::kUnsatisfiable;
+    };
     ObjectMeta m;
-    if (!db_.GetObject(c.addr.bucket, c.addr.key, m))
+    std::shared_ptr<ObjectReader> reader;
+    const ObjectLookup found =
+        LookupObject(db_, blobs_, c.addr.bucket, c.addr.key, pick,
+                     std::chrono::milliseconds(c.settings.open_delay_ms), m, reader);
+    if (found == ObjectLookup::kNoSuchKey)
         return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
                          {{"Key", c.addr.key}});
-    long long first = 0, last = m.size - 1;
-    bool partial = false;
-    if (!head && !c.settings.ignore_range && c.req.HasHeader("Range")) {
-        ByteRange r = ParseRange(c.req.Header("Range"), m.size);
-        if (r.kind == ByteRange::kUnsatisfiable) {
-            c.answer.Set("Content-Range", "bytes */" + std::to_string(m.size));
-            return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
-        }
-        if (r.kind == ByteRange::kPartial) {
-            partial = true;
-            first = r.first;
-            last = r.last;
-        }
+    if (range.kind == ByteRange::kUnsatisfiable) {
+        c.answer.Set("Content-Range", "bytes */" + std::to_string(m.size));
+        return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
     }
-    std::shared_ptr<ObjectReader> reader;
-    if (!head) {
-        reader = std::make_shared<ObjectReader>(blobs_, m.blobs, first, last);
-        if (!reader->ok())
-            return SendError(c, 500, "InternalError", "The object data cannot be read.");
-    }
+    if (found == ObjectLookup::kUnreadable)
+        return SendError(c, 500, "InternalError", "The object data cannot be read.");
+    const bool partial = range.kind == ByteRange::kPartial;
+    const long long first = partial ? range.first : 0, last = partial ? range.last : m.size - 1;
 
     Answer& a = c.answer;
     a.status = partial ? 206 : 200;
