@@ -117,9 +117,10 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
          ""},
         {"GET /__dev/health HTTP/1.1\r\n" + host + Lines("X-B", 9, 8000) + "\r\n", "HTTP/1.1 400",
          ""},
-        // A body the answer does not need: read and dropped, and the
-        // connection goes on; refused with it when long; dropped from where a
-        // chunked document gets too long, and answered after it.
+        // A body the answer does not need: read and dropped (this one looks
+        // like a request), and the connection goes on; refused with it when
+        // long; dropped from where a chunked document gets too long, and
+        // answered after it.
         {"PUT /nimbra-backup/k HTTP/1.1\r\n" + host +
              "Content-Length: 5\r\n\r\nGET /GET /__dev/health HTTP/1.1\r\n" + last + "\r\n",
          "HTTP/1.1 403", "{\"ok\":true}", true},
