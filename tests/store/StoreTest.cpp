@@ -730,10 +730,9 @@ TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
     }
 }
 
-// The development server's handlers see request header values as sent
-// (cpp-httplib would percent-decode them): user metadata comes back as the
-// layer, which decodes nothing, sent it. Decoded values would also break the
-// signature, which covers them.
+// The development server's handlers see request header values as sent, not
+// decoded: user metadata comes back as the layer, which decodes nothing, sent
+// it. Decoded values would also break the signature, which covers them.
 TEST_F(Layer, PercentEncodedHeaderValuesReachTheServerUnchanged) {
     const std::pair<const char*, const char*> cases[] = {
         {"x-oss-meta-space", "a%20b"},        {"x-oss-meta-slash", "dir%2Fkey%3Fq%3D1"},
