@@ -20,8 +20,9 @@
 namespace devserver {
 namespace {
 
-// Above the kernel's default of 128 and far above a parallel client's
-// needs, so that a burst of new connections finds room instead of resets.
+// Connections waiting to be accepted: set here rather than left to a
+// library's default (cpp-httplib's was 5), so that a burst of new
+// connections from a parallel client finds room instead of resets.
 constexpr unsigned kListenBacklog = 1024;
 // Per connection: the request head, then the read buffer, which takes half of
 // what is free and so bounds the piece of a body handed over at once (about
@@ -150,10 +151,12 @@ MHD_Response* MakeResponse(const Answer& a, bool head) {
 // Connections end through the library only. To drop one without an answer
 // the access handler returns MHD_NO; to cut an answer short the body reader
 // returns MHD_CONTENT_READER_END_WITH_ERROR; either way the library shuts
-// the socket down and closes it. The descriptor stays the library's: an
-// abortive close (SO_LINGER 0 on MHD_CONNECTION_INFO_CONNECTION_FD) would not
-// reach the client as a reset anyway, since the library shuts the write side
-// down (a FIN) before it closes.
+// the socket down and closes it. The descriptor stays the library's. An
+// abortive close (SO_LINGER 0 on the descriptor that
+// MHD_CONNECTION_INFO_CONNECTION_FD gives, then MHD_NO) does not reach a
+// reading client as a reset: the library shuts the write side down (a FIN)
+// before it closes, and the client reads the end of the stream first. So the
+// server offers drops, not resets.
 struct HttpListener::Hooks {
     static void* OnUri(void*, const char* uri, MHD_Connection*) {
         auto* state = new RequestState;

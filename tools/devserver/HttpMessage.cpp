@@ -7,12 +7,6 @@
 
 namespace devserver {
 
-bool HttpRequest::HasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(), [&](const auto& h) {
-        return strcasecmp(h.first.c_str(), name.c_str()) == 0;
-    });
-}
-
 ssize_t TextBody::ReadAt(long long offset, char* buf, size_t len) const {
     if (offset < 0 || offset >= Size()) return 0;
     const size_t n = std::min(len, text_.size() - static_cast<size_t>(offset));

@@ -22,7 +22,6 @@ struct HttpRequest {
     std::string peer;    // the client's numeric address
 
     std::string Header(const std::string& name) const { return HeaderValue(headers, name); }
-    bool HasHeader(const std::string& name) const;
 };
 
 // The bytes of an answer's body, read by the engine as it sends them.
