@@ -70,22 +70,15 @@ void StoreService::Begin(StoreContext& c) {
     if (!Admit(c) || !Resolve(c)) return;
     stats_.CountRequest(OperationName(c.operation));
     c.settings = faults_.Settings();
-    std::set<std::string> query_keys;
-    for (const auto& q : c.query) query_keys.insert(q.first);
-    c.fault = faults_.Match(c.req.method, query_keys, c.addr.key);
-    // Faults before serving: every matching delay, then an error instead of
-    // the operation. They come before authentication, so they also hit
-    // requests with expired credentials.
-    if (c.fault.delay_ms > 0) stop_.SleepFor(c.fault.delay_ms);
-    if (c.fault.error) return SendError(c, c.fault.status, c.fault.code, c.fault.message);
-    if (!Authenticate(c)) return;
+    if (!FaultsBeforeServing(c) || !Authenticate(c)) return;
     if (c.operation != Operation::kPutBucket && !RequireBucket(c)) return;
     Prepare(c);
 }
 
 bool StoreService::Admit(StoreContext& c) {
     if ((c.req.method == "PUT" || c.req.method == "POST") && !HasBodyFraming(c.headers)) {
-        // Its body's end could not be found: the connection ends with the answer.
+        // Bytes that follow would be taken for the next request: the
+        // connection ends with the answer.
         c.answer.close = true;
         SendError(c, 411, "MissingContentLength",
                   "You must provide the Content-Length HTTP header.");
@@ -111,6 +104,18 @@ bool StoreService::Resolve(StoreContext& c) {
                   "This operation is not supported by the development server.");
     }
     return false;
+}
+
+bool StoreService::FaultsBeforeServing(StoreContext& c) {
+    std::set<std::string> query_keys;
+    for (const auto& q : c.query) query_keys.insert(q.first);
+    // The rules' decision for both steps; those on the answer wait in c.fault.
+    c.fault = faults_.Match(c.req.method, query_keys, c.addr.key);
+    // Every matching delay, then an error instead of the operation. Before
+    // authentication, so they also hit requests with expired credentials.
+    if (c.fault.delay_ms > 0) stop_.SleepFor(c.fault.delay_ms);
+    if (c.fault.error) SendError(c, c.fault.status, c.fault.code, c.fault.message);
+    return !c.fault.error;
 }
 
 bool StoreService::Authenticate(StoreContext& c) {

@@ -65,6 +65,7 @@ private:
     void Begin(StoreContext& c);
     bool Admit(StoreContext& c);
     bool Resolve(StoreContext& c);
+    bool FaultsBeforeServing(StoreContext& c);
     bool Authenticate(StoreContext& c);
     void Prepare(StoreContext& c);
     // The body, piece by piece, into its place.
