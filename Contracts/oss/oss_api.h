@@ -81,7 +81,9 @@ aos_status_t* oss_list_upload_part(const oss_request_options_t* options, const a
                                    oss_list_upload_part_params_t* params,
                                    aos_table_t** resp_headers);
 oss_complete_part_content_t* oss_create_complete_part_content(aos_pool_t* p);
-// part_list: oss_complete_part_content_t in ascending part order.
+// part_list: oss_complete_part_content_t in ascending part order. A 2xx
+// answer that is no CompleteMultipartUploadResult document fails with
+// AOSE_XML_PARSE_ERROR.
 aos_status_t* oss_complete_multipart_upload(const oss_request_options_t* options,
                                             const aos_string_t* bucket, const aos_string_t* object,
                                             const aos_string_t* upload_id, aos_list_t* part_list,

@@ -161,7 +161,15 @@ aos_status_t* oss_complete_multipart_upload(const oss_request_options_t* options
             apr_table_set(r.req->headers, OSS_CONTENT_TYPE, "application/xml");
             const char* md5 = oss_content_md5_base64(p, &r.req->body);
             if (md5) apr_table_set(r.req->headers, OSS_CONTENT_MD5, md5);
-            oss_request_send(&r);
+            // A 2xx answer without the result document (an empty one, say)
+            // does not show that the store made the object.
+            aos_list_t answer;
+            aos_list_init(&answer);
+            r.body_out = &answer;
+            if (aos_status_is_ok(oss_request_send(&r)) &&
+                oss_complete_result_parse_from_body(p, &answer) != AOSE_OK)
+                oss_request_fail(&r, AOSE_XML_PARSE_ERROR,
+                                 "the answer is no CompleteMultipartUploadResult");
         }
     }
     oss_request_export_headers(&r, resp_headers);
