@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "Contracts/oss/aos_crc64.h"
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/NimbraConfig.h"
 #include "Nimbra/OssContext.h"
@@ -31,10 +30,6 @@ struct _ST_Upload {
     _ST_OssObject target;
     aos_string_t uploadId;  // set by the initiation
     _ST_StsKey refreshed;   // empty until the first refresh
-    // CRC-64 of the parts sent so far, from the store's answers; unknown
-    // once an answer lacked it.
-    uint64_t ullCrc;
-    bool bCrcKnown;
 };
 
 // Fetches fresh credentials after the token expired. Members missing from
@@ -101,13 +96,7 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
         aos_status_t* pStatus =
             oss_upload_part_from_file(part.Options(), &upload.target.bucket, &upload.target.key,
                                       &upload.uploadId, nPart, pFile, &pPartHeaders);
-        if (StatusOk(pStatus)) {
-            uint64_t ullPartCrc = 0;  // the layer checked it against the bytes sent
-            upload.bCrcKnown = upload.bCrcKnown && oss_get_crc64_header(pPartHeaders, &ullPartCrc);
-            upload.ullCrc = aos_crc64_combine(upload.ullCrc, ullPartCrc,
-                                              static_cast<uint64_t>(llEnd - llOffset));
-            return OssGoOn();
-        }
+        if (StatusOk(pStatus)) return OssGoOn();
         if (part.Abandoned()) {  // the part outlasted a stop: ends as a stop between parts
             ConsumeStop();
             return OssStopped(false);
@@ -193,7 +182,7 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
         if (!session.IsInitialised()) OSS_LOG("MultiUploadFile", "aos_http_io_initialize fail!");
         return OssFailed(-1);
     }
-    _ST_Upload upload = {OssObject(szBucketName, szObjectKey), aos_null_string, {}, 0, true};
+    _ST_Upload upload = {OssObject(szBucketName, szObjectKey), aos_null_string, {}};
     aos_table_t* pInitHeaders = apr_table_make(session.Pool(), 1);
     aos_table_t* pCompleteHeaders = apr_table_make(session.Pool(), 1);
 
@@ -246,16 +235,6 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
                        &upload.uploadId, &completeList, pCompleteHeaders, session.RespHeaders()),
                    "Complete multipart upload from file");
     if (completed.bEnded) return completed;
-    // The object the store made must hold the bytes its parts were sent with.
-    uint64_t ullObjectCrc = 0;
-    if (upload.bCrcKnown && oss_get_crc64_header(*session.RespHeaders(), &ullObjectCrc) &&
-        ullObjectCrc != upload.ullCrc) {
-        const std::string strWhy = "the object's CRC-64 is " + std::to_string(ullObjectCrc) +
-                                   ", its parts were sent with " + std::to_string(upload.ullCrc);
-        OSS_LOG("MultiUploadFile", "Complete multipart upload from file failed, %s\n",
-                strWhy.c_str());
-        return OssFailed(-1);
-    }
     OSS_LOG("MultiUploadFile", "Complete multipart upload from file succeeded, upload_id:%.*s %s\n",
             upload.uploadId.len, upload.uploadId.data, szLocalPath ? szLocalPath : "");
     return OssDone();

@@ -15,6 +15,8 @@ typedef struct {
     aos_status_t* s;
     int check_sent_crc;    // compare the sent body's CRC-64 with the store's
     int check_body_crc;    // compare a whole (200) body's CRC-64 with the store's
+    int check_object_crc;  // compare object_crc with the store's CRC-64 of the object made
+    uint64_t object_crc;
     aos_list_t* body_out;  // receives the body of a successful answer, or NULL
 } oss_request_t;
 
