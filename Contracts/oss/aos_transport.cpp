@@ -98,12 +98,21 @@ size_t OnHeader(char* data, size_t size, size_t nitems, void* userdata) {
     return n;
 }
 
+// The most of this answer's body that is kept.
+int64_t BodyLimit(const Transfer* t) {
+    const int status = t->resp->status;
+    if (t->req->object_body && status >= 200 && status <= 299) return t->max_body;
+    return t->max_body < AOS_MAX_DOCUMENT_SIZE ? t->max_body : AOS_MAX_DOCUMENT_SIZE;
+}
+
 size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
     Transfer* t = (Transfer*)userdata;
     aos_http_response_t* resp = t->resp;
     int64_t n = (int64_t)(size * nmemb);
-    if (resp->body_len + n > t->max_body) {
-        t->Fail(AOSE_OUT_MEMORY, "response body exceeds max_memory_size");
+    const int64_t limit = BodyLimit(t);
+    if (resp->body_len + n > limit) {
+        t->Fail(AOSE_OUT_MEMORY, limit == t->max_body ? "response body exceeds max_memory_size"
+                                                      : "the store's document exceeds 4 MiB");
         return 0;
     }
     // Only a whole object's body (200) is ever compared with the store's
@@ -116,7 +125,7 @@ size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
         if (b == nullptr || b->last == b->end) {
             int64_t want = kBodyBlock;
             int64_t rest = t->content_length - (resp->body_len - n);
-            if (t->content_length >= 0 && rest > 0 && rest <= t->max_body) want = rest;
+            if (t->content_length >= 0 && rest > 0 && rest <= limit) want = rest;
             if (want < n) want = n;
             b = aos_create_buf(t->pool, want);
             aos_list_add_tail(&b->node, &resp->body);

@@ -317,6 +317,19 @@ TEST_F(Cli, FailuresSayWhy) {
     EXPECT_EQ(status, 130) << session.output();
 }
 
+// A completion the store answers with a bare "200, Content-Length: 0" is no
+// proof of the object: the backup fails and registers no record.
+TEST_F(Cli, BackupWithoutACompletedObjectRegistersNothing) {
+    const std::string local = MakeFile("doc.txt", "bytes of a backup");
+    server_->AddFault(
+        R"({"method":"POST","subresource":"uploadId","action":"truncate_body","keep_bytes":0})");
+    const CliResult backup = Nimbra({"backup", local, "--user", "finn"});
+    EXPECT_EQ(backup.status, 2) << backup.err;
+    EXPECT_NE(backup.err.find("the answer is no CompleteMultipartUploadResult"), std::string::npos)
+        << backup.err;
+    EXPECT_EQ(server_->ApiRequest("GET", "/getUser?name=finn").second, R"({"total":0,"data":[]})");
+}
+
 // What came from a server is shown escaped; user names reach the web API
 // percent-encoded, so they cannot change its query.
 TEST_F(Cli, ServerTextsEscapedAndNamesEncoded) {
