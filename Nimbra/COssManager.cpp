@@ -44,7 +44,7 @@ void COssManager::ContinueDownload() {
 }
 
 void COssManager::Stop() {
-    RequestStop();
+    gbIsNeedStopEx.store(true, std::memory_order_relaxed);
 }
 
 bool COssManager::GetStsKey(std::string& strAccessKeyId, std::string& strAccessKeySecret,

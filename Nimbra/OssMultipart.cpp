@@ -87,7 +87,6 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
         // The part's request and answer go with its own pool.
         COssChildPool part(session);
         if (!part.IsValid()) return OssFailed(-1);
-        part.AbandonOnOverdueStop();
         oss_upload_file_t* pFile = oss_create_upload_file(part.Pool());
         aos_str_set(&pFile->filename, szLocalPath);
         pFile->file_pos = llOffset;
@@ -97,10 +96,6 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
             oss_upload_part_from_file(part.Options(), &upload.target.bucket, &upload.target.key,
                                       &upload.uploadId, nPart, pFile, &pPartHeaders);
         if (StatusOk(pStatus)) return OssGoOn();
-        if (part.Abandoned()) {  // the part outlasted a stop: ends as a stop between parts
-            ConsumeStop();
-            return OssStopped(false);
-        }
         if (*StatusErrorCode(pStatus))
             OSS_LOG("MultiUploadFile", "error code: %s", StatusErrorCode(pStatus));
         if (!strstr(StatusMessage(pStatus), kExpiredText)) {
