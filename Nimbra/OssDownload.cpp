@@ -12,6 +12,7 @@
 
 #include "Contracts/oss/aos_crc64.h"
 #include "Nimbra/ControlFlags.h"
+#include "Nimbra/LogTexts.h"
 #include "Nimbra/OssContext.h"
 #include "Nimbra/OssOperate.h"
 #include "Nimbra/OssOutcome.h"
@@ -33,7 +34,7 @@ _ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& targe
                           char* szBuffer) {
     COssChildPool chunk(session);
     if (!chunk.IsValid()) {
-        OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", "out of memory");
+        OSS_LOG("DownloadFile", kLogRangeFailed, "out of memory");
         return OssFailed(-1);
     }
     aos_table_t* pHeaders = apr_table_make(chunk.Pool(), 1);
@@ -46,7 +47,7 @@ _ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& targe
     aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &target.bucket, &target.key,
                                                      pHeaders, pParams, &body, nullptr);
     if (!StatusOk(pStatus)) {
-        OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", StatusMessage(pStatus));
+        OSS_LOG("DownloadFile", kLogRangeFailed, StatusMessage(pStatus));
         return OssFailed(DownloadResultOf(StatusCode(pStatus)));
     }
     // A store that ignores the Range header, or a short answer, would put
@@ -80,7 +81,7 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
     aos_status_t* pStatus =
         oss_get_object_meta(session.Options(), &target.bucket, &target.key, session.RespHeaders());
     if (!StatusOk(pStatus)) {
-        OSS_LOG("DownloadFile", "oss_get_object_meta fail, %s", StatusMessage(pStatus));
+        OSS_LOG("DownloadFile", kLogMetaFailed, StatusMessage(pStatus));
         return OssFailed(DownloadResultOf(StatusCode(pStatus)));
     }
     const aos_table_t* pRespHeaders = *session.RespHeaders();
