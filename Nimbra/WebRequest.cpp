@@ -232,7 +232,13 @@ void CWebRequest::SetVerification() {
     // The CA file alone: no system certificate directory or store.
     curl_easy_setopt(m_pCurl, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     curl_easy_setopt(m_pCurl, CURLOPT_SSL_OPTIONS, 0L);
+    // Redirects to https only (besides the check of each Location below); the
+    // option by name since libcurl 7.85, as a bit mask before.
+#if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+#else
+    curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTPS));
+#endif
 }
 
 bool CWebRequest::RedirectAllowed(const std::string& strLocation) const {
