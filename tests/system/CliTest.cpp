@@ -402,4 +402,30 @@ TEST_F(Cli, KeysOnANarrowTerminal) {
         << "the terminal is left in line mode with echo";
 }
 
+// Every upload the library accepts gets past nimbra's own checks: a sparse
+// 50 GiB file (5,120 parts) starts, and Ctrl-C ends it with its first part
+// on the store. Each part is held 2 s, so the interrupt finds the second one
+// under way.
+TEST_F(Cli, UploadsAsLargeAsTheLibraryTakesStart) {
+    const std::string big = dir_.file("big.img");
+    ASSERT_TRUE(WriteFileBytes(big, ""));
+    ASSERT_EQ(truncate(big.c_str(), 50 * 1024 * kMiB), 0);
+    server_->AddFault(
+        R"({"method":"PUT","subresource":"partNumber","count":-1,"action":"delay","delay_ms":2000})");
+    Pty session(dir_, {"upload", big, "big/big.img"});
+    ASSERT_TRUE(session.WaitFor([&] { return server_->GetStats().requests["UploadPart"] > 1; }))
+        << session.output();
+    int status = 0;
+    EXPECT_LT(SecondsToExitAfterCtrlC(session, status), 2.5);
+    EXPECT_EQ(status, 130) << session.output();
+    const std::string log = ReadFileBytes(dir_.file("nimbra.log"));
+    const size_t id = log.find("upload_id:") + 10;
+    ASSERT_NE(id, std::string::npos + 10) << log;
+    const auto parts = server_->StoreExchange(
+        "GET", "/" + server_->bucket() +
+                   "/big/big.img?uploadId=" + log.substr(id, log.find('\n', id) - id));
+    EXPECT_NE(parts.body.find("<PartNumber>1</PartNumber>"), std::string::npos) << parts.body;
+    EXPECT_NE(parts.body.find("<Size>10485760</Size>"), std::string::npos) << parts.body;
+}
+
 }  // namespace
