@@ -1,7 +1,5 @@
 // The command line's pure pieces: what it shows of server texts, backup keys
-// and record selection, and the progress line's width and speed. (The cause
-// it reads from the library's log lines is checked with lines of real
-// failures, in tests/system/LogFormatTest.cpp.)
+// and record selection, and the progress line's width and speed.
 #include <gtest/gtest.h>
 
 #include "tests/unit/UnitSupport.h"
