@@ -148,11 +148,13 @@ public:
     virtual bool DownloadFile(const char* szObjectKey, const char* szLocalPath,
                               IOssCallback* pCallback) = 0;
     // Uploads llFileSize bytes of szLocalPath as a multipart upload in 10 MiB
-    // parts: (0, 20) once started, (0, 20..90) after each part, (0, 95) before
-    // completion, then (0, 100) and true; a failure ends with (1 or -1, 100)
-    // and false, and so does a Stop, with (0, 100). The size is trusted, not measured: pass the
-    // file's real size (a 45 MiB file uploaded with size 5 stores its first 5 bytes). An upload
-    // that ends early is not resumed later. pCallback may be null.
+    // parts, at most 10,000 of them (a larger size ends with (-1, 100) before
+    // any request to the store): (0, 20) once started, (0, 20..90) after each
+    // part, (0, 95) before completion, then (0, 100) and true; a failure ends
+    // with (1 or -1, 100) and false, and so does a Stop, with (0, 100). The
+    // size is trusted, not measured: pass the file's real size (a 45 MiB file
+    // uploaded with size 5 stores its first 5 bytes). An upload that ends
+    // early is not resumed later. pCallback may be null.
     virtual bool UploadFile(const char* szLocalPath, long long llFileSize, const char* szObjectKey,
                             IOssCallback* pCallback) = 0;
 

@@ -1,6 +1,6 @@
 // What one upload can be: the library sends 10 MiB parts, and the store
-// numbers them 1 to 10,000. A host that checks a file before uploading it
-// (the nimbra command line does) takes the limit from here.
+// numbers them 1 to 10,000. The nimbra command line, built with the library,
+// checks a file against the same limit before uploading it.
 #ifndef NIMBRA_OSSLIMITS_H
 #define NIMBRA_OSSLIMITS_H
 
