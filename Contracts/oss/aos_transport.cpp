@@ -52,9 +52,6 @@ struct Transfer {
     int64_t content_length = -1;
     aos_buf_t* cur_buf = nullptr;
 
-    int (*cancel_hook)(void*) = nullptr;
-    void* cancel_data = nullptr;
-
     void Fail(int code, const char* msg) {
         if (local_error == AOSE_OK) {
             local_error = code;
@@ -195,14 +192,6 @@ int OnSeek(void* userdata, curl_off_t offset, int origin) {
     t->resp->sent_len = 0;
     t->resp->sent_crc64 = 0;
     return CURL_SEEKFUNC_OK;
-}
-
-// libcurl's progress callback, set only when the caller gave a cancel hook.
-int OnProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    Transfer* t = (Transfer*)userdata;
-    if (t->cancel_hook == nullptr || t->cancel_hook(t->cancel_data) == 0) return 0;
-    t->Fail(AOSE_INTERNAL_ERROR, "the request was abandoned by its caller");
-    return 1;
 }
 
 int Fail(aos_pool_t* p, aos_status_t* s, int code, const char* msg) {
@@ -349,13 +338,6 @@ int aos_http_send_request(const aos_http_request_options_t* opts, aos_http_reque
     SETOPT(h, CURLOPT_SSL_VERIFYPEER, opts->verify_peer ? 1L : 0L);
     SETOPT(h, CURLOPT_SSL_VERIFYHOST, opts->verify_host ? 2L : 0L);
     if (opts->ca_file) SETOPT(h, CURLOPT_CAINFO, opts->ca_file);
-    if (opts->cancel_hook) {
-        t.cancel_hook = opts->cancel_hook;
-        t.cancel_data = opts->cancel_data;
-        SETOPT(h, CURLOPT_NOPROGRESS, 0L);
-        SETOPT(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
-        SETOPT(h, CURLOPT_XFERINFODATA, &t);
-    }
 
     switch (req->method) {
         case HTTP_GET:

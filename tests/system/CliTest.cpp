@@ -415,4 +415,22 @@ TEST_F(Cli, KeysOnANarrowTerminal) {
         << "the terminal is left in line mode with echo";
 }
 
+// Every upload the library accepts gets past nimbra's own checks: a sparse
+// 50 GiB file (5,120 parts) starts, and Ctrl-C ends it. Parts go one after
+// another, each held 2 s: the second part's request means the first was
+// stored, and the interrupt finds the second under way.
+TEST_F(Cli, UploadsAsLargeAsTheLibraryTakesStart) {
+    const std::string big = dir_.file("big.img");
+    ASSERT_TRUE(WriteFileBytes(big, ""));
+    ASSERT_EQ(truncate(big.c_str(), 50 * 1024 * kMiB), 0);
+    server_->AddFault(
+        R"({"method":"PUT","subresource":"partNumber","count":-1,"action":"delay","delay_ms":2000})");
+    Pty session(dir_, {"upload", big, "big/big.img"});
+    ASSERT_TRUE(session.WaitFor([&] { return server_->GetStats().requests["UploadPart"] > 1; }))
+        << session.output();
+    int status = 0;
+    EXPECT_LT(SecondsToExitAfterCtrlC(session, status), 2.5);
+    EXPECT_EQ(status, 130) << session.output();
+}
+
 }  // namespace
