@@ -2,6 +2,7 @@
 
 #include "Contracts/LogHandler.h"
 #include "Nimbra/ControlFlags.h"
+#include "Nimbra/LogTexts.h"
 #include "Nimbra/NimbraConfig.h"
 #include "Nimbra/OssOperate.h"
 #include "Nimbra/StsClient.h"
@@ -44,7 +45,7 @@ void COssManager::ContinueDownload() {
 }
 
 void COssManager::Stop() {
-    RequestStop();
+    gbIsNeedStopEx.store(true, std::memory_order_relaxed);
 }
 
 bool COssManager::GetStsKey(std::string& strAccessKeyId, std::string& strAccessKeySecret,
@@ -52,7 +53,7 @@ bool COssManager::GetStsKey(std::string& strAccessKeyId, std::string& strAccessK
     const EStsFetch eFetch = FetchStsKey(g_strServerUrl, g_strWebApiCaFile, strAccessKeyId,
                                          strAccessKeySecret, strSecurityToken);
     if (eFetch == EStsFetch::NetworkFailed) bNetError = true;
-    if (StsRequestFailed(eFetch)) MANAGER_LOG("GetStsKey", "GetStsKey fail!");
+    if (StsRequestFailed(eFetch)) MANAGER_LOG("GetStsKey", kLogStsKeyFailed);
     return eFetch == EStsFetch::Received;
 }
 
@@ -63,9 +64,9 @@ bool COssManager::InsertUserInfo(_ST_UserInfo info) {
     const std::string strBody = BuildUserInfoJson(info);
     bool bResult = request.DoPost(g_strServerUrl + "/uploadUserInfo", strBody);
     if (bResult) {
-        MANAGER_LOG("InsertUserInfo", "InsertUserInfo success!");
+        MANAGER_LOG("InsertUserInfo", kLogInsertSucceeded);
     } else {
-        MANAGER_LOG("InsertUserInfo", "InsertUserInfo fail!");
+        MANAGER_LOG("InsertUserInfo", kLogInsertFailed);
     }
     return bResult;
 }
@@ -75,7 +76,7 @@ long long COssManager::GetUserUsedSize(const char* szUserName) {
     CWebRequest request(g_strWebApiCaFile);
     request.AddHeader(g_szFormHeader);
     if (!request.DoGet(g_strServerUrl + "/getUserSpace?name=" + szUserName)) {
-        MANAGER_LOG("GetUserUsedSize", "getUserSpace fail!");
+        MANAGER_LOG("GetUserUsedSize", kLogUsedSpaceFailed);
         return 0;
     }
     long long llSize = 0;
@@ -96,7 +97,7 @@ bool COssManager::GetUserUploadInfo(const char* szUserName, IOssCallback* pCallb
         std::string strUrl = g_strServerUrl + "/getUser?name=" + szUserName + "&per_page=50" +
                              "&page=" + std::to_string(llPage);
         if (!request.DoGet(strUrl)) {
-            MANAGER_LOG("GetUserUploadInfo", "GetUserUploadSize fail!");
+            MANAGER_LOG("GetUserUploadInfo", kLogRecordsFailed);
             return false;
         }
         int nRecords = 0;
@@ -179,7 +180,7 @@ bool COssManager::DeleteRemoteFile(const char* szUserName, const char* szObjectK
     CWebRequest request(g_strWebApiCaFile);
     request.AddHeader(g_szFormHeader);
     if (!request.DoGet(g_strServerUrl + "/deleteUser?name=" + szUserName)) {
-        MANAGER_LOG("DeleteRemoteFile", "deleteUser %s fail!", szUserName);
+        MANAGER_LOG("DeleteRemoteFile", kLogDeleteRecordsFailed, szUserName);
     }
     return true;
 }

@@ -88,12 +88,17 @@ public:
     // before its next range or part; ContinueDownload lets it go on.
     virtual void PauseDownload() = 0;
     virtual void ContinueDownload() = 0;
-    // Stop ends the running upload or download at its next look, or within
-    // about two seconds when a range or part is still in flight. Trap: the
-    // flag stays set until a transfer consumes it, and no call clears it, so
-    // a Stop made when nothing runs (a Cancel landing just after a transfer
-    // ended) stops the next upload or download at its start. Call it only
-    // while a transfer of yours runs. Listings and web API calls ignore it.
+    // Stop ends the running upload or download at its next look. A range or
+    // part under way always finishes first (it is written or stored, and
+    // reported): on a slow link that takes a while (a 10 MiB part at 1 Mbit/s
+    // takes about 80 s), and a host that must end sooner ends its own process
+    // or thread of work. A Stop during the last range or part lets the
+    // transfer complete as usual, (0, 100) and true, and stays pending. Trap:
+    // the flag stays set until a transfer ends on it, and no call clears it,
+    // so a pending Stop (one made when nothing runs, a Cancel landing just
+    // after a transfer ended, or one during the last range or part) stops the
+    // next upload or download at its start. Call it only while a transfer of
+    // yours runs. Listings and web API calls ignore it.
     virtual void Stop() = 0;
 
     // Backup records at the web API. User names are appended to the query
@@ -143,11 +148,13 @@ public:
     virtual bool DownloadFile(const char* szObjectKey, const char* szLocalPath,
                               IOssCallback* pCallback) = 0;
     // Uploads llFileSize bytes of szLocalPath as a multipart upload in 10 MiB
-    // parts: (0, 20) once started, (0, 20..90) after each part, (0, 95) before
-    // completion, then (0, 100) and true; a failure ends with (1 or -1, 100)
-    // and false, and so does a Stop, with (0, 100). The size is trusted, not measured: pass the
-    // file's real size (a 45 MiB file uploaded with size 5 stores its first 5 bytes). An upload
-    // that ends early is not resumed later. pCallback may be null.
+    // parts, at most 10,000 of them (a larger size ends with (-1, 100) before
+    // any request to the store): (0, 20) once started, (0, 20..90) after each
+    // part, (0, 95) before completion, then (0, 100) and true; a failure ends
+    // with (1 or -1, 100) and false, and so does a Stop, with (0, 100). The
+    // size is trusted, not measured: pass the file's real size (a 45 MiB file
+    // uploaded with size 5 stores its first 5 bytes). An upload that ends
+    // early is not resumed later. pCallback may be null.
     virtual bool UploadFile(const char* szLocalPath, long long llFileSize, const char* szObjectKey,
                             IOssCallback* pCallback) = 0;
 

@@ -1,7 +1,5 @@
 #include "Nimbra/OssContext.h"
 
-#include "Nimbra/ControlFlags.h"
-
 COssSession::COssSession(const char* szEndPoint, const char* szAccessKeyId,
                          const char* szAccessKeySecret, const char* szSecurityToken,
                          EHttpOptions eHttpOptions)
@@ -43,8 +41,7 @@ void COssSession::SetCredentials(const char* szEndPoint, const char* szAccessKey
     if (szSecurityToken) aos_str_set(&pConfig->sts_token, szSecurityToken);
 }
 
-COssChildPool::COssChildPool(const COssSession& session)
-    : m_pPool(nullptr), m_pOptions(nullptr), m_bAbandoned(false) {
+COssChildPool::COssChildPool(const COssSession& session) : m_pPool(nullptr), m_pOptions(nullptr) {
     if (apr_pool_create(&m_pPool, session.Pool()) != APR_SUCCESS) {
         m_pPool = nullptr;
         return;
@@ -54,22 +51,6 @@ COssChildPool::COssChildPool(const COssSession& session)
 
 COssChildPool::~COssChildPool() {
     if (m_pPool) apr_pool_destroy(m_pPool);
-}
-
-void COssChildPool::AbandonOnOverdueStop() {
-    aos_http_controller_t* pCtl = aos_http_controller_create(m_pPool, 0);
-    pCtl->options = aos_http_request_options_create(m_pPool);
-    const aos_http_controller_t* pShared = m_pOptions->ctl;
-    if (pShared && pShared->options) *pCtl->options = *pShared->options;
-    pCtl->options->cancel_hook = &COssChildPool::OnCancelCheck;
-    pCtl->options->cancel_data = this;
-    m_pOptions->ctl = pCtl;
-}
-
-int COssChildPool::OnCancelCheck(void* pChildPool) {
-    if (!StopIsOverdue()) return 0;
-    static_cast<COssChildPool*>(pChildPool)->m_bAbandoned = true;
-    return 1;
 }
 
 aos_string_t OssString(const char* szText) {

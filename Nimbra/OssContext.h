@@ -72,18 +72,9 @@ public:
     aos_pool_t* Pool() const { return m_pPool; }
     oss_request_options_t* Options() const { return m_pOptions; }
 
-    // Makes the request of this pool (a range or a part) give up once a stop
-    // is overdue (StopIsOverdue), with HTTP request options of its own.
-    void AbandonOnOverdueStop();
-    // True when that is how its request ended.
-    bool Abandoned() const { return m_bAbandoned; }
-
 private:
-    static int OnCancelCheck(void* pChildPool);
-
     aos_pool_t* m_pPool;
     oss_request_options_t* m_pOptions;
-    bool m_bAbandoned;
 };
 
 // A layer string over the caller's NUL-terminated text, without a copy.

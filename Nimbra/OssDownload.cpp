@@ -1,7 +1,7 @@
 // Ranged chunked download: the object's length from its metadata, then
 // consecutive 1 MiB ranges, each written and flushed before the next is
-// fetched, with the pause/stop poll between them (a range that outlasts a
-// stop by a second is abandoned); the bytes written are checked against the
+// fetched, with the pause/stop poll between them (a range under way always
+// finishes and is written first); the bytes written are checked against the
 // object's CRC-64 when the store announces one.
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +12,7 @@
 
 #include "Contracts/oss/aos_crc64.h"
 #include "Nimbra/ControlFlags.h"
+#include "Nimbra/LogTexts.h"
 #include "Nimbra/OssContext.h"
 #include "Nimbra/OssOperate.h"
 #include "Nimbra/OssOutcome.h"
@@ -33,10 +34,9 @@ _ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& targe
                           char* szBuffer) {
     COssChildPool chunk(session);
     if (!chunk.IsValid()) {
-        OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", "out of memory");
+        OSS_LOG("DownloadFile", kLogRangeFailed, "out of memory");
         return OssFailed(-1);
     }
-    chunk.AbandonOnOverdueStop();
     aos_table_t* pHeaders = apr_table_make(chunk.Pool(), 1);
     // APR's formatter has no %lld, so the value is formatted by the C library.
     char szRange[64];
@@ -46,14 +46,8 @@ _ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& targe
     aos_list_init(&body);
     aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &target.bucket, &target.key,
                                                      pHeaders, pParams, &body, nullptr);
-    if (!StatusOk(pStatus) && chunk.Abandoned()) {
-        // A stop that the range outlasted ends the download as a stop between
-        // ranges does; the range is not written.
-        ConsumeStop();
-        return OssStopped(true);
-    }
     if (!StatusOk(pStatus)) {
-        OSS_LOG("DownloadFile", "oss_get_object_to_file fail, %s", StatusMessage(pStatus));
+        OSS_LOG("DownloadFile", kLogRangeFailed, StatusMessage(pStatus));
         return OssFailed(DownloadResultOf(StatusCode(pStatus)));
     }
     // A store that ignores the Range header, or a short answer, would put
@@ -87,7 +81,7 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
     aos_status_t* pStatus =
         oss_get_object_meta(session.Options(), &target.bucket, &target.key, session.RespHeaders());
     if (!StatusOk(pStatus)) {
-        OSS_LOG("DownloadFile", "oss_get_object_meta fail, %s", StatusMessage(pStatus));
+        OSS_LOG("DownloadFile", kLogMetaFailed, StatusMessage(pStatus));
         return OssFailed(DownloadResultOf(StatusCode(pStatus)));
     }
     const aos_table_t* pRespHeaders = *session.RespHeaders();

@@ -7,8 +7,10 @@
 #include <string>
 
 #include "Nimbra/ControlFlags.h"
+#include "Nimbra/LogTexts.h"
 #include "Nimbra/NimbraConfig.h"
 #include "Nimbra/OssContext.h"
+#include "Nimbra/OssLimits.h"
 #include "Nimbra/OssOperate.h"
 #include "Nimbra/OssOutcome.h"
 #include "Nimbra/StsClient.h"
@@ -19,7 +21,8 @@ static const std::string g_strWebApiCaFile = NIMBRA_WEBAPI_CA_FILE;
 
 namespace {
 
-const long long kPartSize = 10485760;
+const long long kPartSize = kOssPartSize;
+static_assert(kOssMaxParts == OSS_MAX_PART_NUM, "the store layer numbers parts as the store does");
 const int kListParts = 1000;
 const char kExpiredText[] = "you provided has expired";
 
@@ -38,16 +41,17 @@ struct _ST_Upload {
 bool RefreshStsKey(_ST_StsKey& key) {
     const EStsFetch eFetch = FetchStsKey(g_strServerUrl, g_strWebApiCaFile, key.strAccessKeyId,
                                          key.strAccessKeySecret, key.strSecurityToken);
-    if (StsRequestFailed(eFetch)) OSS_LOG("GetStsKey", "GetStsKey fail!");
+    if (StsRequestFailed(eFetch)) OSS_LOG("GetStsKey", kLogStsKeyFailed);
     return eFetch == EStsFetch::Received;
 }
 
-// One request of the upload: goes on when it succeeded; otherwise logs
-// "<szWhat> failed, <message>" and ends the upload with the transfer map's
-// result for its status.
-_ST_OssOutcome UploadStep(const aos_status_t* pStatus, const char* szWhat) {
+// One request of the upload: goes on when it succeeded; otherwise logs the
+// store's message with szFailFormat (the step's own format, one %s) and ends
+// the upload with the transfer map's result for its status.
+__attribute__((format(printf, 2, 0))) _ST_OssOutcome UploadStep(const aos_status_t* pStatus,
+                                                                const char* szFailFormat) {
     if (StatusOk(pStatus)) return OssGoOn();
-    OSS_LOG("MultiUploadFile", "%s failed, %s\n", szWhat, StatusMessage(pStatus));
+    OSS_LOG("MultiUploadFile", szFailFormat, StatusMessage(pStatus));
     return OssFailed(TransferResultOf(StatusCode(pStatus)));
 }
 
@@ -87,7 +91,6 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
         // The part's request and answer go with its own pool.
         COssChildPool part(session);
         if (!part.IsValid()) return OssFailed(-1);
-        part.AbandonOnOverdueStop();
         oss_upload_file_t* pFile = oss_create_upload_file(part.Pool());
         aos_str_set(&pFile->filename, szLocalPath);
         pFile->file_pos = llOffset;
@@ -97,18 +100,14 @@ _ST_OssOutcome SendPart(COssSession& session, _ST_Upload& upload, const char* sz
             oss_upload_part_from_file(part.Options(), &upload.target.bucket, &upload.target.key,
                                       &upload.uploadId, nPart, pFile, &pPartHeaders);
         if (StatusOk(pStatus)) return OssGoOn();
-        if (part.Abandoned()) {  // the part outlasted a stop: ends as a stop between parts
-            ConsumeStop();
-            return OssStopped(false);
-        }
         if (*StatusErrorCode(pStatus))
-            OSS_LOG("MultiUploadFile", "error code: %s", StatusErrorCode(pStatus));
+            OSS_LOG("MultiUploadFile", kLogStoreErrorCode, StatusErrorCode(pStatus));
         if (!strstr(StatusMessage(pStatus), kExpiredText)) {
-            OSS_LOG("MultiUploadFile", "Multipart upload part from file failed, %lld, %s, %d\n",
-                    llOffset + kPartSize, StatusMessage(pStatus), StatusCode(pStatus));
+            OSS_LOG("MultiUploadFile", kLogPartFailed, llOffset + kPartSize, StatusMessage(pStatus),
+                    StatusCode(pStatus));
             return OssFailed(TransferResultOf(StatusCode(pStatus)));
         }
-        OSS_LOG("MultiUploadFile", "sts expire , try again!");
+        OSS_LOG("MultiUploadFile", kLogTokenExpired);
         _ST_StsKey& key = upload.refreshed;
         if (!RefreshStsKey(key)) return OssFailed(-1);
         session.SetCredentials(szEndPoint, key.strAccessKeyId.c_str(),
@@ -144,7 +143,7 @@ _ST_OssOutcome ListParts(COssSession& session, _ST_Upload& upload,
         const _ST_OssOutcome listed = UploadStep(
             oss_list_upload_part(session.Options(), &upload.target.bucket, &upload.target.key,
                                  &upload.uploadId, pParams, session.RespHeaders()),
-            "List multipart");
+            kLogListPartsFailed);
         if (listed.bEnded) return listed;
         nListed += PartsAfter(&pParams->part_list, pLast);
         const char* szBroken = nullptr;
@@ -155,7 +154,7 @@ _ST_OssOutcome ListParts(COssSession& session, _ST_Upload& upload,
             szBroken = "the part listing does not advance";
         }
         if (szBroken) {
-            OSS_LOG("MultiUploadFile", "List multipart failed, %s\n", szBroken);
+            OSS_LOG("MultiUploadFile", kLogListPartsFailed, szBroken);
             return OssFailed(-1);
         }
         if (pParams->truncated != 1) return listed;
@@ -171,9 +170,9 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     // (Rounded up without adding first, which would overflow near the limit.)
     const long long llParts =
         llFileSize > 0 ? llFileSize / kPartSize + (llFileSize % kPartSize != 0) : 0;
-    if (llParts > OSS_MAX_PART_NUM) {
+    if (llParts > kOssMaxParts) {
         OSS_LOG("MultiUploadFile", "file size %lld needs %lld parts, more than %d", llFileSize,
-                llParts, OSS_MAX_PART_NUM);
+                llParts, kOssMaxParts);
         return OssFailed(-1);
     }
 
@@ -189,10 +188,9 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
     const _ST_OssOutcome initiated = UploadStep(
         oss_init_multipart_upload(session.Options(), &upload.target.bucket, &upload.target.key,
                                   &upload.uploadId, pInitHeaders, session.RespHeaders()),
-        "Init multipart upload");
+        kLogInitFailed);
     if (initiated.bEnded) return initiated;
-    OSS_LOG("MultiUploadFile", "Init multipart upload succeeded, upload_id:%.*s\n",
-            upload.uploadId.len, upload.uploadId.data);
+    OSS_LOG("MultiUploadFile", kLogInitSucceeded, upload.uploadId.len, upload.uploadId.data);
     Report(pCallback, 0, 20);
 
     int nPart = 1;
@@ -233,10 +231,10 @@ _ST_OssOutcome MultiUpload(const char* szEndPoint, const char* szAccessKeyId,
         UploadStep(oss_complete_multipart_upload(
                        session.Options(), &upload.target.bucket, &upload.target.key,
                        &upload.uploadId, &completeList, pCompleteHeaders, session.RespHeaders()),
-                   "Complete multipart upload from file");
+                   kLogCompleteFailed);
     if (completed.bEnded) return completed;
-    OSS_LOG("MultiUploadFile", "Complete multipart upload from file succeeded, upload_id:%.*s %s\n",
-            upload.uploadId.len, upload.uploadId.data, szLocalPath ? szLocalPath : "");
+    OSS_LOG("MultiUploadFile", kLogCompleteSucceeded, upload.uploadId.len, upload.uploadId.data,
+            szLocalPath ? szLocalPath : "");
     return OssDone();
 }
 

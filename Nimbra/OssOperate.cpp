@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include "Nimbra/ControlFlags.h"
+#include "Nimbra/LogTexts.h"
 #include "Nimbra/OssContext.h"
 
 bool CheckPauseAndStop() {
@@ -108,7 +109,6 @@ bool DeleteObject(const char* szEndPoint, const char* szAccessKeyId, const char*
     const _ST_OssObject target = OssObject(szBucketName, szObjectKey);
     aos_status_t* pStatus =
         oss_delete_object(session.Options(), &target.bucket, &target.key, session.RespHeaders());
-    if (!StatusOk(pStatus))
-        OSS_LOG("DeleteObject", "delete object fail, %s", StatusMessage(pStatus));
+    if (!StatusOk(pStatus)) OSS_LOG("DeleteObject", kLogDeleteFailed, StatusMessage(pStatus));
     return StatusOk(pStatus);
 }

@@ -12,6 +12,7 @@
 
 #include "Contracts/LogHandler.h"
 #include "KestLib/KestLib.h"
+#include "Nimbra/LogTexts.h"
 
 namespace {
 
@@ -231,7 +232,13 @@ void CWebRequest::SetVerification() {
     // The CA file alone: no system certificate directory or store.
     curl_easy_setopt(m_pCurl, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     curl_easy_setopt(m_pCurl, CURLOPT_SSL_OPTIONS, 0L);
+    // Redirects to https only (besides the check of each Location below); the
+    // option by name since libcurl 7.85, as a bit mask before.
+#if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+#else
+    curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTPS));
+#endif
 }
 
 bool CWebRequest::RedirectAllowed(const std::string& strLocation) const {
@@ -253,7 +260,7 @@ bool CWebRequest::SendUrl(bool bPost, const std::string& strUrl, const std::stri
     m_bNetError = false;
     m_bStop = false;
     if (m_pCurl == nullptr) {
-        LogHandlerA("SendUrl", kLogFile, __LINE__, 1, "ERR:curl_easy_init");
+        LogHandlerA(kLogFunctionSendUrl, kLogFile, __LINE__, 1, kLogSendUrlNoHandle);
         return false;
     }
 
@@ -276,19 +283,19 @@ bool CWebRequest::SendUrl(bool bPost, const std::string& strUrl, const std::stri
 
     if (eCode == CURLE_OK && (nStatus == 200 || nStatus == 201)) {
         m_strResult = ssBody.str();
-        LogHandlerA("SendUrl", kLogFile, __LINE__, 1, "[Post]: SUCESS\n");
+        LogHandlerA(kLogFunctionSendUrl, kLogFile, __LINE__, 1, kLogSendUrlOk);
         return true;
     }
     if (eCode == CURLE_OK && nStatus == 0) {
         m_bNetError = true;
         m_strResult.clear();
-        LogHandlerA("SendUrl", kLogFile, __LINE__, 1, "ERR:m_nCurlCode = %d,m_nStatusCode = %d\n",
-                    m_nCurlCode, m_nStatusCode);
+        LogHandlerA(kLogFunctionSendUrl, kLogFile, __LINE__, 1, kLogSendUrlNoStatus, m_nCurlCode,
+                    m_nStatusCode);
         return false;
     }
     m_bNetError = IsNetworkFailure(eCode);
     m_strResult = ssBody.str();
-    LogHandlerA("SendUrl", kLogFile, __LINE__, 1, "ERR:res = %d,rescode = %d\n", m_nCurlCode,
+    LogHandlerA(kLogFunctionSendUrl, kLogFile, __LINE__, 1, kLogSendUrlFailed, m_nCurlCode,
                 m_nStatusCode);
     return false;
 }
@@ -408,8 +415,8 @@ size_t CWebRequest::OnWriteHeader(const char* pData, size_t nSize, size_t nCount
             const std::string strTarget =
                 nFirst == std::string::npos ? "" : strLine.substr(nFirst, nLast + 1 - nFirst);
             if (!RedirectAllowed(strTarget)) {
-                LogHandlerA("SendUrl", kLogFile, __LINE__, 1, "ERR:redirect to %s refused",
-                            strTarget.c_str());
+                LogHandlerA(kLogFunctionSendUrl, kLogFile, __LINE__, 1,
+                            "ERR:redirect to %s refused", strTarget.c_str());
                 return 0;
             }
         }

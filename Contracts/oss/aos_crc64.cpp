@@ -129,7 +129,32 @@ bool HaveClmul() {
 
 #endif  // AOS_CRC64_CLMUL
 
+// a * b mod P, both reflected (bit 63 is the coefficient of x^0).
+uint64_t MultiplyModP(uint64_t a, uint64_t b) {
+    uint64_t product = 0;
+    for (uint64_t bit = 1ULL << 63; bit != 0 && a != 0; bit >>= 1) {
+        if (a & bit) {
+            product ^= b;
+            a ^= bit;
+        }
+        b = (b & 1) ? (b >> 1) ^ kPolyReflected : b >> 1;  // b * x
+    }
+    return product;
+}
+
 }  // namespace
+
+uint64_t aos_crc64_combine(uint64_t crc1, uint64_t crc2, uint64_t len2) {
+    // The initial and final inversions cancel between the two checksums, so
+    // crc(A B) = crc1 * x^(8 len2) + crc2 (mod P); x^(8 len2) by squaring.
+    uint64_t shift = 1ULL << 63;         // x^0
+    uint64_t square = 1ULL << (63 - 8);  // x^8: one byte
+    for (; len2 != 0; len2 >>= 1) {
+        if (len2 & 1) shift = MultiplyModP(shift, square);
+        square = MultiplyModP(square, square);
+    }
+    return MultiplyModP(crc1, shift) ^ crc2;
+}
 
 uint64_t aos_crc64(uint64_t crc, const void* data, size_t len) {
     const unsigned char* p = (const unsigned char*)data;

@@ -23,7 +23,9 @@ const struct {
     {CURLE_SSL_CONNECT_ERROR, AOSE_CONNECTION_FAILED},
     {CURLE_HTTP2, AOSE_CONNECTION_FAILED},
     {CURLE_HTTP2_STREAM, AOSE_CONNECTION_FAILED},
+#if LIBCURL_VERSION_NUM >= 0x074900  // the proxy handshake's own code, from 7.73
     {CURLE_PROXY, AOSE_CONNECTION_FAILED},
+#endif
     // Too slow or no progress.
     {CURLE_OPERATION_TIMEDOUT, AOSE_REQUEST_TIMEOUT},
     // The peer could not be verified.

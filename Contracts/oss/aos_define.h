@@ -41,5 +41,9 @@ typedef enum {
 #define AOS_DEFAULT_SPEED_LIMIT 1024            // bytes per second ...
 #define AOS_DEFAULT_SPEED_TIME 15               // ... sustained this many seconds
 #define AOS_DEFAULT_MAX_MEMORY_SIZE (64 << 20)  // bytes of one response body
+// Bytes kept of any answer but object data: listing pages (500 entries of
+// the longest keys, percent-encoded, stay under 2 MiB), part listings,
+// completion and error documents.
+#define AOS_MAX_DOCUMENT_SIZE (4 << 20)
 
 #endif  // CONTRACTS_OSS_AOS_DEFINE_H

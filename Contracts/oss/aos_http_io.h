@@ -18,10 +18,7 @@
 // integer option that callers may set to 0. TLS checks are separate
 // explicit switches that are on unless set to 0 on purpose; ca_file lets a
 // caller trust a private certificate authority (a test store's) instead of
-// the system's. cancel_hook, when set, is called with cancel_data while the
-// request runs (often while bytes flow, about once a second while they do
-// not); a nonzero return abandons the request, which then fails with
-// AOSE_INTERNAL_ERROR.
+// the system's.
 typedef struct {
     int speed_limit;          // abort below this many bytes/s ...
     int speed_time;           // ... sustained for this many seconds
@@ -32,8 +29,6 @@ typedef struct {
     int verify_peer;          // 1: the server's certificate chain is verified
     int verify_host;          // 1: the certificate must name the host
     char* ca_file;            // CA bundle instead of the system's, or NULL
-    int (*cancel_hook)(void* cancel_data);  // NULL: the request runs to its end
-    void* cancel_data;
 } aos_http_request_options_t;
 
 typedef struct {

@@ -52,9 +52,6 @@ struct Transfer {
     int64_t content_length = -1;
     aos_buf_t* cur_buf = nullptr;
 
-    int (*cancel_hook)(void*) = nullptr;
-    void* cancel_data = nullptr;
-
     void Fail(int code, const char* msg) {
         if (local_error == AOSE_OK) {
             local_error = code;
@@ -98,12 +95,21 @@ size_t OnHeader(char* data, size_t size, size_t nitems, void* userdata) {
     return n;
 }
 
+// The most of this answer's body that is kept.
+int64_t BodyLimit(const Transfer* t) {
+    const int status = t->resp->status;
+    if (t->req->object_body && status >= 200 && status <= 299) return t->max_body;
+    return t->max_body < AOS_MAX_DOCUMENT_SIZE ? t->max_body : AOS_MAX_DOCUMENT_SIZE;
+}
+
 size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
     Transfer* t = (Transfer*)userdata;
     aos_http_response_t* resp = t->resp;
     int64_t n = (int64_t)(size * nmemb);
-    if (resp->body_len + n > t->max_body) {
-        t->Fail(AOSE_OUT_MEMORY, "response body exceeds max_memory_size");
+    const int64_t limit = BodyLimit(t);
+    if (resp->body_len + n > limit) {
+        t->Fail(AOSE_OUT_MEMORY, limit == t->max_body ? "response body exceeds max_memory_size"
+                                                      : "the store's document exceeds 4 MiB");
         return 0;
     }
     // Only a whole object's body (200) is ever compared with the store's
@@ -116,7 +122,7 @@ size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
         if (b == nullptr || b->last == b->end) {
             int64_t want = kBodyBlock;
             int64_t rest = t->content_length - (resp->body_len - n);
-            if (t->content_length >= 0 && rest > 0 && rest <= t->max_body) want = rest;
+            if (t->content_length >= 0 && rest > 0 && rest <= limit) want = rest;
             if (want < n) want = n;
             b = aos_create_buf(t->pool, want);
             aos_list_add_tail(&b->node, &resp->body);
@@ -186,14 +192,6 @@ int OnSeek(void* userdata, curl_off_t offset, int origin) {
     t->resp->sent_len = 0;
     t->resp->sent_crc64 = 0;
     return CURL_SEEKFUNC_OK;
-}
-
-// libcurl's progress callback, set only when the caller gave a cancel hook.
-int OnProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    Transfer* t = (Transfer*)userdata;
-    if (t->cancel_hook == nullptr || t->cancel_hook(t->cancel_data) == 0) return 0;
-    t->Fail(AOSE_INTERNAL_ERROR, "the request was abandoned by its caller");
-    return 1;
 }
 
 int Fail(aos_pool_t* p, aos_status_t* s, int code, const char* msg) {
@@ -340,13 +338,6 @@ int aos_http_send_request(const aos_http_request_options_t* opts, aos_http_reque
     SETOPT(h, CURLOPT_SSL_VERIFYPEER, opts->verify_peer ? 1L : 0L);
     SETOPT(h, CURLOPT_SSL_VERIFYHOST, opts->verify_host ? 2L : 0L);
     if (opts->ca_file) SETOPT(h, CURLOPT_CAINFO, opts->ca_file);
-    if (opts->cancel_hook) {
-        t.cancel_hook = opts->cancel_hook;
-        t.cancel_data = opts->cancel_data;
-        SETOPT(h, CURLOPT_NOPROGRESS, 0L);
-        SETOPT(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
-        SETOPT(h, CURLOPT_XFERINFODATA, &t);
-    }
 
     switch (req->method) {
         case HTTP_GET:

@@ -24,6 +24,9 @@ typedef struct {
     const char* file_path;
     int64_t file_pos;
     int64_t file_last;  // exclusive; -1 or past the end: up to the end of the file
+    // 1: a 2xx answer's body is object data, kept up to max_memory_size.
+    // Every other answer is a document, kept up to AOS_MAX_DOCUMENT_SIZE.
+    int object_body;
 } aos_http_request_t;
 
 typedef struct {

@@ -69,7 +69,8 @@ aos_status_t* oss_init_multipart_upload(const oss_request_options_t* options,
 // Defaults: no file name, file_pos 0, file_last -1 (the end of the file).
 oss_upload_file_t* oss_create_upload_file(aos_pool_t* p);
 // Part part_num (1..10000) from the file range, streamed from disk with its
-// CRC-64 checked.
+// CRC-64 checked; once stored, its CRC-64 and length are kept with the
+// options' configuration for the completion.
 aos_status_t* oss_upload_part_from_file(const oss_request_options_t* options,
                                         const aos_string_t* bucket, const aos_string_t* object,
                                         const aos_string_t* upload_id, int part_num,
@@ -81,7 +82,12 @@ aos_status_t* oss_list_upload_part(const oss_request_options_t* options, const a
                                    oss_list_upload_part_params_t* params,
                                    aos_table_t** resp_headers);
 oss_complete_part_content_t* oss_create_complete_part_content(aos_pool_t* p);
-// part_list: oss_complete_part_content_t in ascending part order.
+// part_list: oss_complete_part_content_t in ascending part order. A 2xx
+// answer that is no CompleteMultipartUploadResult document fails with
+// AOSE_XML_PARSE_ERROR. When every listed part was sent through the
+// options' configuration, the store's CRC-64 of the object (when it sends one)
+// must be the one combined from what was sent, else
+// AOSE_CRC_INCONSISTENT_ERROR.
 aos_status_t* oss_complete_multipart_upload(const oss_request_options_t* options,
                                             const aos_string_t* bucket, const aos_string_t* object,
                                             const aos_string_t* upload_id, aos_list_t* part_list,

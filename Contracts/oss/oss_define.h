@@ -2,6 +2,8 @@
 #ifndef CONTRACTS_OSS_OSS_DEFINE_H
 #define CONTRACTS_OSS_OSS_DEFINE_H
 
+#include <apr_hash.h>
+
 #include "Contracts/oss/aos_define.h"
 #include "Contracts/oss/aos_http_io.h"
 #include "Contracts/oss/aos_list.h"
@@ -33,6 +35,10 @@ typedef struct {
     aos_string_t access_key_secret;
     aos_string_t sts_token;  // security token of STS credentials, or empty
     int is_cname;            // 1: the endpoint is the bucket's own domain
+    // The parts sent with this configuration, by upload id and part number
+    // (CRC-64 and length of the bytes, in the table's pool), so that a
+    // completion can check the object made of them; NULL: not kept.
+    apr_hash_t* sent_parts;
 } oss_config_t;
 
 // The context every call takes. Everything a call allocates (its status,

@@ -1,13 +1,56 @@
 // Multipart upload: initiate, upload parts from a file, list the parts,
 // complete.
+#include <stdlib.h>
 #include <string.h>
 
+#include "Contracts/oss/aos_crc64.h"
 #include "Contracts/oss/oss_api.h"
 #include "Contracts/oss/oss_auth.h"
 #include "Contracts/oss/oss_request.h"
 #include "Contracts/oss/oss_xml.h"
 
 namespace {
+
+// What the layer keeps of a part it sent.
+struct SentPart {
+    uint64_t crc64;
+    int64_t len;
+};
+
+// The key of part `part_num` of an upload among the configuration's sent parts.
+const char* SentPartKey(aos_pool_t* p, const aos_string_t* upload_id, int part_num) {
+    return apr_psprintf(p, "%d:%.*s", part_num, upload_id->len, upload_id->data);
+}
+
+// Keeps what was sent as the part, replacing an earlier sending.
+void RecordSentPart(const oss_config_t* config, const aos_string_t* upload_id, int part_num,
+                    const aos_http_response_t* resp) {
+    if (config->sent_parts == NULL) return;
+    aos_pool_t* p = apr_hash_pool_get(config->sent_parts);
+    SentPart* part = (SentPart*)apr_palloc(p, sizeof(*part));
+    part->crc64 = resp->sent_crc64;
+    part->len = resp->sent_len;
+    apr_hash_set(config->sent_parts, SentPartKey(p, upload_id, part_num), APR_HASH_KEY_STRING,
+                 part);
+}
+
+// 1 with *crc the CRC-64 of the object the listed parts make, from what was
+// sent as each of them; 0 when a part was not sent with this configuration.
+int CombineSentParts(aos_pool_t* p, const oss_config_t* config, const aos_string_t* upload_id,
+                     const aos_list_t* part_list, uint64_t* crc) {
+    *crc = 0;
+    if (config->sent_parts == NULL) return 0;
+    for (const aos_list_t* it = part_list->next; it != part_list; it = it->next) {
+        const oss_complete_part_content_t* c =
+            aos_list_entry(it, oss_complete_part_content_t, node);
+        const int part_num = atoi(aos_pstrdup(p, &c->part_number));
+        const SentPart* part = (const SentPart*)apr_hash_get(
+            config->sent_parts, SentPartKey(p, upload_id, part_num), APR_HASH_KEY_STRING);
+        if (part == NULL) return 0;
+        *crc = aos_crc64_combine(*crc, part->crc64, (uint64_t)part->len);
+    }
+    return 1;
+}
 
 bool ValidUploadId(const aos_string_t* upload_id) {
     return !aos_is_null_string(upload_id) &&
@@ -90,7 +133,8 @@ aos_status_t* oss_upload_part_from_file(const oss_request_options_t* options,
             r.req->file_pos = upload_file->file_pos;
             r.req->file_last = upload_file->file_last;
             r.check_sent_crc = AOS_TRUE;
-            oss_request_send(&r);
+            if (aos_status_is_ok(oss_request_send(&r)))
+                RecordSentPart(options->config, upload_id, part_num, r.resp);
         }
     }
     oss_request_export_headers(&r, resp_headers);
@@ -161,7 +205,17 @@ aos_status_t* oss_complete_multipart_upload(const oss_request_options_t* options
             apr_table_set(r.req->headers, OSS_CONTENT_TYPE, "application/xml");
             const char* md5 = oss_content_md5_base64(p, &r.req->body);
             if (md5) apr_table_set(r.req->headers, OSS_CONTENT_MD5, md5);
-            oss_request_send(&r);
+            r.check_object_crc =
+                CombineSentParts(p, options->config, upload_id, part_list, &r.object_crc);
+            // A 2xx answer without the result document (an empty one, say)
+            // does not show that the store made the object.
+            aos_list_t answer;
+            aos_list_init(&answer);
+            r.body_out = &answer;
+            if (aos_status_is_ok(oss_request_send(&r)) &&
+                oss_complete_result_parse_from_body(p, &answer) != AOSE_OK)
+                oss_request_fail(&r, AOSE_XML_PARSE_ERROR,
+                                 "the answer is no CompleteMultipartUploadResult");
         }
     }
     oss_request_export_headers(&r, resp_headers);

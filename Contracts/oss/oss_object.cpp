@@ -81,6 +81,7 @@ aos_status_t* oss_get_object_to_buffer(const oss_request_options_t* options,
         } else {
             r.body_out = buffer;
             r.check_body_crc = AOS_TRUE;
+            r.req->object_body = AOS_TRUE;
             oss_request_send(&r);
         }
     }

@@ -117,6 +117,14 @@ aos_status_t* oss_request_send(oss_request_t* r) {
                              (apr_int64_t)resp->sent_len, (apr_uint64_t)resp->sent_crc64,
                              (apr_uint64_t)store_crc));
         }
+        if (r->check_object_crc && store_crc != r->object_crc) {
+            return oss_request_fail(
+                r, AOSE_CRC_INCONSISTENT_ERROR,
+                apr_psprintf(p,
+                             "the object's CRC-64 is %" APR_UINT64_T_FMT
+                             ", its parts were sent with %" APR_UINT64_T_FMT,
+                             (apr_uint64_t)store_crc, (apr_uint64_t)r->object_crc));
+        }
         if (r->check_body_crc && resp->status == 200 && store_crc != resp->body_crc64) {
             return oss_request_fail(
                 r, AOSE_CRC_INCONSISTENT_ERROR,

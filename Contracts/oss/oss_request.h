@@ -15,6 +15,8 @@ typedef struct {
     aos_status_t* s;
     int check_sent_crc;    // compare the sent body's CRC-64 with the store's
     int check_body_crc;    // compare a whole (200) body's CRC-64 with the store's
+    int check_object_crc;  // compare object_crc with the store's CRC-64 of the object made
+    uint64_t object_crc;
     aos_list_t* body_out;  // receives the body of a successful answer, or NULL
 } oss_request_t;
 
@@ -34,9 +36,9 @@ int oss_request_init(oss_request_t* r, const oss_request_options_t* options, htt
 
 // Signs and sends the request; returns r->s: the HTTP status with the
 // store's error document read into it, or the layer's failure code. A 2xx
-// answer whose CRC-64 differs from the body's fails with
-// AOSE_CRC_INCONSISTENT_ERROR. Only a successful answer's body reaches
-// body_out, whole.
+// answer whose CRC-64 differs from the one checked (the body sent, the body
+// received, or object_crc) fails with AOSE_CRC_INCONSISTENT_ERROR. Only a
+// successful answer's body reaches body_out, whole.
 aos_status_t* oss_request_send(oss_request_t* r);
 
 // Hands the response headers to the caller's pointer, when given.

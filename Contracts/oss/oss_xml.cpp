@@ -1,6 +1,7 @@
 #include "Contracts/oss/oss_xml.h"
 
 #include <ctype.h>
+#include <expat.h>
 #include <mxml.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,9 +10,94 @@
 
 namespace {
 
-void SilentXmlError(const char*) {}
+// Store documents are parsed with expat, not Mini-XML: Mini-XML 3.3 drops
+// nodes on some of its error paths (markup after a closing tag of the node
+// it loads into, or after the root element) and leaks them, so a malformed
+// answer would cost memory on every request. Mini-XML still writes the one
+// document the layer builds.
 
-// Owns a parsed or built tree.
+// One element of a parsed document: its name, its own character data (text
+// and CDATA sections in order, not its children's) and its child elements.
+struct XmlElement {
+    const char* name;
+    char* text;  // NUL-terminated at text_len
+    size_t text_len, text_cap;
+    XmlElement* parent;
+    XmlElement* first_child;
+    XmlElement* last_child;
+    XmlElement* next;
+};
+
+// The store's documents nest four levels; deeper ones are refused before
+// they cost memory.
+const int kMaxDepth = 16;
+
+// A parse: expat's parser and the element tree it builds, in a pool of its
+// own that goes with the parse (the results are copied to the caller's pool).
+struct XmlParse {
+    aos_pool_t* pool = nullptr;
+    XML_Parser parser = nullptr;
+    XmlElement* root = nullptr;
+    XmlElement* current = nullptr;
+    int depth = 0;
+    ~XmlParse() {
+        if (parser) XML_ParserFree(parser);
+        if (pool) apr_pool_destroy(pool);
+    }
+};
+
+void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char**) {
+    XmlParse* x = (XmlParse*)data;
+    if (x->depth == kMaxDepth) {
+        XML_StopParser(x->parser, XML_FALSE);
+        return;
+    }
+    XmlElement* e = (XmlElement*)apr_pcalloc(x->pool, sizeof(*e));
+    e->name = apr_pstrdup(x->pool, name);
+    e->parent = x->current;
+    if (x->current == NULL) {
+        x->root = e;  // expat allows one root element only
+    } else if (x->current->last_child) {
+        x->current->last_child->next = e;
+    } else {
+        x->current->first_child = e;
+    }
+    if (x->current) x->current->last_child = e;
+    x->current = e;
+    ++x->depth;
+}
+
+void XMLCALL OnEndElement(void* data, const XML_Char*) {
+    XmlParse* x = (XmlParse*)data;
+    if (x->current == NULL) return;  // after a stop
+    x->current = x->current->parent;
+    --x->depth;
+}
+
+void XMLCALL OnText(void* data, const XML_Char* s, int len) {
+    XmlElement* e = ((XmlParse*)data)->current;
+    if (e == NULL) return;  // after a stop
+    size_t need = e->text_len + (size_t)len + 1;
+    if (need > e->text_cap) {
+        // Doubling keeps a text delivered in many pieces linear.
+        size_t cap = e->text_cap * 2 > need ? e->text_cap * 2 : need;
+        char* grown = (char*)apr_palloc(((XmlParse*)data)->pool, cap);
+        if (e->text_len) memcpy(grown, e->text, e->text_len);
+        e->text = grown;
+        e->text_cap = cap;
+    }
+    memcpy(e->text + e->text_len, s, (size_t)len);
+    e->text_len += (size_t)len;
+    e->text[e->text_len] = '\0';
+}
+
+// The store sends no document type; one could declare entities that expand
+// beyond any bound, or name files to read.
+void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    XML_StopParser(((XmlParse*)data)->parser, XML_FALSE);
+}
+
+// Owns a tree built with Mini-XML.
 struct XmlTree {
     mxml_node_t* top = nullptr;
     ~XmlTree() {
@@ -25,62 +111,47 @@ struct MallocString {
     ~MallocString() { free(s); }
 };
 
-bool IsElement(mxml_node_t* n) {
-    return mxmlGetType(n) == MXML_ELEMENT;
-}
-
-bool IsMarkup(const char* name) {
-    return name[0] == '?' || name[0] == '!';
-}
-
-// Parses the body and returns its root element when it is `root_name`;
-// NULL for anything else (empty, malformed, NUL bytes, another root,
-// more than one root).
-mxml_node_t* LoadDocument(aos_pool_t* p, const aos_list_t* body, const char* root_name,
-                          XmlTree* tree) {
-    int64_t len = 0;
-    const char* text = aos_buf_list_flatten(p, body, &len);
-    if (len == 0 || memchr(text, '\0', (size_t)len) != NULL) return NULL;
-    mxmlSetErrorCallback(SilentXmlError);
-    tree->top = mxmlNewElement(MXML_NO_PARENT, "document");
-    if (tree->top == NULL || mxmlLoadString(tree->top, text, MXML_OPAQUE_CALLBACK) == NULL)
+// Parses the body, buffer by buffer, and returns its root element when it
+// is `root_name`; NULL for anything else (empty, malformed, NUL bytes, a
+// document type, nested too deep, another root).
+XmlElement* LoadDocument(aos_pool_t* p, const aos_list_t* body, const char* root_name,
+                         XmlParse* x) {
+    if (apr_pool_create(&x->pool, p) != APR_SUCCESS) {
+        x->pool = NULL;
         return NULL;
-    mxml_node_t* root = NULL;
-    for (mxml_node_t* n = mxmlGetFirstChild(tree->top); n; n = mxmlGetNextSibling(n)) {
-        if (!IsElement(n) || IsMarkup(mxmlGetElement(n))) continue;
-        if (root != NULL) return NULL;
-        root = n;
     }
-    if (root == NULL || strcmp(mxmlGetElement(root), root_name) != 0) return NULL;
-    return root;
+    x->parser = XML_ParserCreate(NULL);
+    if (x->parser == NULL) return NULL;
+    XML_SetUserData(x->parser, x);
+    XML_SetElementHandler(x->parser, OnStartElement, OnEndElement);
+    XML_SetCharacterDataHandler(x->parser, OnText);
+    XML_SetStartDoctypeDeclHandler(x->parser, OnDoctype);
+    for (const aos_list_t* it = body->next; it != body; it = it->next) {
+        const aos_buf_t* b = aos_list_entry(it, aos_buf_t, node);
+        if (XML_Parse(x->parser, (const char*)b->pos, (int)aos_buf_size(b), XML_FALSE) !=
+            XML_STATUS_OK)
+            return NULL;
+    }
+    if (XML_Parse(x->parser, "", 0, XML_TRUE) != XML_STATUS_OK || x->root == NULL ||
+        strcmp(x->root->name, root_name) != 0)
+        return NULL;
+    return x->root;
 }
 
-mxml_node_t* FindChild(mxml_node_t* parent, const char* name, mxml_node_t* after = NULL) {
-    mxml_node_t* n = after ? mxmlGetNextSibling(after) : mxmlGetFirstChild(parent);
-    for (; n; n = mxmlGetNextSibling(n)) {
-        if (IsElement(n) && strcmp(mxmlGetElement(n), name) == 0) return n;
+XmlElement* FindChild(XmlElement* parent, const char* name, XmlElement* after = NULL) {
+    XmlElement* e = after ? after->next : parent->first_child;
+    for (; e; e = e->next) {
+        if (strcmp(e->name, name) == 0) return e;
     }
     return NULL;
 }
 
-// The element's character data (text and CDATA sections, in order) as a
-// pool string.
-char* ElementText(aos_pool_t* p, mxml_node_t* el) {
-    apr_array_header_t* parts = apr_array_make(p, 2, sizeof(const char*));
-    for (mxml_node_t* n = mxmlGetFirstChild(el); n; n = mxmlGetNextSibling(n)) {
-        if (mxmlGetType(n) == MXML_OPAQUE) {
-            *(const char**)apr_array_push(parts) = mxmlGetOpaque(n);
-        } else if (IsElement(n) && strncmp(mxmlGetElement(n), "![CDATA[", 8) == 0) {
-            *(const char**)apr_array_push(parts) = mxmlGetCDATA(n);
-        }
-    }
-    return apr_array_pstrcat(p, parts, '\0');
-}
-
-// Text of the first child element `name`, or NULL when there is none.
-char* ChildText(aos_pool_t* p, mxml_node_t* parent, const char* name) {
-    mxml_node_t* el = FindChild(parent, name);
-    return el ? ElementText(p, el) : NULL;
+// Text of the first child element `name` as a pool string, or NULL when
+// there is none.
+char* ChildText(aos_pool_t* p, XmlElement* parent, const char* name) {
+    XmlElement* e = FindChild(parent, name);
+    if (e == NULL) return NULL;
+    return e->text ? apr_pstrmemdup(p, e->text, e->text_len) : apr_pstrdup(p, "");
 }
 
 char* Trimmed(char* s) {
@@ -131,8 +202,8 @@ const unsigned long long kInt64Max = 9223372036854775807ULL;
 int oss_list_objects_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_list_t* object_list,
                                      aos_list_t* common_prefix_list, aos_string_t* next_marker,
                                      int* truncated) {
-    XmlTree tree;
-    mxml_node_t* root = LoadDocument(p, body, "ListBucketResult", &tree);
+    XmlParse parse;
+    XmlElement* root = LoadDocument(p, body, "ListBucketResult", &parse);
     if (root == NULL) return AOSE_XML_PARSE_ERROR;
 
     char* encoding = ChildText(p, root, "EncodingType");
@@ -148,7 +219,7 @@ int oss_list_objects_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_
     aos_list_init(&prefixes);
     const char* last_name = NULL;
 
-    for (mxml_node_t* c = FindChild(root, "Contents"); c; c = FindChild(root, "Contents", c)) {
+    for (XmlElement* c = FindChild(root, "Contents"); c; c = FindChild(root, "Contents", c)) {
         oss_list_object_content_t* o = (oss_list_object_content_t*)apr_pcalloc(p, sizeof(*o));
         char* key = ChildText(p, c, "Key");
         char* size = ChildText(p, c, "Size");
@@ -167,7 +238,7 @@ int oss_list_objects_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_
         aos_list_add_tail(&o->node, &objects);
         if (last_name == NULL || strcmp(key, last_name) > 0) last_name = key;
     }
-    for (mxml_node_t* c = FindChild(root, "CommonPrefixes"); c;
+    for (XmlElement* c = FindChild(root, "CommonPrefixes"); c;
          c = FindChild(root, "CommonPrefixes", c)) {
         char* prefix = ChildText(p, c, "Prefix");
         if (prefix == NULL || *prefix == '\0' || !DecodeName(p, url_encoded, &prefix))
@@ -194,8 +265,8 @@ int oss_list_objects_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_
 }
 
 int oss_upload_id_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_string_t* upload_id) {
-    XmlTree tree;
-    mxml_node_t* root = LoadDocument(p, body, "InitiateMultipartUploadResult", &tree);
+    XmlParse parse;
+    XmlElement* root = LoadDocument(p, body, "InitiateMultipartUploadResult", &parse);
     if (root == NULL) return AOSE_XML_PARSE_ERROR;
     char* id = ChildText(p, root, "UploadId");
     if (id == NULL || *(id = Trimmed(id)) == '\0') return AOSE_XML_PARSE_ERROR;
@@ -205,8 +276,8 @@ int oss_upload_id_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_str
 
 int oss_list_parts_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_list_t* part_list,
                                    aos_string_t* next_part_number_marker, int* truncated) {
-    XmlTree tree;
-    mxml_node_t* root = LoadDocument(p, body, "ListPartsResult", &tree);
+    XmlParse parse;
+    XmlElement* root = LoadDocument(p, body, "ListPartsResult", &parse);
     if (root == NULL) return AOSE_XML_PARSE_ERROR;
     int is_truncated = ParseBool(ChildText(p, root, "IsTruncated"));
     if (is_truncated < 0) return AOSE_XML_PARSE_ERROR;
@@ -216,7 +287,7 @@ int oss_list_parts_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_li
 
     aos_list_t parts;
     aos_list_init(&parts);
-    for (mxml_node_t* c = FindChild(root, "Part"); c; c = FindChild(root, "Part", c)) {
+    for (XmlElement* c = FindChild(root, "Part"); c; c = FindChild(root, "Part", c)) {
         char* number = ChildText(p, c, "PartNumber");
         char* etag = ChildText(p, c, "ETag");
         if (number == NULL || !IsDecimalUpTo(number = Trimmed(number), OSS_MAX_PART_NUM) ||
@@ -243,8 +314,8 @@ int oss_list_parts_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_li
 }
 
 int oss_error_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_status_t* s) {
-    XmlTree tree;
-    mxml_node_t* root = LoadDocument(p, body, "Error", &tree);
+    XmlParse parse;
+    XmlElement* root = LoadDocument(p, body, "Error", &parse);
     if (root == NULL) return AOSE_XML_PARSE_ERROR;
     char* code = ChildText(p, root, "Code");
     char* msg = ChildText(p, root, "Message");
@@ -253,6 +324,12 @@ int oss_error_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_status_
     if (msg) s->error_msg = msg;
     if (req_id && *(req_id = Trimmed(req_id)) != '\0') s->req_id = req_id;
     return AOSE_OK;
+}
+
+int oss_complete_result_parse_from_body(aos_pool_t* p, const aos_list_t* body) {
+    XmlParse parse;
+    return LoadDocument(p, body, "CompleteMultipartUploadResult", &parse) ? AOSE_OK
+                                                                          : AOSE_XML_PARSE_ERROR;
 }
 
 int oss_build_complete_multipart_upload_body(aos_pool_t* p, const aos_list_t* part_list,

@@ -30,6 +30,10 @@ int oss_list_parts_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_li
 // when the body is no Error document).
 int oss_error_parse_from_body(aos_pool_t* p, const aos_list_t* body, aos_status_t* s);
 
+// CompleteMultipartUploadResult: AOSE_OK when the body is that document
+// (the store made the object), whatever it holds.
+int oss_complete_result_parse_from_body(aos_pool_t* p, const aos_list_t* body);
+
 // CompleteMultipartUpload body from a list of oss_complete_part_content_t,
 // appended to `body` as one buffer. AOSE_INVALID_ARGUMENT for an entry
 // without part number or ETag.

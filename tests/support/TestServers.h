@@ -51,7 +51,7 @@ struct ReceivedRequest {
     }
 };
 
-// A cpp-httplib server: register routes with get()/post() (they record every
+// A cpp-httplib server: register routes with get()/post()/put() (they record every
 // request), then start().
 class HttpServer {
 public:
@@ -63,6 +63,7 @@ public:
 
     void get(const std::string& pattern, Handler h) { server_->Get(pattern, recording(h)); }
     void post(const std::string& pattern, Handler h) { server_->Post(pattern, recording(h)); }
+    void put(const std::string& pattern, Handler h) { server_->Put(pattern, recording(h)); }
     void start(int port = 0);  // on 127.0.0.1:port, a free port when 0
     // "http://127.0.0.1:<port><path>" (https for a TLS server).
     std::string url(const std::string& path) const;

@@ -317,6 +317,19 @@ TEST_F(Cli, FailuresSayWhy) {
     EXPECT_EQ(status, 130) << session.output();
 }
 
+// A completion the store answers with a bare "200, Content-Length: 0" is no
+// proof of the object: the backup fails and registers no record.
+TEST_F(Cli, BackupWithoutACompletedObjectRegistersNothing) {
+    const std::string local = MakeFile("doc.txt", "bytes of a backup");
+    server_->AddFault(
+        R"({"method":"POST","subresource":"uploadId","action":"truncate_body","keep_bytes":0})");
+    const CliResult backup = Nimbra({"backup", local, "--user", "finn"});
+    EXPECT_EQ(backup.status, 2) << backup.err;
+    EXPECT_NE(backup.err.find("the answer is no CompleteMultipartUploadResult"), std::string::npos)
+        << backup.err;
+    EXPECT_EQ(server_->ApiRequest("GET", "/getUser?name=finn").second, R"({"total":0,"data":[]})");
+}
+
 // What came from a server is shown escaped; user names reach the web API
 // percent-encoded, so they cannot change its query.
 TEST_F(Cli, ServerTextsEscapedAndNamesEncoded) {
@@ -400,6 +413,24 @@ TEST_F(Cli, KeysOnANarrowTerminal) {
     const termios mode = session.Mode();
     EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO))
         << "the terminal is left in line mode with echo";
+}
+
+// Every upload the library accepts gets past nimbra's own checks: a sparse
+// 50 GiB file (5,120 parts) starts, and Ctrl-C ends it. Parts go one after
+// another, each held 2 s: the second part's request means the first was
+// stored, and the interrupt finds the second under way.
+TEST_F(Cli, UploadsAsLargeAsTheLibraryTakesStart) {
+    const std::string big = dir_.file("big.img");
+    ASSERT_TRUE(WriteFileBytes(big, ""));
+    ASSERT_EQ(truncate(big.c_str(), 50 * 1024 * kMiB), 0);
+    server_->AddFault(
+        R"({"method":"PUT","subresource":"partNumber","count":-1,"action":"delay","delay_ms":2000})");
+    Pty session(dir_, {"upload", big, "big/big.img"});
+    ASSERT_TRUE(session.WaitFor([&] { return server_->GetStats().requests["UploadPart"] > 1; }))
+        << session.output();
+    int status = 0;
+    EXPECT_LT(SecondsToExitAfterCtrlC(session, status), 2.5);
+    EXPECT_EQ(status, 130) << session.output();
 }
 
 }  // namespace

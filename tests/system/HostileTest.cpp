@@ -116,6 +116,7 @@ protected:
         store_ = std::make_unique<HttpServer>();
         store_->get(".*", Counted(handler));
         store_->post(".*", Counted(handler));
+        store_->put(".*", Counted(handler));
         store_->start(PortOf(NIMBRA_ENDPOINT));
     }
     HttpServer::Handler Counted(HttpServer::Handler handler) {
@@ -178,7 +179,8 @@ TEST_F(Hostile, RecordPagingEndsAfterAHundredEmptyPages) {
 }
 
 // An object listing goes on only while its marker increases (in byte order,
-// "é" after "z"); one that goes back fails with -1 after the page that did.
+// "é" after "z"); one that goes back or repeats fails with -1 after the page
+// that did.
 TEST_F(Hostile, ObjectListingMarkersMustIncrease) {
     const struct {
         std::vector<std::string> markers;  // of pages 1, 2, ..., cycling
@@ -187,6 +189,7 @@ TEST_F(Hostile, ObjectListingMarkersMustIncrease) {
         int requests;
     } rows[] = {
         {{"h/b", "h/c"}, 0, "0:0+ 0:0+ 0:0+ -1:100", 3},
+        {{"h/b"}, 0, "0:0+ 0:0+ -1:100", 2},  // a repeated marker
         {{"h/a", "h/z", "h/\xc3\xa9", "h/\xc3\xa9z"}, 4, "0:0+ 0:0+ 0:0+ 0:0+ 0:100", 4},
     };
     for (const auto& row : rows) {
@@ -208,8 +211,8 @@ TEST_F(Hostile, ObjectListingMarkersMustIncrease) {
 }
 
 // The part listing of an upload goes on only while its part-number marker
-// increases, and holds at most 10,000 parts; otherwise the upload fails
-// with -1 before its completion.
+// increases (not when it goes back or repeats), and holds at most 10,000 parts; otherwise the
+// upload fails with -1 before its completion.
 TEST_F(Hostile, PartListingMustAdvanceAndFit) {
     std::string thousand;
     for (int i = 1; i <= 1000; ++i)
@@ -221,6 +224,8 @@ TEST_F(Hostile, PartListingMustAdvanceAndFit) {
         const char* log;
     } rows[] = {
         {[](int marker) { return marker % 3 + 1; }, "", 4, "the part listing does not advance"},
+        {[](int marker) { return marker > 0 ? marker : 1; }, "", 2,
+         "the part listing does not advance"},
         {[](int marker) { return marker + 1; }, thousand, 11,
          "the part listing holds more than 10000 parts"},
     };
@@ -250,6 +255,72 @@ TEST_F(Hostile, PartListingMustAdvanceAndFit) {
         EXPECT_EQ(served_, 1 + row.lists);
         EXPECT_EQ(testlog::Messages("MultiUploadFile").back(),
                   "List multipart failed, " + std::string(row.log) + "\n");
+    }
+}
+
+// An answer other than object data is kept up to 4 MiB: a listing page of
+// exactly that size is read, one byte more fails the listing.
+TEST_F(Hostile, StoreDocumentsAreKeptUpTo4MiB) {
+    const std::string page =
+        "<ListBucketResult><Contents><Key>h/a</Key></Contents></ListBucketResult>";
+    for (const size_t extra : {0, 1}) {
+        StartStore([&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(page + std::string(4 * kMiB - page.size() + extra, ' '),
+                            "application/xml");
+        });
+        RecordingCallback cb;
+        EXPECT_EQ(m->ListRemotePath("h/", &cb, nullptr), extra == 0);
+        EXPECT_EQ(cb.trace(), extra == 0 ? "0:0+ 0:100" : "-1:100");
+    }
+}
+
+// An upload succeeds only when the store answers its completion with the
+// result document and, when it sends the object's CRC-64, the one of the
+// bytes its parts were sent with; else -1 and the log line says why.
+TEST_F(Hostile, CompletionsAreVerified) {
+    const std::string local = dir_.file("check.bin"), crc = "11051210869376104954";
+    ASSERT_TRUE(WriteFileBytes(local, "123456789"));  // the CRC-64/XZ check input
+    const std::string result =
+        "<CompleteMultipartUploadResult><Key>h/c.bin</Key>"
+        "</CompleteMultipartUploadResult>";
+    const std::string not_result = "the answer is no CompleteMultipartUploadResult";
+    const struct {
+        std::string body, object_crc, failure;
+    } rows[] = {
+        {"", "", not_result},
+        {std::string(90 * 1024, ' '), "", not_result},
+        {"<Error><Code>InternalError</Code></Error>", crc, not_result},
+        {result, "1", "the object's CRC-64 is 1, its parts were sent with " + crc},
+        {result, crc, ""},
+        {result, "", ""},
+    };
+    for (const auto& row : rows) {
+        testlog::Clear();
+        StartStore([&](const httplib::Request& req, httplib::Response& res) {
+            if (req.has_param("uploads")) {
+                return res.set_content(
+                    "<InitiateMultipartUploadResult><UploadId>u1</UploadId>"
+                    "</InitiateMultipartUploadResult>",
+                    "application/xml");
+            }
+            if (req.method == "PUT") return;  // no CRC-64: the layer knows what it sent
+            if (req.method == "GET") {
+                return res.set_content(
+                    "<ListPartsResult><Part><PartNumber>1</PartNumber><ETag>e"
+                    "</ETag><Size>9</Size></Part></ListPartsResult>",
+                    "application/xml");
+            }
+            if (!row.object_crc.empty()) res.set_header("x-oss-hash-crc64ecma", row.object_crc);
+            res.set_content(row.body, "application/xml");
+        });
+        RecordingCallback cb;
+        EXPECT_EQ(m->UploadFile(local.c_str(), 9, "h/c.bin", &cb), row.failure.empty());
+        EXPECT_EQ(cb.trace(),
+                  row.failure.empty() ? "0:20 0:90 0:95 0:100" : "0:20 0:90 0:95 -1:100");
+        if (!row.failure.empty()) {
+            EXPECT_EQ(testlog::Messages("MultiUploadFile").back(),
+                      "Complete multipart upload from file failed, " + row.failure + "\n");
+        }
     }
 }
 

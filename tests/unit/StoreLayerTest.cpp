@@ -4,11 +4,12 @@
 // classification, the result maps and listing dates. fuzz_oss_xml and
 // fuzz_list_entry hold the parsers, the completion body and the listing
 // entries to their properties over their corpora; CRC-64 is checked on every
-// download of the store and system tiers.
+// download and upload of the store and system tiers, its combination here.
 #include <gtest/gtest.h>
 
 #include <climits>
 
+#include "Contracts/oss/aos_crc64.h"
 #include "Contracts/oss/aos_curl_code.h"
 #include "Contracts/oss/oss_api.h"
 #include "Contracts/oss/oss_auth.h"
@@ -275,6 +276,22 @@ TEST_F(StoreLayer, MultipartInitiationDocuments) {
                         "<UploadId> 0004B98 </UploadId></InitiateMultipartUploadResult>") +
                   ", " + upload_id("<Other><UploadId>x</UploadId></Other>"),
               "0 0004B98, " + failed_[0] + " -");
+}
+
+// The object's checksum from its parts': the check value, then splits
+// around the 8-byte and 64-byte steps of the computation.
+TEST(StoreCrc, PartChecksumsCombineIntoTheObjects) {
+    EXPECT_EQ(aos_crc64(0, "123456789", 9), 0x995DC9BBDF1939FAULL);
+    std::string data(70000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 + (i >> 9));
+    const uint64_t whole = aos_crc64(0, data.data(), data.size());
+    for (const size_t split : {0, 1, 7, 8, 63, 64, 65, 4096, 69999, 70000}) {
+        const size_t rest = data.size() - split;
+        EXPECT_EQ(aos_crc64_combine(aos_crc64(0, data.data(), split),
+                                    aos_crc64(0, data.data() + split, rest), rest),
+                  whole)
+            << split;
+    }
 }
 
 // A few rows of each class and an unmapped code; the status names.

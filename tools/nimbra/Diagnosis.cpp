@@ -1,15 +1,15 @@
 #include "Diagnosis.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <regex>
+
+#include "Nimbra/LogTexts.h"
 
 namespace cli {
 namespace {
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 std::string CurlText(int code) {
     const char* what = nullptr;
@@ -40,65 +40,85 @@ std::string CurlText(int code) {
     return std::string(what) + " (libcurl error " + std::to_string(code) + ")";
 }
 
-// The store's message out of a failure line: "Init multipart upload failed,
-// MSG", "oss_get_object_meta fail, MSG", "Multipart upload part from file
-// failed, OFFSET, MSG, STATUS"; other lines are their own message.
-std::string StoreMessage(const std::string& line) {
-    std::string text = line;
-    for (const char* mark : {" failed, ", " fail, "}) {
-        const size_t at = text.find(mark);
-        if (at != std::string::npos) {
-            text = text.substr(at + std::char_traits<char>::length(mark));
-            break;
+// Whether `line` was rendered from `format` (line ends dropped, as the log
+// keeps lines); `text` gets what the format's one plain %s stood for.
+bool Rendered(const char* format, const std::string& line, std::string* text = nullptr) {
+    std::string pattern;
+    size_t text_group = 0, groups = 0;
+    for (const char* f = format; *f != '\0'; ++f) {
+        if (*f == '\n') continue;
+        if (*f != '%') {
+            if (std::strchr("\\^$.|?*+()[]{}", *f) != nullptr) pattern += '\\';
+            pattern += *f;
+            continue;
+        }
+        const size_t flags = std::strspn(f + 1, ".*l");
+        f += 1 + flags;  // the conversion
+        if (*f == '\0') break;
+        if (*f == '%') {
+            pattern += '%';
+        } else if (*f == 's') {
+            pattern += "([\\s\\S]*)";
+            if (flags == 0) text_group = groups + 1;
+            ++groups;
+        } else {
+            pattern += "(-?[0-9]+)";
+            ++groups;
         }
     }
-    auto is_number = [](const std::string& s) {
-        size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
-        if (i == s.size()) return false;
-        for (; i < s.size(); ++i) {
-            if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
-        }
-        return true;
-    };
-    const size_t first = text.find(", ");
-    if (first != std::string::npos && is_number(text.substr(0, first)))
-        text = text.substr(first + 2);
-    const size_t last = text.rfind(", ");
-    if (last != std::string::npos && is_number(text.substr(last + 2))) text.resize(last);
-    return text;
+    std::smatch match;
+    if (!std::regex_match(line, match, std::regex(pattern))) return false;
+    if (text != nullptr) *text = text_group != 0 ? match[text_group].str() : "";
+    return true;
 }
+
+// Failed store requests, whose %s is the store's message.
+const char* const kStoreFailures[] = {kLogInitFailed,     kLogPartFailed, kLogListPartsFailed,
+                                      kLogCompleteFailed, kLogMetaFailed, kLogRangeFailed,
+                                      kLogDeleteFailed};
+// Lines that name no cause: successes, a token about to be refreshed, and the
+// manager's failures, which follow the failed web request's own line.
+const char* const kNoCause[] = {
+    kLogInitSucceeded,   kLogCompleteSucceeded, kLogTokenExpired,
+    kLogStsKeyFailed,    kLogInsertFailed,      kLogInsertSucceeded,
+    kLogUsedSpaceFailed, kLogRecordsFailed,     kLogDeleteRecordsFailed};
 
 }  // namespace
 
 Diagnosis Diagnose(const std::vector<LibraryLine>& lines) {
     Diagnosis d;
-    std::string code;  // "error code: X" comes just before the failure line
+    std::string code;  // the store's error code comes just before the failure line
     for (const LibraryLine& line : lines) {
         const std::string& m = line.message;
-        int curl = 0, status = 0;
-        if (line.function == "SendUrl") {
+        std::string text;
+        if (line.function == kLogFunctionSendUrl) {
             code.clear();
-            if (m.rfind("[Post]: SUCESS", 0) == 0) {
+            if (Rendered(kLogSendUrlOk, m)) {
                 d = Diagnosis();
                 d.last = Diagnosis::Last::kWebApiAnswered;
                 continue;
             }
             d.last = Diagnosis::Last::kWebApiFailed;
             d.unreachable = true;
-            if (std::sscanf(m.c_str(), "ERR:res = %d,rescode = %d", &curl, &status) == 2) {
+            int curl = 0, status = 0;
+            if (std::sscanf(m.c_str(), kLogSendUrlFailed, &curl, &status) == 2) {
                 d.unreachable = curl != 0;
                 d.detail = curl != 0 ? CurlText(curl) : "HTTP " + std::to_string(status);
             } else {
                 d.detail = "no HTTP answer";
             }
-        } else if (m.rfind("error code: ", 0) == 0) {
-            code = m.substr(12);
-        } else if (!EndsWith(m, "fail!") && !EndsWith(m, "success!") &&
-                   m.find("succeeded") == std::string::npos &&
-                   m.find("try again") == std::string::npos) {
+        } else if (Rendered(kLogStoreErrorCode, m, &text)) {
+            code = text;
+        } else if (std::none_of(std::begin(kNoCause), std::end(kNoCause),
+                                [&m](const char* format) { return Rendered(format, m); })) {
+            // A failed store request gives the store's message; the library's
+            // own checks (a range of the wrong length, say) their whole line.
+            const bool store =
+                std::any_of(std::begin(kStoreFailures), std::end(kStoreFailures),
+                            [&](const char* format) { return Rendered(format, m, &text); });
             d.last = Diagnosis::Last::kStoreFailed;
             d.unreachable = false;
-            d.detail = StoreMessage(m) + (code.empty() ? "" : " (" + code + ")");
+            d.detail = (store ? text : m) + (code.empty() ? "" : " (" + code + ")");
             code.clear();
         }
     }

@@ -1,7 +1,8 @@
 // The cause of a failed library call, as the library's log lines name it:
 // the library reports only "network failure" or "failure", while its log
 // (LogHandlerA, which this program defines) holds the web API's HTTP status
-// or libcurl error and the store's error message and code.
+// or libcurl error and the store's error message and code. Lines are read
+// against the formats the library logs them with (Nimbra/LogTexts.h).
 #ifndef NIMBRA_CLI_DIAGNOSIS_H
 #define NIMBRA_CLI_DIAGNOSIS_H
 

@@ -74,7 +74,8 @@ int InspectLocalFile(const std::string& path, LocalFile& file) {
     if (info.st_size > kMaxUploadSize)
         return Fail(kExitFailed, shown + " is " + FormatBytes(info.st_size) +
                                      "; uploads are limited to " + FormatBytes(kMaxUploadSize) +
-                                     " (1000 parts of 10 MiB)");
+                                     " (" + std::to_string(kOssMaxParts) + " parts of " +
+                                     FormatBytes(kOssPartSize) + ")");
     file.path = path;
     file.size = info.st_size;
     char* resolved = ::realpath(path.c_str(), nullptr);

@@ -7,6 +7,7 @@
 
 #include "LocalFiles.h"
 #include "Nimbra/Nimbra.h"
+#include "Nimbra/OssLimits.h"
 
 namespace cli {
 
@@ -18,8 +19,8 @@ struct LocalFile {
     long long size = 0;
 };
 
-// The library completes an upload from one listing of at most 1000 parts.
-constexpr long long kMaxUploadSize = 1000 * 10LL * 1024 * 1024;
+// The most one upload takes: the library's own limit.
+constexpr long long kMaxUploadSize = kOssMaxUploadSize;
 
 // Checks that `path` is a readable regular file the library can upload.
 // Returns kExitOk and fills `file`, or prints why not and returns the status.

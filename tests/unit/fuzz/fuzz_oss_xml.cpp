@@ -1,9 +1,10 @@
-// Fuzz target: the store's XML answers (listing, multipart initiation, part
-// listing, error) and the completion body. A parser succeeds with well-formed
-// values (NUL-terminated at their length, names non-empty, part numbers and
-// part sizes decimal, a truncated page carrying its marker) or fails leaving its
-// outputs untouched, however the body is split into buffers; the completion
-// body carries exactly its parts, and invalid parts are refused.
+// Fuzz target: the store's XML answers (listing, multipart initiation and
+// completion, part listing, error) and the completion body. A parser succeeds
+// with well-formed values (NUL-terminated at their length, names non-empty,
+// part numbers and part sizes decimal, a truncated page carrying its marker)
+// or fails leaving its outputs untouched, however the body is split into
+// buffers; the completion body carries exactly its parts, and invalid parts
+// are refused.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <mxml.h>
 
@@ -142,16 +143,18 @@ Strings ParseParts(const std::string& text, size_t piece, bool complete) {
     return out;
 }
 
+// The upload id, and whether the same text is a completion result.
 Strings ParseUploadId(const std::string& text, size_t piece) {
     unit::StorePool pool;
     aos_string_t id;
     aos_str_set(&id, kUntouched);
     const int rc = oss_upload_id_parse_from_body(pool.get(), pool.Body(text, piece), &id);
-    Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
+    const int completed = oss_complete_result_parse_from_body(pool.get(), pool.Body(text, piece));
+    Check((rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR) &&
+          (completed == AOSE_OK || completed == AOSE_XML_PARSE_ERROR));
     if (rc != AOSE_OK) Check(id.data == kUntouched);
-    if (rc != AOSE_OK) return {"error"};
-    Check(!Text(id).empty() && Trimmed(Text(id)));
-    return {Text(id)};
+    if (rc == AOSE_OK) Check(!Text(id).empty() && Trimmed(Text(id)));
+    return {rc == AOSE_OK ? Text(id) : "error", std::to_string(completed)};
 }
 
 Strings ParseError(const std::string& text, size_t piece) {
