@@ -15,12 +15,6 @@ const char* kOk = "{\"ok\":true}";
 // Control bodies are one small JSON object.
 constexpr size_t kMaxControlBody = 1u << 20;
 
-Answer JsonAnswer(int status, const std::string& body) {
-    Answer a;
-    a.SetText(status, body, kJson);
-    return a;
-}
-
 // A POST command taking a JSON object. `apply` gets the body's text ("{}"
 // for an empty body, unless the command needs one) and answers 200
 // {"ok":true} or 400 {"error": ...}.

@@ -29,6 +29,12 @@ void Answer::SetText(int code, std::string text, const std::string& content_type
     Set("Content-Type", content_type);
 }
 
+Answer JsonAnswer(int status, std::string json) {
+    Answer a;
+    a.SetText(status, std::move(json), "application/json");
+    return a;
+}
+
 void DocumentExchange::Take(const char* data, size_t size) {
     if (over_) return;
     if (body_.size() + size > limit_) {

@@ -64,6 +64,10 @@ struct Answer {
     void SetText(int code, std::string text, const std::string& content_type);
 };
 
+// An answer of `status` with JSON text (the web API's and the control
+// interface's).
+Answer JsonAnswer(int status, std::string json);
+
 // One request between the engine and a service. The engine hands over the
 // body in pieces as they arrive, then asks for the answer once.
 class Exchange {

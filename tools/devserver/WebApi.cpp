@@ -2,8 +2,6 @@
 
 #include <openssl/rand.h>
 
-#include <stdexcept>
-
 #include "JsonUtil.h"
 #include "Signer.h"
 #include "TimeUtil.h"
@@ -11,7 +9,6 @@
 namespace devserver {
 namespace {
 
-const char* kJson = "application/json";
 constexpr size_t kMaxBody = 1u << 20;
 
 std::string RandomAlnum(size_t n) {
@@ -21,12 +18,6 @@ std::string RandomAlnum(size_t n) {
     std::string out;
     for (unsigned char c : raw) out += kChars[c % 62];
     return out;
-}
-
-Answer JsonAnswer(int status, const std::string& body) {
-    Answer a;
-    a.SetText(status, body, kJson);
-    return a;
 }
 
 Answer BadRequest(const std::string& message) {
