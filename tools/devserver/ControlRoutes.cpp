@@ -14,6 +14,7 @@ const char* kJson = "application/json";
 const char* kOk = "{\"ok\":true}";
 // Control bodies are one small JSON object.
 constexpr size_t kMaxControlBody = 1u << 20;
+const char* kTooLarge = "a control request's body is one small JSON object";
 
 // A POST command taking a JSON object. `apply` gets the body's text ("{}"
 // for an empty body, unless the command needs one) and answers 200
@@ -37,9 +38,8 @@ std::unique_ptr<Exchange> JsonCommand(std::function<bool(const std::string&, std
         }
         return JsonAnswer(400, JsonError(error));
     };
-    return std::make_unique<DocumentExchange>(
-        kMaxControlBody,
-        JsonAnswer(413, JsonError("a control request's body is one small JSON object")), reply);
+    return std::make_unique<DocumentExchange>(kMaxControlBody,
+                                              JsonAnswer(413, JsonError(kTooLarge)), reply);
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ bool ControlRoutes::Refused(const HttpRequest& r, Answer& refusal) {
     else if (r.method == "POST" && MediaType(r.Header("Content-Type")) != kJson)
         refusal = Refuse(r, 415, "control requests are sent as Content-Type: application/json");
     else if (std::strtoull(r.Header("Content-Length").c_str(), nullptr, 10) > kMaxControlBody)
-        refusal = Refuse(r, 413, "a control request's body is one small JSON object");
+        refusal = Refuse(r, 413, kTooLarge);
     else
         return false;
     refusal.close = true;
