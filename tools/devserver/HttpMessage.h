@@ -52,8 +52,9 @@ private:
 
 struct Answer {
     int status = 200;
-    KeyValues headers;                       // in order; Set replaces
-    std::shared_ptr<const AnswerBody> body;  // null: none (a HEAD answer: the length announced)
+    KeyValues headers;  // in order; Set replaces
+    // Null: none. To a HEAD request its length is announced and nothing sent.
+    std::shared_ptr<const AnswerBody> body;
     long long cut_after = -1;  // >= 0: the connection drops after that many body bytes
     bool close = false;        // the connection's last answer
     bool drop = false;         // no answer at all: the connection drops
@@ -75,7 +76,8 @@ public:
     virtual ~Exchange() = default;
     // False once the rest of the body is of no use (the answer does not
     // depend on it): the engine then reads and drops it, or, when that is
-    // not worth it, asks for the answer at once and closes the connection.
+    // known from the head and not worth it, asks for the answer at once and
+    // closes the connection.
     virtual bool WantsBody() const = 0;
     virtual void Take(const char* data, size_t size) = 0;
     virtual Answer Finish() = 0;
