@@ -1,7 +1,5 @@
 // backup and restore: each backup's bytes under a key of its own
 // (Backups.h), registered as a record at the web API.
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "BuildInfo.h"
 #include "Commands.h"
 #include "Format.h"
+#include "LocalFiles.h"
 #include "Log.h"
 #include "Names.h"
 #include "Output.h"
@@ -24,7 +23,6 @@ namespace {
 // Record field widths, terminator excluded.
 constexpr size_t kBackupMax = sizeof(_ST_UserInfo::szBackupName) - 1;
 constexpr size_t kPathMax = sizeof(_ST_UserInfo::szFilePath) - 1;
-constexpr size_t kFileNameMax = sizeof(_ST_UserInfo::szFileName) - 1;
 // Tries for a key that no object has yet (two backups in one millisecond).
 constexpr int kKeyAttempts = 3;
 
@@ -121,27 +119,29 @@ int RunRestore(IOssManager& manager, const RestoreArgs& args) {
                         args.user,
                     "See them with: nimbra records " + args.user);
     const std::string what = DescribeRecord(*record);
+    const std::string name = FieldText(record->szFileName);
+    const std::string fault = FileNameProblem(name);
+    if (!fault.empty())
+        return Fail(kExitFailed,
+                    "the " + what + " has the file name '" + name +
+                        "', which is not a plain file name: " + fault,
+                    "Nothing was restored.");
     const std::string key = BackupKey(*record);
     if (key.empty() || !KeyProblem(key).empty())
         return Fail(kExitFailed, "the " + what + " names no object it could be stored at");
 
+    // Into a folder (the current one by default) the record's file goes
+    // only as a new file; a file the user names may be overwritten.
     std::string local = args.local;
-    if (local.empty()) {
-        // The record's file name, in the current folder, never over a file.
-        local = FieldText(record->szFileName);
-        if (!NameProblem("file name", local, kFileNameMax).empty() || local == "." || local == "..")
-            return Fail(kExitUsage, "the record's file name '" + local + "' is no name to write",
-                        "Name the file to restore to: nimbra restore " + args.user + " ... FILE");
-        struct stat info {};
-        if (::lstat(local.c_str(), &info) == 0)
-            return Fail(kExitFailed, local + " exists; nothing was restored",
-                        "Name the file to restore to (it may be overwritten then): nimbra "
-                        "restore " +
-                            args.user + " ... FILE");
+    std::string overwrite_hint;
+    if (local.empty() || (local != "-" && IsFolder(local))) {
+        local = PathInFolder(local, name);
+        overwrite_hint = "To overwrite it, name it: nimbra restore " + args.user + " " + local +
+                         (args.id > 0 ? " --id " + std::to_string(args.id)
+                                      : " --pos " + std::to_string(args.position));
     }
     WriteTarget target;
-    if (int status = ResolveWriteTarget(local, FieldText(record->szFileName), target))
-        return status;
+    if (int status = ResolveWriteTarget(local, name, target, overwrite_hint)) return status;
 
     const Lookup lookup = FindObject(manager, key);
     if (lookup.state == Lookup::kFailed) return lookup.status;

@@ -111,8 +111,8 @@ int cli::Run(int argc, char** argv) {
         app.add_subcommand("restore", "Download the bytes of one backup record");
     restore_cmd->add_option("USER", restore.user, "Owner of the backup")->required();
     restore_cmd->add_option("LOCAL", restore.local,
-                            "File to write, an existing folder, or - for standard output "
-                            "(default: the record's file name here, which must not exist)");
+                            "File to write (overwritten), a folder to create the record's "
+                            "file in, or - for standard output (default: the current folder)");
     CLI::Option* id_option =
         restore_cmd->add_option("--id", restore.id, "The record's ID (nimbra records)")
             ->check(CLI::PositiveNumber);

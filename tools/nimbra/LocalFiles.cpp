@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -37,13 +38,19 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 int CannotWrite(const std::string& path, int error) {
     return Fail(kExitFailed, "cannot write " + path + ": " + std::strerror(error));
+}
+
+// That the folder of the target's file exists and takes new files.
+int CheckFolderOf(const WriteTarget& target) {
+    const std::string folder = FolderOf(target.path);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return Fail(kExitFailed, "cannot write " + target.shown + ": no folder " + folder);
+    if (::access(folder.c_str(), W_OK) != 0)
+        return Fail(kExitFailed, "cannot write in " + folder + ": " + std::strerror(errno));
+    return kExitOk;
 }
 
 // The file a dangling chain of symlinks ends at, to be created; false with
@@ -65,9 +72,41 @@ bool FollowDangling(std::string& path) {
 
 }  // namespace
 
-int ResolveWriteTarget(const std::string& local, const std::string& name, WriteTarget& target) {
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    return folder + (folder.back() == '/' ? "" : "/") + name;
+}
+
+int PlaceNew(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    // EINVAL: a file system without the flag; the portable way below.
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+#endif
+    if (::link(from.c_str(), to.c_str()) != 0) return errno;
+    ::unlink(from.c_str());
+    return 0;
+}
+
+int ResolveWriteTarget(const std::string& local, const std::string& name, WriteTarget& target,
+                       const std::string& overwrite_hint) {
     target = WriteTarget();
     target.shown = local;
+    if (!overwrite_hint.empty()) {
+        struct stat info {};
+        if (::lstat(local.c_str(), &info) == 0)
+            return Fail(kExitFailed, local + " exists; nothing was restored", overwrite_hint);
+        if (errno != ENOENT) return CannotWrite(local, errno);
+        target.kind = WriteTarget::kCreate;
+        target.path = local;
+        target.overwrite_hint = overwrite_hint;
+        return CheckFolderOf(target);
+    }
     if (local == "-") {
         struct stat out {};
         const bool file = ::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode);
@@ -106,12 +145,7 @@ int ResolveWriteTarget(const std::string& local, const std::string& name, WriteT
     } else {
         return CannotWrite(target.shown, errno);
     }
-    const std::string folder = FolderOf(target.path);
-    if (!IsFolder(folder))
-        return Fail(kExitFailed, "cannot write " + target.shown + ": no folder " + folder);
-    if (::access(folder.c_str(), W_OK) != 0)
-        return Fail(kExitFailed, "cannot write in " + folder + ": " + std::strerror(errno));
-    return kExitOk;
+    return CheckFolderOf(target);
 }
 
 std::string TemporaryFolder() {

@@ -17,8 +17,14 @@ std::string KeyProblem(const std::string& key);
 // `max_bytes` long, terminator excluded); otherwise what is wrong with it.
 std::string NameProblem(const std::string& what, const std::string& name, size_t max_bytes);
 
-// The longest user name a record holds, terminator excluded.
+// The longest user name and file name a record holds, terminator excluded.
 constexpr size_t kUserNameMax = sizeof(_ST_UserInfo::szName) - 1;
+constexpr size_t kFileNameMax = sizeof(_ST_UserInfo::szFileName) - 1;
+
+// Empty when `name` is one plain file name, fit for a record: not empty,
+// not "." or "..", no '/' and no control characters, at most kFileNameMax
+// bytes; otherwise what is wrong with it ("it contains '/'").
+std::string FileNameProblem(const std::string& name);
 
 // The folder a key lies in, as a listing prefix ("/" for the top level),
 // and its name in that folder: "a/b/c" -> ("a/b/", "c").

@@ -141,6 +141,14 @@ int DownloadWithProgress(IOssManager& manager, const std::string& key, long long
     }
     if (target.kind == WriteTarget::kAppendToOutput) {
         if (int status = CopyToStandardOutput(path)) return status;
+    } else if (target.kind == WriteTarget::kCreate) {
+        const int error = PlaceNew(path, target.path);
+        if (error == EEXIST)
+            return Fail(kExitFailed, target.shown + " exists; nothing was restored",
+                        target.overwrite_hint);
+        if (error != 0)
+            return Fail(kExitFailed, "cannot write " + target.shown + ": " + std::strerror(error));
+        temp.Keep();
     } else if (replace) {
         if (std::rename(path.c_str(), target.path.c_str()) != 0)
             return Fail(kExitFailed, "cannot write " + target.shown + ": " + std::strerror(errno));
