@@ -1,6 +1,6 @@
-#include "Names.h"
+#include "hostkit/Names.h"
 
-namespace cli {
+namespace hostkit {
 namespace {
 
 bool HasControlCharacter(const std::string& text) {
@@ -77,4 +77,4 @@ std::string QueryEscape(const std::string& text) {
     return out;
 }
 
-}  // namespace cli
+}  // namespace hostkit
