@@ -1,6 +1,6 @@
 // The kit's pure pieces: names, what is shown of server texts, backup keys
-// and record selection, how a failed transfer's notifications end, and the
-// progress meter. The runner's test covers the other ends of a transfer.
+// and record selection, and the progress meter. How transfers end, from
+// their notifications, is the runner's test.
 #include <gtest/gtest.h>
 
 #include "hostkit/Backups.h"
@@ -8,7 +8,6 @@
 #include "hostkit/ProgressMeter.h"
 #include "hostkit/Records.h"
 #include "hostkit/SafeText.h"
-#include "hostkit/TransferCount.h"
 #include "tests/unit/UnitSupport.h"
 
 namespace {
@@ -90,26 +89,6 @@ TEST(HostKitBackups, EveryBackupHasAKeyItsRecordNames) {
         const _ST_UserInfo* record = SelectRecord(records, c.id, c.position);
         EXPECT_EQ(record == nullptr ? -1 : static_cast<int>(record - records.data()), c.chosen)
             << c.id << " " << c.position;
-    }
-}
-
-// A failure is a failure whatever came before it, a final report or none.
-TEST(HostKitTransfer, FailuresEndAsFailed) {
-    const struct {
-        Direction direction;
-        std::vector<std::pair<int, int>> reports;  // (result, percent)
-        int result;
-    } cases[] = {
-        {Direction::kDownload, {{0, 31}, {1, 100}}, 1},
-        {Direction::kDownload, {}, 0},
-        {Direction::kUpload, {{0, 20}, {0, 48}, {-1, 100}}, -1},
-    };
-    for (const auto& c : cases) {
-        TransferCount count(c.direction, 3 << 20);
-        for (const auto& report : c.reports) count.Take(report.first, report.second);
-        EXPECT_EQ(count.End(false), TransferEnd::kFailed) << c.result;
-        EXPECT_FALSE(count.StoppedAtStart(false));
-        EXPECT_EQ(count.final_report().result, c.result);
     }
 }
 

@@ -100,11 +100,16 @@ bool TransferRunner::Stop() {
 
 bool TransferRunner::StopLocked() {
     if (!running_ || running_kind_ == JobKind::kCall) return false;
+    // The library's flag is set once per job, so that every setting is
+    // accounted for: a second Stop, once the first was consumed, would leave
+    // it set unseen. A stale stop still set does this job's stopping (if the
+    // job's first poll took it already, the job reports stopped).
+    if (stop_requested_) return true;
     stop_requested_ = true;
     if (running_kind_ == JobKind::kList) {
         // The listing reads its flag afresh before each page and entry.
         __atomic_store_n(&list_stop_, true, __ATOMIC_SEQ_CST);
-    } else {
+    } else if (!stale_stop_) {
         manager_.Stop();
     }
     return true;
