@@ -11,16 +11,19 @@
 // job and may be called from any thread, the sink's callbacks included.
 //
 // A stop that the library did not take (Stop during the last part or range:
-// the transfer polls before each one only) stays set in the library and
-// would end the next upload or download at its first poll; the library has
-// no call that clears it. The runner keeps count: when a Stop it passed on
-// was not consumed, the next transfer it runs that ends stopped at its very
-// first poll (a download with no range, an upload with no part), without a
-// Stop of its own, has consumed that stale stop, and is run again from the
-// start; its JobStarted and JobFinished come once. Listings and calls leave
-// the stale stop pending, as does a download of an empty object (it never
-// polls). So: route every Stop through the runner, never the manager, and
-// keep one runner for the manager's life.
+// a transfer polls before each one only) stays set in the library and would
+// end the next upload or download at its first poll; the library has no call
+// that clears it. The runner keeps count: when a Stop it passed on was not
+// consumed, the next transfer it runs that ends stopped at its very first
+// poll (a download with no range, an upload with no part), without a Stop of
+// its own, has consumed that stale stop, and is run again from the start;
+// its JobStarted and JobFinished come once (an upload's first try leaves an
+// initiated upload without parts on the store, as any stopped upload does).
+// Listings and calls leave the stale stop pending, as does a download of an
+// empty object (it never polls). A job's Stop reaches the library once, and
+// not while a stale stop is still set (that one stops the job), so that every
+// setting of the flag is accounted for. Hence: route every Stop through the
+// runner, never the manager, and keep one runner for the manager's life.
 #ifndef HOSTKIT_TRANSFERRUNNER_H
 #define HOSTKIT_TRANSFERRUNNER_H
 
@@ -94,7 +97,8 @@ public:
     // Cancels a queued job; false when it has started or is unknown.
     bool Cancel(JobId id);
 
-    // Blocks until every queued job has finished and been reported.
+    // Blocks until every queued job has finished and been reported. Not from
+    // the sink's callbacks (they run on the thread it waits for).
     void WaitIdle();
     // Whether a stop the library did not consume is still set there.
     bool StaleStopPending() const;
