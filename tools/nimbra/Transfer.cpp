@@ -98,11 +98,13 @@ int DownloadWithProgress(Session& session, const std::string& key, long long siz
                                         direct ? target.file.path : pending.path(), size, display);
     const std::string what = "download of " + key;
     const std::string& shown = target.file.shown;
-    if (run.outcome.end == hostkit::JobOutcome::End::kStopped)
+    // Without a stop asked for, a download that seems stopped before its
+    // first range met an object emptied since it was listed.
+    if (run.outcome.end == hostkit::JobOutcome::End::kStopped && run.stop_asked)
         return Fail(kExitStopped,
                     what + " stopped; " +
                         (direct ? "what was written so far stays" : shown + " was left as it was"));
-    if (run.outcome.end != hostkit::JobOutcome::End::kDone)
+    if (run.outcome.end == hostkit::JobOutcome::End::kFailed)
         return FailCall(what + " failed", run.outcome.result);
     const long long written = direct ? run.outcome.bytes : pending.Size();
     if (written != size)
