@@ -87,10 +87,10 @@ test-clang: deps
 	cmake --build $(CLANG_BUILD) -j$(JOBS)
 	cd $(CLANG_BUILD) && ctest --output-on-failure -j$(JOBS)
 
-# The tests labelled tsan (pause, continue and stop across threads) under
-# ThreadSanitizer. The development server they start is the normal build's,
-# so only library code runs instrumented.
-TSAN_TARGETS ?= system_control
+# The tests labelled tsan (pause, continue and stop across threads; the host
+# kit's runner) under ThreadSanitizer. The development server they start is
+# the normal build's, so only library code runs instrumented.
+TSAN_TARGETS ?= system_control unit_hostkit_test
 test-tsan: configure
 	cmake --build $(BUILD) --target nimbra-devserver -j$(JOBS)
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(DEBUG_FLAGS) -DNIMBRA_SANITIZE=thread \

@@ -14,12 +14,13 @@
 #include "Nimbra/ControlFlags.h"
 #include "Nimbra/LogTexts.h"
 #include "Nimbra/OssContext.h"
+#include "Nimbra/OssLimits.h"
 #include "Nimbra/OssOperate.h"
 #include "Nimbra/OssOutcome.h"
 
 namespace {
 
-const long long kChunkSize = 1048576;
+const long long kChunkSize = kOssRangeSize;
 
 struct FileCloser {
     void operator()(FILE* pFile) const { fclose(pFile); }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <sstream>
 
 #include "tests/support/TestServers.h"
@@ -253,6 +254,76 @@ TEST_F(Cli, BackupsKeepEveryVersion) {
     EXPECT_EQ(all.status, 0) << all.err;
     EXPECT_NE(all.out.find("\ndeleted all 3 backup records of dave (ids "), std::string::npos)
         << all.out;
+}
+
+// A record's file name is one plain name, and a restore into a folder (or
+// the current one) puts a new file there or nothing: never over a file or
+// through a symlink, not even one that appears while the bytes come.
+TEST_F(Cli, RestoreWritesOnlyWhatTheUserNamed) {
+    ASSERT_EQ(mkdir(dir_.file("dl").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir_.file("dl/a").c_str(), 0755), 0);
+    for (const char* name : {"victim", "outside.txt", "dl/notes.txt"}) MakeFile(name, "mine");
+    ASSERT_EQ(symlink("../outside.txt", dir_.file("dl/link").c_str()), 0);
+    ASSERT_EQ(symlink("../made.txt", dir_.file("dl/dangling").c_str()), 0);
+    const auto untouched = [&] {
+        return ReadFileBytes(dir_.file("victim")) + ReadFileBytes(dir_.file("outside.txt")) +
+                       ReadFileBytes(dir_.file("dl/notes.txt")) ==
+                   "minemine"
+                   "mine" &&
+               access(dir_.file("made.txt").c_str(), F_OK) != 0 &&
+               access(dir_.file("x").c_str(), F_OK) != 0 && Matches(dir_.file("*/*nimbra-*")) == 0;
+    };
+    // Each row: the record's file name (as JSON has it, then as the key has
+    // it, "" for no object: a listing cannot carry a control character),
+    // where to restore, the exit status and what the output says.
+    const struct {
+        std::string json, name, local;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"../victim", "../victim", "dl", 2,
+         "the file name '../victim', which is not a plain file name"},
+        {"a/../../x", "a/../../x", "dl", 2,
+         "the file name 'a/../../x', which is not a plain file name"},
+        {".", ".", "dl", 2, "the file name '.', which is not a plain file name"},
+        {"..", "..", "", 2, "the file name '..', which is not a plain file name"},
+        {"a\\u0001b", "", "dl", 2, "the file name 'a\\x01b', which is not a plain file name"},
+        {"notes.txt", "notes.txt", "dl", 2,
+         "dl/notes.txt exists; nothing was restored\n  To overwrite it, name it: nimbra restore "
+         "alice dl/notes.txt --pos 1"},
+        {"link", "link", "dl", 2, "dl/link exists; nothing was restored"},
+        {"dangling", "dangling", "dl/", 2, "dl/dangling exists; nothing was restored"},
+        {"new.txt", "new.txt", "dl", 0, "restoring the backup 'b' of alice"},
+    };
+    for (const auto& c : cases) {
+        PostRecord(R"({"name":"alice","backup_name":"b","date_time":"2024-12-05 15:40:02",)"
+                   R"("file_size":6,"file_name":")" +
+                   c.json + "\"}");
+        if (!c.name.empty()) PutObject("alice/b/20241205T154002/" + c.name, "server");
+        std::vector<std::string> args = {"restore", "alice", "--pos", "1"};
+        if (!c.local.empty()) args.push_back(c.local);
+        const CliResult r = Nimbra(args);
+        EXPECT_EQ(r.status, c.status) << c.json << "\n" << r.err;
+        EXPECT_NE((r.err + r.out).find(c.says), std::string::npos) << r.err;
+        EXPECT_TRUE(untouched()) << c.json;
+    }
+    EXPECT_EQ(ReadFileBytes(dir_.file("dl/new.txt")), "server");
+    EXPECT_EQ(Nimbra({"restore", "alice", "--pos", "1", "dl/notes.txt"}).status, 0);
+    EXPECT_EQ(ReadFileBytes(dir_.file("dl/notes.txt")), "server");
+
+    // A file that appears while the download runs is not replaced either.
+    server_->AddFault(R"({"method":"GET","subresource":"none","action":"delay","delay_ms":1000})");
+    const long gets = server_->GetStats().requests["GetObject"];
+    auto restore = std::async(std::launch::async, [&] {
+        return Nimbra({"restore", "alice", "--pos", "1"});
+    });
+    while (server_->GetStats().requests["GetObject"] == gets) usleep(10000);
+    MakeFile("new.txt", "mine");
+    const CliResult late = restore.get();
+    EXPECT_EQ(late.status, 2);
+    EXPECT_NE(late.err.find("new.txt exists; nothing was restored"), std::string::npos) << late.err;
+    EXPECT_EQ(ReadFileBytes(dir_.file("new.txt")), "mine");
+    EXPECT_EQ(Matches(dir_.file("*nimbra-*")), 0u);
 }
 
 // Failures exit 1 when nothing could be reached, else 2, with the cause.

@@ -1,43 +1,41 @@
 // backup and restore: each backup's bytes under a key of its own
-// (Backups.h), registered as a record at the web API.
-#include <sys/stat.h>
-
+// (hostkit/Backups.h), registered as a record at the web API.
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
-#include "Backups.h"
 #include "BuildInfo.h"
 #include "Commands.h"
 #include "Format.h"
+#include "LocalFiles.h"
 #include "Log.h"
-#include "Names.h"
-#include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
 #include "Transfer.h"
+#include "hostkit/Backups.h"
+#include "hostkit/Names.h"
+#include "hostkit/Records.h"
+#include "hostkit/SafeText.h"
 
 namespace cli {
 namespace {
 
+using hostkit::FieldText;
+using hostkit::KeyProblem;
+using hostkit::kUserNameMax;
+using hostkit::NameProblem;
+using hostkit::SafeText;
+
 // Record field widths, terminator excluded.
 constexpr size_t kBackupMax = sizeof(_ST_UserInfo::szBackupName) - 1;
 constexpr size_t kPathMax = sizeof(_ST_UserInfo::szFilePath) - 1;
-constexpr size_t kFileNameMax = sizeof(_ST_UserInfo::szFileName) - 1;
 // Tries for a key that no object has yet (two backups in one millisecond).
 constexpr int kKeyAttempts = 3;
 
-template <size_t N>
-void CopyField(char (&field)[N], const std::string& text) {
-    const size_t length = text.size() < N - 1 ? text.size() : N - 1;
-    std::memcpy(field, text.data(), length);
-    field[length] = '\0';
-}
-
 }  // namespace
 
-int RunBackup(IOssManager& manager, const BackupArgs& args) {
+int RunBackup(Session& session, const BackupArgs& args) {
+    IOssManager& manager = session.manager();
     std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (problem.empty()) problem = NameProblem("backup name", args.backup, kBackupMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra backup --help'.");
@@ -50,9 +48,9 @@ int RunBackup(IOssManager& manager, const BackupArgs& args) {
     if (file.absolute.size() > kPathMax)
         return Fail(kExitFailed, "the path " + file.absolute + " is longer than " +
                                      std::to_string(kPathMax) + " bytes, too long for the record");
-    if (file.name.size() > kFileNameMax)
+    if (file.name.size() > hostkit::kFileNameMax)
         return Fail(kExitFailed, "the file name " + file.name + " is longer than " +
-                                     std::to_string(kFileNameMax) +
+                                     std::to_string(hostkit::kFileNameMax) +
                                      " bytes, too long for the record");
 
     // A key of its own, from the record's date and time; never over an
@@ -61,30 +59,25 @@ int RunBackup(IOssManager& manager, const BackupArgs& args) {
     std::string date_time, key;
     for (int attempt = 1;; ++attempt) {
         now = std::chrono::system_clock::now();
-        date_time = BackupDateTime(now);
-        key = BackupKey(args.user, args.backup, date_time, file.name);
+        date_time = hostkit::BackupDateTime(now);
+        key = hostkit::BackupKey(args.user, args.backup, date_time, file.name);
         problem = KeyProblem(key);
         if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra backup --help'.");
         const Lookup lookup = FindObject(manager, key);
-        if (lookup.state == Lookup::kFailed) return lookup.status;
-        if (lookup.state == Lookup::kMissing) break;
+        if (lookup.state == Lookup::State::kFailed) return lookup.status;
+        if (lookup.state == Lookup::State::kMissing) break;
         if (attempt == kKeyAttempts)
             return Fail(kExitFailed, key + " exists already; nothing was uploaded",
                         "Is another backup of " + args.user + " running? Try again.");
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (int status = UploadWithProgress(manager, file, key)) return status;
+    if (int status = UploadWithProgress(session, file, key)) return status;
 
-    _ST_UserInfo info;
-    std::memset(&info, 0, sizeof info);
-    CopyField(info.szName, args.user);
-    CopyField(info.szBackupName, args.backup);
-    CopyField(info.szDateTime, date_time);
-    CopyField(info.szFilePath, file.absolute);
-    CopyField(info.szFileName, file.name);
-    info.llFileSize = file.size;
+    hostkit::BackupRecord backup{args.user, args.backup, date_time, file.absolute, file.name};
+    backup.size = file.size;
     const long long seconds = std::chrono::system_clock::to_time_t(now);
-    info.llExpireTime = args.expire_days > 0 ? seconds + args.expire_days * 86400LL : 0;
+    backup.expire_time = args.expire_days > 0 ? seconds + args.expire_days * 86400LL : 0;
+    const _ST_UserInfo info = hostkit::MakeRecord(backup);
     bool registered = false;
     ForgetLibraryLines();
     {
@@ -103,7 +96,8 @@ int RunBackup(IOssManager& manager, const BackupArgs& args) {
     return kExitOk;
 }
 
-int RunRestore(IOssManager& manager, const RestoreArgs& args) {
+int RunRestore(Session& session, const RestoreArgs& args) {
+    IOssManager& manager = session.manager();
     const std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra restore --help'.");
     if ((args.id > 0) == (args.position > 0))
@@ -112,7 +106,7 @@ int RunRestore(IOssManager& manager, const RestoreArgs& args) {
 
     std::vector<_ST_UserInfo> records;
     if (int status = FetchRecords(manager, args.user, records)) return status;
-    const _ST_UserInfo* record = SelectRecord(records, args.id, args.position);
+    const _ST_UserInfo* record = hostkit::SelectRecord(records, args.id, args.position);
     if (record == nullptr)
         return Fail(kExitFailed,
                     (args.id > 0 ? "no record with id " + std::to_string(args.id)
@@ -120,42 +114,44 @@ int RunRestore(IOssManager& manager, const RestoreArgs& args) {
                         " among the " + std::to_string(records.size()) + " backup records of " +
                         args.user,
                     "See them with: nimbra records " + args.user);
-    const std::string what = DescribeRecord(*record);
-    const std::string key = BackupKey(*record);
+    const std::string what = hostkit::DescribeRecord(*record);
+    const std::string name = FieldText(record->szFileName);
+    const std::string fault = hostkit::FileNameProblem(name);
+    if (!fault.empty())
+        return Fail(kExitFailed,
+                    "the " + what + " has the file name '" + name +
+                        "', which is not a plain file name: " + fault,
+                    "Nothing was restored.");
+    const std::string key = hostkit::BackupKey(*record);
     if (key.empty() || !KeyProblem(key).empty())
         return Fail(kExitFailed, "the " + what + " names no object it could be stored at");
 
+    // Into a folder (the current one by default) the record's file goes
+    // only as a new file; a file the user names may be overwritten.
     std::string local = args.local;
-    if (local.empty()) {
-        // The record's file name, in the current folder, never over a file.
-        local = FieldText(record->szFileName);
-        if (!NameProblem("file name", local, kFileNameMax).empty() || local == "." || local == "..")
-            return Fail(kExitUsage, "the record's file name '" + local + "' is no name to write",
-                        "Name the file to restore to: nimbra restore " + args.user + " ... FILE");
-        struct stat info {};
-        if (::lstat(local.c_str(), &info) == 0)
-            return Fail(kExitFailed, local + " exists; nothing was restored",
-                        "Name the file to restore to (it may be overwritten then): nimbra "
-                        "restore " +
-                            args.user + " ... FILE");
+    std::string overwrite_hint;
+    if (local.empty() || (local != "-" && hostkit::IsFolder(local))) {
+        local = hostkit::PathInFolder(local, name);
+        overwrite_hint = "To overwrite it, name it: nimbra restore " + args.user + " " + local +
+                         (args.id > 0 ? " --id " + std::to_string(args.id)
+                                      : " --pos " + std::to_string(args.position));
     }
     WriteTarget target;
-    if (int status = ResolveWriteTarget(local, FieldText(record->szFileName), target))
-        return status;
+    if (int status = ResolveWriteTarget(local, name, target, overwrite_hint)) return status;
 
     const Lookup lookup = FindObject(manager, key);
-    if (lookup.state == Lookup::kFailed) return lookup.status;
-    if (lookup.state == Lookup::kMissing)
+    if (lookup.state == Lookup::State::kFailed) return lookup.status;
+    if (lookup.state == Lookup::State::kMissing)
         return Fail(kExitFailed, "the bytes of the " + what + " are gone: no object " + key +
                                      " in bucket " + kBucket);
     if (lookup.size != record->llFileSize)
         return Fail(kExitFailed, key + " holds " + std::to_string(lookup.size) +
                                      " bytes, but the " + what + " says " +
                                      std::to_string(record->llFileSize) + "; nothing was restored");
-    FILE* const out = target.shown == "-" ? stderr : stdout;
+    FILE* const out = target.file.shown == "-" ? stderr : stdout;
     std::fprintf(out, "restoring the %s\n", SafeText(what).c_str());
     std::fflush(out);  // before the progress lines on stderr
-    return DownloadWithProgress(manager, key, lookup.size, target);
+    return DownloadWithProgress(session, key, lookup.size, target);
 }
 
 }  // namespace cli

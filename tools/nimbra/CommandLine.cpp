@@ -11,6 +11,7 @@
 #include "Control.h"
 #include "Log.h"
 #include "Nimbra/Nimbra.h"
+#include "Session.h"
 #include "Status.h"
 
 namespace {
@@ -111,8 +112,8 @@ int cli::Run(int argc, char** argv) {
         app.add_subcommand("restore", "Download the bytes of one backup record");
     restore_cmd->add_option("USER", restore.user, "Owner of the backup")->required();
     restore_cmd->add_option("LOCAL", restore.local,
-                            "File to write, an existing folder, or - for standard output "
-                            "(default: the record's file name here, which must not exist)");
+                            "File to write (overwritten), a folder to create the record's "
+                            "file in, or - for standard output (default: the current folder)");
     CLI::Option* id_option =
         restore_cmd->add_option("--id", restore.id, "The record's ID (nimbra records)")
             ->check(CLI::PositiveNumber);
@@ -139,14 +140,15 @@ int cli::Run(int argc, char** argv) {
     if (manager == nullptr) return cli::Fail(cli::kExitFailed, "libNimbra gave no manager");
 
     try {
-        if (upload_cmd->parsed()) return cli::RunUpload(*manager, upload);
-        if (download_cmd->parsed()) return cli::RunDownload(*manager, download);
-        if (list_cmd->parsed()) return cli::RunList(*manager, list);
-        if (remove_cmd->parsed()) return cli::RunRemove(*manager, remove);
-        if (records_cmd->parsed()) return cli::RunRecords(*manager, records);
-        if (usage_cmd->parsed()) return cli::RunUsage(*manager, usage);
-        if (backup_cmd->parsed()) return cli::RunBackup(*manager, backup);
-        if (restore_cmd->parsed()) return cli::RunRestore(*manager, restore);
+        cli::Session session(*manager);
+        if (upload_cmd->parsed()) return cli::RunUpload(session, upload);
+        if (download_cmd->parsed()) return cli::RunDownload(session, download);
+        if (list_cmd->parsed()) return cli::RunList(session, list);
+        if (remove_cmd->parsed()) return cli::RunRemove(session, remove);
+        if (records_cmd->parsed()) return cli::RunRecords(session, records);
+        if (usage_cmd->parsed()) return cli::RunUsage(session, usage);
+        if (backup_cmd->parsed()) return cli::RunBackup(session, backup);
+        if (restore_cmd->parsed()) return cli::RunRestore(session, restore);
     } catch (const std::exception& e) {
         return cli::Fail(cli::kExitFailed, std::string("unexpected error: ") + e.what());
     }

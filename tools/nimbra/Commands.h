@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Nimbra/Nimbra.h"
+#include "Session.h"
 
 namespace cli {
 
@@ -54,14 +54,14 @@ struct UsageArgs {
     bool json = false;
 };
 
-int RunUpload(IOssManager& manager, const UploadArgs& args);
-int RunDownload(IOssManager& manager, const DownloadArgs& args);
-int RunBackup(IOssManager& manager, const BackupArgs& args);
-int RunRestore(IOssManager& manager, const RestoreArgs& args);
-int RunList(IOssManager& manager, const ListArgs& args);
-int RunRemove(IOssManager& manager, const RemoveArgs& args);
-int RunRecords(IOssManager& manager, const RecordsArgs& args);
-int RunUsage(IOssManager& manager, const UsageArgs& args);
+int RunUpload(Session& session, const UploadArgs& args);
+int RunDownload(Session& session, const DownloadArgs& args);
+int RunBackup(Session& session, const BackupArgs& args);
+int RunRestore(Session& session, const RestoreArgs& args);
+int RunList(Session& session, const ListArgs& args);
+int RunRemove(Session& session, const RemoveArgs& args);
+int RunRecords(Session& session, const RecordsArgs& args);
+int RunUsage(Session& session, const UsageArgs& args);
 
 }  // namespace cli
 

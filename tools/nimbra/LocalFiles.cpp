@@ -1,12 +1,10 @@
 #include "LocalFiles.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -16,7 +14,6 @@
 namespace cli {
 namespace {
 
-constexpr int kMaxSymlinks = 40;
 constexpr size_t kCopyBuffer = 1 << 20;
 
 // Writes all of `data`; 0, or the errno of the failure.
@@ -31,119 +28,39 @@ int WriteAll(int fd, const char* data, size_t length) {
     return 0;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-int CannotWrite(const std::string& path, int error) {
-    return Fail(kExitFailed, "cannot write " + path + ": " + std::strerror(error));
-}
-
-// The file a dangling chain of symlinks ends at, to be created; false with
-// errno set when the chain loops or cannot be read.
-bool FollowDangling(std::string& path) {
-    for (int hops = 0; hops < kMaxSymlinks; ++hops) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT;
-        if (!S_ISLNK(info.st_mode)) return true;
-        char link[PATH_MAX];
-        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
-        if (n < 0) return false;
-        const std::string next(link, static_cast<size_t>(n));
-        path = next[0] == '/' ? next : FolderOf(path) + "/" + next;
-    }
-    errno = ELOOP;
-    return false;
-}
-
 }  // namespace
 
-int ResolveWriteTarget(const std::string& local, const std::string& name, WriteTarget& target) {
+int ResolveWriteTarget(const std::string& local, const std::string& name, WriteTarget& target,
+                       const std::string& overwrite_hint) {
     target = WriteTarget();
-    target.shown = local;
     if (local == "-") {
         struct stat out {};
-        const bool file = ::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode);
-        target.kind = file ? WriteTarget::kAppendToOutput : WriteTarget::kDirect;
-        target.path = file ? TemporaryFolder() + "/nimbra-download" : "/dev/stdout";
+        target.to_output_file = ::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode);
+        hostkit::FileTarget& file = target.file;
+        file.kind = target.to_output_file ? hostkit::FileTarget::Kind::kReplace
+                                          : hostkit::FileTarget::Kind::kDirect;
+        file.path =
+            target.to_output_file ? hostkit::TemporaryFolder() + "/nimbra-download" : "/dev/stdout";
+        file.shown = local;
         return kExitOk;
     }
     std::string path = local;
-    if (IsFolder(path)) {
+    if (overwrite_hint.empty() && hostkit::IsFolder(path)) {
         if (name.empty() || name == "." || name == "..")
             return Fail(kExitUsage, "'" + name + "' cannot name a file in " + local,
                         "Give the file to write.");
-        path += (path.back() == '/' ? "" : "/") + name;
-        target.shown = path;
+        path = hostkit::PathInFolder(path, name);
     }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) return Fail(kExitFailed, path + " is a folder");
-        if (!S_ISREG(info.st_mode)) {
-            target.kind = WriteTarget::kDirect;  // a terminal, pipe or device
-            target.path = path;
-            return kExitOk;
-        }
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
-                                                         &std::free);
-        if (!real) return CannotWrite(path, errno);
-        if (::access(real.get(), W_OK) != 0) return CannotWrite(path, errno);
-        target.path = real.get();
-        target.exists = true;
-        target.mode = info.st_mode & 07777;
-        target.uid = info.st_uid;
-        target.gid = info.st_gid;
-    } else if (errno == ENOENT) {
-        if (!FollowDangling(path)) return CannotWrite(target.shown, errno);
-        target.path = path;
-    } else {
-        return CannotWrite(target.shown, errno);
-    }
-    const std::string folder = FolderOf(target.path);
-    if (!IsFolder(folder))
-        return Fail(kExitFailed, "cannot write " + target.shown + ": no folder " + folder);
-    if (::access(folder.c_str(), W_OK) != 0)
-        return Fail(kExitFailed, "cannot write in " + folder + ": " + std::strerror(errno));
-    return kExitOk;
+    target.overwrite_hint = overwrite_hint;
+    const hostkit::FileStatus status =
+        hostkit::ResolveFileTarget(path, !overwrite_hint.empty(), target.file);
+    if (status.error == EEXIST) return RefuseExisting(target);
+    return status.ok() ? kExitOk : Fail(kExitFailed, status.text);
 }
 
-std::string TemporaryFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    return dir != nullptr && dir[0] == '/' ? dir : "/tmp";
-}
-
-TempFile::~TempFile() {
-    Close();
-    if (!path_.empty()) ::unlink(path_.c_str());
-}
-
-int TempFile::Create(const std::string& prefix) {
-    std::string path = prefix + ".nimbra-XXXXXX";
-    const int fd = ::mkostemp(&path[0], O_CLOEXEC);
-    if (fd < 0)
-        return Fail(kExitFailed,
-                    "cannot create a temporary file " + path + ": " + std::strerror(errno));
-    fd_ = fd;
-    path_ = path;
-    on_interrupt_.emplace(path_);
-    return kExitOk;
-}
-
-void TempFile::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
-void TempFile::Keep() {
-    path_.clear();
-    on_interrupt_.reset();
+int RefuseExisting(const WriteTarget& target) {
+    return Fail(kExitFailed, target.file.shown + " exists; nothing was restored",
+                target.overwrite_hint);
 }
 
 int CopyToStandardOutput(const std::string& path) {
@@ -168,23 +85,7 @@ int CopyToStandardOutput(const std::string& path) {
     return kExitOk;
 }
 
-void TakeModeOf(int fd, const WriteTarget& target) {
-    if (!target.exists) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-        return;
-    }
-    // The owner first (a change of owner drops set-user-ID bits); should it
-    // fail, the file stays root's with the old one's mode.
-    if (::geteuid() == 0) {
-        const int ignored = ::fchown(fd, target.uid, target.gid);
-        (void)ignored;
-    }
-    ::fchmod(fd, target.mode);
-}
-
-int SpoolStandardInput(TempFile& temp, long long limit) {
+int SpoolStandardInput(hostkit::TempFile& temp, long long limit) {
     std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
     long long total = 0;
     for (;;) {

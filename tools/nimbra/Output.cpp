@@ -6,9 +6,14 @@
 #include <memory>
 
 #include "Format.h"
+#include "hostkit/Records.h"
+#include "hostkit/SafeText.h"
 
 namespace cli {
 namespace {
+
+using hostkit::FieldText;
+using hostkit::SafeText;
 
 struct JsonDeleter {
     void operator()(cJSON* item) const { cJSON_Delete(item); }
@@ -48,10 +53,10 @@ ListingPrinter::ListingPrinter(FILE* out, std::string prefix, bool json, bool hu
     std::fprintf(out_, "{\"prefix\":%s,\"entries\":[", JsonText(prefix_text.get()).c_str());
 }
 
-void ListingPrinter::Page(const std::vector<ListEntry>& entries) {
+void ListingPrinter::Page(const std::vector<hostkit::ListEntry>& entries) {
     // Folders first within the page, as a file browser shows them.
     for (int pass = 0; pass < 2; ++pass) {
-        for (const ListEntry& e : entries) {
+        for (const hostkit::ListEntry& e : entries) {
             if (e.folder != (pass == 0)) continue;
             if (json_) {
                 JsonPtr item(cJSON_CreateObject());

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Callbacks.h"
+#include "Nimbra/Nimbra.h"
+#include "hostkit/Listing.h"
 
 namespace cli {
 
@@ -19,7 +20,7 @@ namespace cli {
 class ListingPrinter {
 public:
     ListingPrinter(FILE* out, std::string prefix, bool json, bool human);
-    void Page(const std::vector<ListEntry>& entries);
+    void Page(const std::vector<hostkit::ListEntry>& entries);
     // Ends the output; `complete` is false when the listing did not run to
     // its end.
     void Finish(bool complete);
@@ -41,14 +42,6 @@ void PrintRecordsJson(FILE* out, const std::string& user, const std::vector<_ST_
 
 void PrintUsage(FILE* out, const std::string& user, long long size);
 void PrintUsageJson(FILE* out, const std::string& user, long long size);
-
-// A record's text field up to its terminator (never past the field).
-template <size_t N>
-std::string FieldText(const char (&field)[N]) {
-    size_t length = 0;
-    while (length < N && field[length] != '\0') ++length;
-    return std::string(field, length);
-}
 
 }  // namespace cli
 

@@ -13,20 +13,13 @@
 namespace cli {
 namespace {
 
-constexpr double kRateWindowSeconds = 3.0;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-
-int PercentOf(const ProgressSnapshot& s) {
-    if (s.total <= 0) return 100;
-    const long long bytes = std::min(std::max(s.bytes, 0LL), s.total);
-    return static_cast<int>(bytes * 100 / s.total);
-}
 
 std::string TimeLeft(const ProgressSnapshot& s) {
     if (s.paused) return s.keys ? "paused, r resumes" : "paused";
     if (s.bytes >= s.total) return "done";
-    if (s.rate <= 0) return "--:-- left";
-    return FormatDuration(static_cast<double>(s.total - s.bytes) / s.rate) + " left";
+    if (s.seconds_left < 0) return "--:-- left";
+    return FormatDuration(s.seconds_left) + " left";
 }
 
 int TerminalColumns(FILE* out) {
@@ -55,7 +48,7 @@ ProgressMode ChooseProgressMode() {
 }
 
 std::string ProgressBarLine(const ProgressSnapshot& s, int columns) {
-    const int percent = PercentOf(s);
+    const int percent = s.percent;
     char head[16];
     std::snprintf(head, sizeof head, "%3d%%", percent);
     const std::string rate = s.paused ? "" : FormatRate(s.rate);
@@ -84,7 +77,7 @@ std::string ProgressBarLine(const ProgressSnapshot& s, int columns) {
 }
 
 std::string ProgressPlainLine(const ProgressSnapshot& s) {
-    std::string line = s.verb + ": " + std::to_string(PercentOf(s)) + "% (" + FormatBytes(s.bytes) +
+    std::string line = s.verb + ": " + std::to_string(s.percent) + "% (" + FormatBytes(s.bytes) +
                        " of " + FormatBytes(s.total);
     if (!s.paused) line += ", " + FormatRate(s.rate);
     return line + ", " + TimeLeft(s) + ")";
@@ -92,14 +85,7 @@ std::string ProgressPlainLine(const ProgressSnapshot& s) {
 
 ProgressDisplay::ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out,
                                  NowFunction now)
-    : verb_(std::move(verb)),
-      total_(std::max(total, 0LL)),
-      mode_(mode),
-      out_(out),
-      now_(std::move(now)),
-      start_(now_()) {
-    samples_.push_back({0.0, 0});
-}
+    : verb_(std::move(verb)), mode_(mode), out_(out), now_(now), meter_(total, std::move(now)) {}
 
 ProgressDisplay::~ProgressDisplay() {
     Finish();
@@ -117,26 +103,15 @@ void ProgressDisplay::ShowKeys(bool keys) {
 void ProgressDisplay::Update(long long bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (finished_) return;
-    bytes_ = std::min(std::max(bytes, bytes_), total_);
-    const double active = ActiveSecondsLocked(now_());
-    samples_.push_back({active, bytes_});
-    // Keep one sample older than the window as its anchor.
-    while (samples_.size() > 2 && active - samples_[1].active > kRateWindowSeconds) {
-        samples_.pop_front();
-    }
-    DrawLocked(bytes_ >= total_);
+    meter_.Update(bytes);
+    const hostkit::ProgressReading r = meter_.Read();
+    DrawLocked(r.bytes >= r.total);
 }
 
 void ProgressDisplay::SetPaused(bool paused) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (finished_ || paused_ == paused) return;
-    const Clock::time_point now = now_();
-    if (paused) {
-        paused_since_ = now;
-    } else {
-        paused_total_ += now - paused_since_;
-    }
-    paused_ = paused;
+    if (finished_ || meter_.Read().paused == paused) return;
+    meter_.SetPaused(paused);
     if (mode_ == ProgressMode::kLines) {
         std::fprintf(out_, "%s: %s\n", verb_.c_str(),
                      paused ? "paused (press r to resume, s to stop)" : "resumed");
@@ -172,44 +147,25 @@ void ProgressDisplay::Finish() {
 
 double ProgressDisplay::ActiveSeconds() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return ActiveSecondsLocked(now_());
+    return meter_.ActiveSeconds();
 }
 
 ProgressSnapshot ProgressDisplay::Snapshot() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return SnapshotLocked(now_());
+    return SnapshotLocked();
 }
 
-double ProgressDisplay::ActiveSecondsLocked(Clock::time_point now) const {
-    Clock::duration paused = paused_total_;
-    if (paused_) paused += now - paused_since_;
-    return std::chrono::duration<double>(now - start_ - paused).count();
-}
-
-ProgressSnapshot ProgressDisplay::SnapshotLocked(Clock::time_point now) const {
+ProgressSnapshot ProgressDisplay::SnapshotLocked() const {
     ProgressSnapshot s;
+    static_cast<hostkit::ProgressReading&>(s) = meter_.Read();
     s.verb = verb_;
-    s.bytes = bytes_;
-    s.total = total_;
-    s.paused = paused_;
     s.keys = keys_;
-    // Recent rate: from the window's anchor to now, so a stall decays it
-    // (a pause does not: its time is not counted).
-    const double active = ActiveSecondsLocked(now);
-    const Sample& anchor = samples_.front();
-    double seconds = active - anchor.active;
-    long long moved = bytes_ - anchor.bytes;
-    if (seconds < 0.2) {
-        seconds = active;
-        moved = bytes_;
-    }
-    s.rate = seconds > 0 ? static_cast<double>(moved) / seconds : 0;
     return s;
 }
 
 void ProgressDisplay::DrawLocked(bool force) {
     const Clock::time_point now = now_();
-    const ProgressSnapshot s = SnapshotLocked(now);
+    const ProgressSnapshot s = SnapshotLocked();
     if (mode_ == ProgressMode::kBar) {
         if (!force && bar_drawn_ && now - last_draw_ < kRedrawInterval) return;
         last_draw_ = now;
@@ -217,7 +173,7 @@ void ProgressDisplay::DrawLocked(bool force) {
         std::fflush(out_);
         bar_drawn_ = true;
     } else if (mode_ == ProgressMode::kLines) {
-        const int tenth = PercentOf(s) / 10;
+        const int tenth = s.percent / 10;
         if (tenth <= last_tenth_) return;
         last_tenth_ = tenth;
         std::fprintf(out_, "%s\n", ProgressPlainLine(s).c_str());

@@ -3,12 +3,11 @@
 #ifndef NIMBRA_CLI_PROGRESSDISPLAY_H
 #define NIMBRA_CLI_PROGRESSDISPLAY_H
 
-#include <chrono>
 #include <cstdio>
-#include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
+
+#include "hostkit/ProgressMeter.h"
 
 namespace cli {
 
@@ -17,12 +16,8 @@ enum class ProgressMode { kBar, kLines, kOff };
 // kBar when stderr is a terminal (and TERM is not "dumb"), else kLines.
 ProgressMode ChooseProgressMode();
 
-struct ProgressSnapshot {
-    std::string verb;  // "upload", "download"
-    long long bytes = 0;
-    long long total = 0;
-    double rate = 0;  // bytes per second, recent
-    bool paused = false;
+struct ProgressSnapshot : hostkit::ProgressReading {
+    std::string verb;   // "upload", "download"
     bool keys = false;  // the p/r/s keys work (named while paused)
 };
 
@@ -34,13 +29,14 @@ std::string ProgressBarLine(const ProgressSnapshot& s, int columns);
 // "upload: 52% (33.0 MiB of 64.0 MiB, 120.3 MiB/s, 0:01 left)".
 std::string ProgressPlainLine(const ProgressSnapshot& s);
 
-// Thread-safe: the transfer's callback updates it on the main thread, the
-// control thread marks pauses and ticks it so the bar keeps moving. Speed
-// and time left count only the time the transfer was not paused.
+// Thread-safe: the transfer's notifications update it on the runner's
+// thread, the control thread marks pauses and ticks it so the bar keeps
+// moving. Speed and time left count only the time the transfer was not
+// paused (hostkit::ProgressMeter).
 class ProgressDisplay {
 public:
-    using Clock = std::chrono::steady_clock;
-    using NowFunction = std::function<Clock::time_point()>;
+    using Clock = hostkit::ProgressMeter::Clock;
+    using NowFunction = hostkit::ProgressMeter::NowFunction;
 
     ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out = stderr,
                     NowFunction now = Clock::now);
@@ -61,33 +57,21 @@ public:
     ProgressSnapshot Snapshot() const;
 
 private:
-    struct Sample {
-        double active;  // ActiveSecondsLocked when taken
-        long long bytes;
-    };
-
-    double ActiveSecondsLocked(Clock::time_point now) const;
-    ProgressSnapshot SnapshotLocked(Clock::time_point now) const;
+    ProgressSnapshot SnapshotLocked() const;
     void DrawLocked(bool force);
     void ClearBarLocked();
 
     mutable std::mutex mutex_;
     std::string verb_;
-    long long total_;
     ProgressMode mode_;
     FILE* out_;
     NowFunction now_;
+    hostkit::ProgressMeter meter_;
     bool keys_ = false;
-    bool paused_ = false;
     bool finished_ = false;
     bool bar_drawn_ = false;
-    long long bytes_ = 0;
     int last_tenth_ = -1;
-    Clock::time_point start_;
-    Clock::time_point paused_since_{};
-    Clock::duration paused_total_{};
     Clock::time_point last_draw_{};
-    std::deque<Sample> samples_;
 };
 
 }  // namespace cli

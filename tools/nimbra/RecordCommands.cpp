@@ -3,16 +3,21 @@
 
 #include "Commands.h"
 #include "Diagnosis.h"
-#include "Format.h"
 #include "Log.h"
-#include "Names.h"
 #include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
+#include "hostkit/Names.h"
+#include "hostkit/SafeText.h"
 
 namespace cli {
 
-int RunRecords(IOssManager& manager, const RecordsArgs& args) {
+using hostkit::kUserNameMax;
+using hostkit::NameProblem;
+using hostkit::SafeText;
+
+int RunRecords(Session& session, const RecordsArgs& args) {
+    IOssManager& manager = session.manager();
     const std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra records --help'.");
     std::vector<_ST_UserInfo> records;
@@ -27,12 +32,13 @@ int RunRecords(IOssManager& manager, const RecordsArgs& args) {
     return kExitOk;
 }
 
-int RunUsage(IOssManager& manager, const UsageArgs& args) {
+int RunUsage(Session& session, const UsageArgs& args) {
+    IOssManager& manager = session.manager();
     const std::string problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra usage --help'.");
     const std::string what = "cannot read the used space of " + args.user;
     ForgetLibraryLines();
-    const long long size = manager.GetUserUsedSize(QueryEscape(args.user).c_str());
+    const long long size = manager.GetUserUsedSize(hostkit::QueryEscape(args.user).c_str());
     if (size == 0) {
         // 0 is also what the library gives for every failure: a failed
         // request shows in its log; an answer without a size, against the

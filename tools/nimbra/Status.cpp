@@ -6,12 +6,13 @@
 #include "Diagnosis.h"
 #include "Format.h"
 #include "Log.h"
+#include "hostkit/SafeText.h"
 
 namespace cli {
 
 int Fail(int code, const std::string& what, const std::string& hint) {
-    std::fprintf(stderr, "nimbra: %s\n", SafeText(what).c_str());
-    if (!hint.empty()) std::fprintf(stderr, "  %s\n", SafeText(hint).c_str());
+    std::fprintf(stderr, "nimbra: %s\n", hostkit::SafeText(what).c_str());
+    if (!hint.empty()) std::fprintf(stderr, "  %s\n", hostkit::SafeText(hint).c_str());
     return code;
 }
 

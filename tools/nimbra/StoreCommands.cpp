@@ -1,53 +1,45 @@
 // ls and rm.
 #include <cstdio>
 
-#include "Backups.h"
 #include "BuildInfo.h"
-#include "Callbacks.h"
 #include "Commands.h"
-#include "Control.h"
-#include "Format.h"
 #include "Log.h"
-#include "Names.h"
 #include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
+#include "hostkit/Backups.h"
+#include "hostkit/Names.h"
+#include "hostkit/Records.h"
+#include "hostkit/SafeText.h"
 
 namespace cli {
 namespace {
 
+using hostkit::kUserNameMax;
+using hostkit::NameProblem;
+using hostkit::SafeText;
+
 // The record whose bytes lie at `key`, among `records`; null when none.
 const _ST_UserInfo* RecordOf(const std::vector<_ST_UserInfo>& records, const std::string& key) {
     for (const _ST_UserInfo& record : records) {
-        if (BackupKey(record) == key) return &record;
+        if (hostkit::BackupKey(record) == key) return &record;
     }
     return nullptr;
 }
 
 }  // namespace
 
-int RunList(IOssManager& manager, const ListArgs& args) {
-    const std::string prefix = FolderPrefix(args.prefix);
+int RunList(Session& session, const ListArgs& args) {
+    const std::string prefix = hostkit::FolderPrefix(args.prefix);
     // Each page is printed as it arrives: the first entries of a large
-    // folder show at once, and nothing accumulates.
+    // folder show at once, and nothing accumulates. Ctrl-C ends the listing.
     ListingPrinter printer(stdout, prefix, args.json, args.human);
-    ListCallback callback([&printer](const std::vector<ListEntry>& page) { printer.Page(page); });
-    bool stop = false;
-    bool ok = false;
-    bool stopped = false;
-    ForgetLibraryLines();
-    {
-        // Ctrl-C ends the listing through its own stop request.
-        ControlActions actions;
-        actions.stop = [&stop] { __atomic_store_n(&stop, true, __ATOMIC_SEQ_CST); };
-        OperationControl control(std::move(actions));
-        ok = manager.ListRemotePath(prefix.c_str(), &callback, &stop);
-        stopped = control.stop_requested();
-    }
-    printer.Finish(ok && !stopped);
-    if (!ok)
-        return FailCall("cannot list " + prefix,
-                        callback.outcome().ended ? callback.outcome().result : 0);
+    const JobRun run = session.List(
+        prefix, [&printer](const std::vector<hostkit::ListEntry>& page) { printer.Page(page); });
+    const bool stopped = run.outcome.end == hostkit::JobOutcome::End::kStopped;
+    printer.Finish(run.outcome.end == hostkit::JobOutcome::End::kDone);
+    if (run.outcome.end == hostkit::JobOutcome::End::kFailed)
+        return FailCall("cannot list " + prefix, run.outcome.result);
     if (stopped)
         return Fail(kExitStopped,
                     "listing stopped after " + std::to_string(printer.entries()) + " entries");
@@ -58,15 +50,16 @@ int RunList(IOssManager& manager, const ListArgs& args) {
     return kExitOk;
 }
 
-int RunRemove(IOssManager& manager, const RemoveArgs& args) {
-    std::string problem = KeyProblem(args.key);
+int RunRemove(Session& session, const RemoveArgs& args) {
+    IOssManager& manager = session.manager();
+    std::string problem = hostkit::KeyProblem(args.key);
     if (problem.empty() && !args.user.empty())
         problem = NameProblem("user name", args.user, kUserNameMax);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra rm --help'.");
 
     const Lookup lookup = FindObject(manager, args.key);
-    if (lookup.state == Lookup::kFailed) return lookup.status;
-    if (lookup.state == Lookup::kMissing)
+    if (lookup.state == Lookup::State::kFailed) return lookup.status;
+    if (lookup.state == Lookup::State::kMissing)
         return Fail(kExitFailed, "no object " + args.key + " in bucket " + kBucket,
                     "Nothing was deleted.");
 
@@ -86,7 +79,7 @@ int RunRemove(IOssManager& manager, const RemoveArgs& args) {
     }
     const _ST_UserInfo* backup = RecordOf(owned, args.key);
 
-    const std::string user = QueryEscape(args.user);
+    const std::string user = hostkit::QueryEscape(args.user);
     ForgetLibraryLines();
     if (!manager.DeleteRemoteFile(args.user.empty() ? nullptr : user.c_str(), args.key.c_str()))
         return FailCall("cannot delete " + args.key);
@@ -94,7 +87,7 @@ int RunRemove(IOssManager& manager, const RemoveArgs& args) {
         std::printf("removed %s\n", SafeText(args.key).c_str());
     } else {
         std::printf("removed %s, the bytes of the %s%s\n", SafeText(args.key).c_str(),
-                    SafeText(DescribeRecord(*backup)).c_str(),
+                    SafeText(hostkit::DescribeRecord(*backup)).c_str(),
                     args.user == owner ? "" : ", whose record stays");
     }
     if (args.user.empty()) return kExitOk;

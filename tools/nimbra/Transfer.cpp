@@ -7,17 +7,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
-#include "Callbacks.h"
 #include "Control.h"
 #include "Format.h"
 #include "Log.h"
 #include "ProgressDisplay.h"
 #include "Status.h"
+#include "hostkit/SafeText.h"
 
 namespace cli {
 namespace {
+
+using hostkit::SafeText;
 
 std::string Summary(long long bytes, double seconds) {
     std::string text = FormatBytes(bytes);
@@ -26,32 +29,6 @@ std::string Summary(long long bytes, double seconds) {
     text += when;
     if (seconds > 0.05) text += " (" + FormatRate(static_cast<double>(bytes) / seconds) + ")";
     return text;
-}
-
-// What a transfer reported and whether the user stopped it.
-struct TransferRun {
-    bool ok = false;
-    bool stopped = false;
-};
-
-template <typename Call>
-TransferRun RunControlled(IOssManager& manager, ProgressDisplay& display, Call call) {
-    TransferRun run;
-    ForgetLibraryLines();
-    {
-        ControlActions actions;
-        actions.stop = [&manager] { manager.Stop(); };
-        actions.pause = [&manager] { manager.PauseDownload(); };
-        actions.resume = [&manager] { manager.ContinueDownload(); };
-        actions.display = &display;
-        OperationControl control(std::move(actions));
-        run.ok = call();
-        run.stopped = control.stop_requested();
-    }
-    // A pause pressed after the last poll must not outlive the transfer.
-    manager.ContinueDownload();
-    display.Finish();
-    return run;
 }
 
 }  // namespace
@@ -86,71 +63,66 @@ int InspectLocalFile(const std::string& path, LocalFile& file) {
     return kExitOk;
 }
 
-int UploadWithProgress(IOssManager& manager, const LocalFile& file, const std::string& key) {
+int UploadWithProgress(Session& session, const LocalFile& file, const std::string& key) {
     ProgressDisplay display("upload", file.size, ChooseProgressMode());
-    TransferCallback callback(TransferCallback::Direction::kUpload, file.size, &display);
-    const TransferRun run = RunControlled(manager, display, [&] {
-        return manager.UploadFile(file.path.c_str(), file.size, key.c_str(), &callback);
-    });
+    const JobRun run =
+        session.Transfer(hostkit::JobKind::kUpload, key, file.path, file.size, display);
     const std::string what = "upload of " + file.shown + " to " + key;
-    if (run.ok) {
-        std::printf("uploaded %s to %s: %s\n", SafeText(file.shown).c_str(), SafeText(key).c_str(),
-                    Summary(file.size, display.ActiveSeconds()).c_str());
-        return kExitOk;
+    switch (run.outcome.end) {
+        case hostkit::JobOutcome::End::kDone:
+            std::printf("uploaded %s to %s: %s\n", SafeText(file.shown).c_str(),
+                        SafeText(key).c_str(), Summary(file.size, display.ActiveSeconds()).c_str());
+            return kExitOk;
+        case hostkit::JobOutcome::End::kStopped:
+            return Fail(kExitStopped, what + " stopped; the object was not created",
+                        "The parts sent so far stay on the store as an unfinished upload.");
+        default:
+            return FailCall(what + " failed", run.outcome.result);
     }
-    const Outcome& outcome = callback.outcome();
-    if (outcome.ended && outcome.result == 0 && run.stopped)
-        return Fail(kExitStopped, what + " stopped; the object was not created",
-                    "The parts sent so far stay on the store as an unfinished upload.");
-    return FailCall(what + " failed", outcome.ended ? outcome.result : 0);
 }
 
-int DownloadWithProgress(IOssManager& manager, const std::string& key, long long size,
+int DownloadWithProgress(Session& session, const std::string& key, long long size,
                          const WriteTarget& target) {
-    TempFile temp;
-    std::string path = target.path;
-    if (target.kind != WriteTarget::kDirect) {
-        // A kReplace target's temporary file lies beside it, so that the
-        // rename is atomic.
-        if (int status = temp.Create(target.path)) return status;
-        TakeModeOf(temp.fd(), target);
-        temp.Close();
-        path = temp.path();
+    // The library writes a temporary file beside the target, unless it writes
+    // into a device.
+    const bool direct = target.file.kind == hostkit::FileTarget::Kind::kDirect;
+    hostkit::PendingFile pending;
+    std::optional<RemoveOnInterrupt> on_interrupt;
+    if (!direct) {
+        const hostkit::FileStatus status = pending.Open(target.file);
+        if (!status.ok()) return Fail(kExitFailed, status.text);
+        on_interrupt.emplace(pending.path());
     }
 
     ProgressDisplay display("download", size, ChooseProgressMode());
-    TransferCallback callback(TransferCallback::Direction::kDownload, size, &display);
-    const TransferRun run = RunControlled(manager, display, [&] {
-        return manager.DownloadFile(key.c_str(), path.c_str(), &callback);
-    });
+    const JobRun run = session.Transfer(hostkit::JobKind::kDownload, key,
+                                        direct ? target.file.path : pending.path(), size, display);
     const std::string what = "download of " + key;
-    const Outcome& outcome = callback.outcome();
-    if (!run.ok) return FailCall(what + " failed", outcome.ended ? outcome.result : 0);
-    const bool replace = target.kind != WriteTarget::kDirect;
-    long long written = callback.bytes();
-    struct stat info {};
-    if (replace) written = ::stat(path.c_str(), &info) == 0 ? info.st_size : -1;
-    if (written != size) {
-        if (run.stopped)
-            return Fail(kExitStopped, what + " stopped; " +
-                                          (replace ? target.shown + " was left as it was"
-                                                   : "what was written so far stays"));
+    const std::string& shown = target.file.shown;
+    // Without a stop asked for, a download that seems stopped before its
+    // first range met an object emptied since it was listed.
+    if (run.outcome.end == hostkit::JobOutcome::End::kStopped && run.stop_asked)
+        return Fail(kExitStopped,
+                    what + " stopped; " +
+                        (direct ? "what was written so far stays" : shown + " was left as it was"));
+    if (run.outcome.end == hostkit::JobOutcome::End::kFailed)
+        return FailCall(what + " failed", run.outcome.result);
+    const long long written = direct ? run.outcome.bytes : pending.Size();
+    if (written != size)
         return Fail(kExitFailed,
                     what + " ended after " + std::to_string(written) + " of " +
                         std::to_string(size) + " bytes",
                     "The object may have changed meanwhile; try again. " + LogHint());
-    }
-    if (target.kind == WriteTarget::kAppendToOutput) {
-        if (int status = CopyToStandardOutput(path)) return status;
-    } else if (replace) {
-        if (std::rename(path.c_str(), target.path.c_str()) != 0)
-            return Fail(kExitFailed, "cannot write " + target.shown + ": " + std::strerror(errno));
-        temp.Keep();
+    if (target.to_output_file) {
+        if (int status = CopyToStandardOutput(pending.path())) return status;
+    } else if (!direct) {
+        const hostkit::FileStatus placed = pending.Place();
+        if (placed.error == EEXIST) return RefuseExisting(target);
+        if (!placed.ok()) return Fail(kExitFailed, placed.text);
     }
     // With the object on standard output, the summary goes to stderr.
-    std::fprintf(target.shown == "-" ? stderr : stdout, "downloaded %s to %s: %s\n",
-                 SafeText(key).c_str(), SafeText(target.shown).c_str(),
-                 Summary(size, display.ActiveSeconds()).c_str());
+    std::fprintf(shown == "-" ? stderr : stdout, "downloaded %s to %s: %s\n", SafeText(key).c_str(),
+                 SafeText(shown).c_str(), Summary(size, display.ActiveSeconds()).c_str());
     return kExitOk;
 }
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "LocalFiles.h"
-#include "Nimbra/Nimbra.h"
 #include "Nimbra/OssLimits.h"
+#include "Session.h"
 
 namespace cli {
 
@@ -27,12 +27,12 @@ constexpr long long kMaxUploadSize = kOssMaxUploadSize;
 int InspectLocalFile(const std::string& path, LocalFile& file);
 
 // Uploads `file` to `key`; prints the result line on success.
-int UploadWithProgress(IOssManager& manager, const LocalFile& file, const std::string& key);
+int UploadWithProgress(Session& session, const LocalFile& file, const std::string& key);
 
-// Downloads `key` (of `size` bytes) to `target`. A kReplace target gets a
-// temporary file beside it that is renamed into place once complete, so a
+// Downloads `key` (of `size` bytes) to `target`. A kReplace or kCreate target
+// gets a temporary file beside it that is put in place once complete, so a
 // failure, a stop or an interrupt leaves it as it was and nothing behind.
-int DownloadWithProgress(IOssManager& manager, const std::string& key, long long size,
+int DownloadWithProgress(Session& session, const std::string& key, long long size,
                          const WriteTarget& target);
 
 }  // namespace cli

@@ -1,6 +1,6 @@
-#include "Names.h"
+#include "hostkit/Names.h"
 
-namespace cli {
+namespace hostkit {
 namespace {
 
 bool HasControlCharacter(const std::string& text) {
@@ -8,6 +8,16 @@ bool HasControlCharacter(const std::string& text) {
         if (c < 0x20 || c == 0x7f) return true;
     }
     return false;
+}
+
+// What is wrong with `name` as one name of at most `max_bytes` ("is
+// empty", ...); empty when nothing is.
+std::string NameFault(const std::string& name, size_t max_bytes) {
+    if (name.empty()) return "is empty";
+    if (name.size() > max_bytes) return "is longer than " + std::to_string(max_bytes) + " bytes";
+    if (name.find('/') != std::string::npos) return "contains '/'";
+    if (HasControlCharacter(name)) return "contains control characters";
+    return "";
 }
 
 }  // namespace
@@ -22,12 +32,14 @@ std::string KeyProblem(const std::string& key) {
 }
 
 std::string NameProblem(const std::string& what, const std::string& name, size_t max_bytes) {
-    if (name.empty()) return "the " + what + " is empty";
-    if (name.size() > max_bytes)
-        return "the " + what + " is longer than " + std::to_string(max_bytes) + " bytes";
-    if (name.find('/') != std::string::npos) return "the " + what + " contains '/'";
-    if (HasControlCharacter(name)) return "the " + what + " contains control characters";
-    return "";
+    const std::string fault = NameFault(name, max_bytes);
+    return fault.empty() ? "" : "the " + what + " " + fault;
+}
+
+std::string FileNameProblem(const std::string& name) {
+    if (name == "." || name == "..") return "it names a folder";
+    const std::string fault = NameFault(name, kFileNameMax);
+    return fault.empty() ? "" : "it " + fault;
 }
 
 void SplitKey(const std::string& key, std::string& folder, std::string& name) {
@@ -65,4 +77,4 @@ std::string QueryEscape(const std::string& text) {
     return out;
 }
 
-}  // namespace cli
+}  // namespace hostkit

@@ -1,20 +1,23 @@
-#include "Backups.h"
+#include "hostkit/Backups.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
-#include "Format.h"
-#include "Output.h"
+#include "hostkit/Records.h"
 
-namespace cli {
+namespace hostkit {
 
 std::string BackupDateTime(std::chrono::system_clock::time_point when) {
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
     const time_t seconds = static_cast<time_t>(millis / 1000);
-    char fraction[8];
-    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis % 1000));
-    return FormatLocalTime(seconds, true) + fraction;
+    tm local{};
+    localtime_r(&seconds, &local);
+    char text[48];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis % 1000));
+    return text;
 }
 
 std::string BackupStamp(const std::string& date_time) {
@@ -42,21 +45,17 @@ std::string BackupKey(const _ST_UserInfo& record) {
                      FieldText(record.szDateTime), FieldText(record.szFileName));
 }
 
-const _ST_UserInfo* SelectRecord(const std::vector<_ST_UserInfo>& records, long long id,
-                                 long long position) {
-    if (id > 0) {
-        for (const _ST_UserInfo& record : records) {
-            if (record.nId == id) return &record;
-        }
-        return nullptr;
-    }
-    if (position < 1 || position > static_cast<long long>(records.size())) return nullptr;
-    return &records[static_cast<size_t>(position - 1)];
+_ST_UserInfo MakeRecord(const BackupRecord& backup) {
+    _ST_UserInfo info;
+    std::memset(&info, 0, sizeof info);
+    CopyField(info.szName, backup.user);
+    CopyField(info.szBackupName, backup.backup);
+    CopyField(info.szDateTime, backup.date_time);
+    CopyField(info.szFilePath, backup.path);
+    CopyField(info.szFileName, backup.file_name);
+    info.llFileSize = backup.size;
+    info.llExpireTime = backup.expire_time;
+    return info;
 }
 
-std::string DescribeRecord(const _ST_UserInfo& record) {
-    return "backup '" + FieldText(record.szBackupName) + "' of " + FieldText(record.szName) +
-           " from " + FieldText(record.szDateTime) + " (record " + std::to_string(record.nId) + ")";
-}
-
-}  // namespace cli
+}  // namespace hostkit
