@@ -11,9 +11,12 @@
 #include <cjson/cJSON.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "Faults.h"

@@ -10,6 +10,9 @@
 // to its text.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cwchar>
 #include <vector>
 

@@ -12,6 +12,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 
 #include "RequestText.h"
