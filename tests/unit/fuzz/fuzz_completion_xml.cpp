@@ -65,9 +65,10 @@ std::string Filler(FuzzedDataProvider& fdp) {
             return "";
         case 1:
             return "<!-- a note -->";
-        default:
-            return std::string(fdp.ConsumeIntegralInRange<size_t>(0, 4),
-                               kBlanks[fdp.ConsumeIntegralInRange(0, 3)]);
+        default: {
+            const size_t count = fdp.ConsumeIntegralInRange<size_t>(0, 4);
+            return std::string(count, kBlanks[fdp.ConsumeIntegralInRange(0, 3)]);
+        }
     }
 }
 

@@ -220,9 +220,11 @@ std::string Value(FuzzedDataProvider& fdp) {
     switch (fdp.ConsumeIntegralInRange(0, 6)) {
         case 0:
         case 1: {
-            const long long n = fdp.PickValueInArray(kEdges) + fdp.ConsumeIntegralInRange(-1, 1);
+            const long long edge = fdp.PickValueInArray(kEdges);
+            const long long n = edge + fdp.ConsumeIntegralInRange(-1, 1);
             const char* const forms[] = {"", ".0", "e0", ".5"};
-            return (fdp.ConsumeBool() ? "-" : "") + std::to_string(n) + fdp.PickValueInArray(forms);
+            const std::string sign = fdp.ConsumeBool() ? "-" : "";
+            return sign + std::to_string(n) + fdp.PickValueInArray(forms);
         }
         case 2:
             return "\"" + std::string(fdp.PickValueInArray(kWords)) + "\"";

@@ -166,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckShown(name);
     CheckKeyAndPrefix(name);
     // From 1970 to 2255: system_clock counts nanoseconds in 64 bits.
-    CheckKey(MadeUpRecord(fdp), fdp.ConsumeIntegralInRange(0LL, 9000000000000LL));
+    const _ST_UserInfo record = MadeUpRecord(fdp);
+    CheckKey(record, fdp.ConsumeIntegralInRange(0LL, 9000000000000LL));
     return 0;
 }

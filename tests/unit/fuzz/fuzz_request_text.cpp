@@ -171,7 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string header = fdp.ConsumeRandomLengthString(64);
     CheckCoding(target);
     CheckAddress(host, CheckTarget(target));
-    CheckListCount(header, fdp.ConsumeIntegralInRange(0, 10), fdp.ConsumeIntegralInRange(0, 1000));
+    const int lo = fdp.ConsumeIntegralInRange(0, 10);
+    CheckListCount(header, lo, fdp.ConsumeIntegralInRange(0, 1000));
     CheckRanges(fdp, header);
     return 0;
 }
