@@ -1,12 +1,16 @@
 // Each store operation of the library against the development server and,
 // for what must be seen on the wire, scripted peers; the store layer itself
 // against scripted peers; the development server's protocol over sockets.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <poll.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -853,6 +857,37 @@ TEST_F(Store, SignaturesAndCredentials) {
     EXPECT_EQ(signed_by(creds), "SecurityTokenExpired");
 }
 
+// The answer to a signed PUT head that announces `length` body bytes and
+// waits for "100 Continue" before it sends them: "100" when the server wants
+// the body, else the status and error code of its refusal.
+std::string Announce(DevServer& server, const std::string& target, long long length) {
+    std::map<std::string, std::string> h = {{"Expect", "100-continue"}};
+    DevServer::SignRequest(server.IssueCredentials(), "PUT", target, h);
+    std::string request = "PUT " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                          std::to_string(length) + "\r\n";
+    for (const auto& kv : h) request += kv.first + ": " + kv.second + "\r\n";
+    const int port = server.store_port();
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        send(fd, (request + "\r\n").data(), request.size() + 2, MSG_NOSIGNAL) > 0) {
+        char buf[4096];
+        pollfd p{fd, POLLIN, 0};
+        ssize_t n = 1;
+        while ((answer.rfind("HTTP/1.1 100", 0) != 0 ||
+                answer.find("\r\n\r\n") == std::string::npos) &&
+               poll(&p, 1, 10000) == 1 && (n = read(fd, buf, sizeof buf)) > 0)
+            answer.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    const std::string code = Xml(answer, "Code");
+    return answer.substr(9, 3) + (code.empty() ? "" : " " + code);
+}
+
 // The answer's status and error code, the headers a store answer may carry
 // over from the object (Content-Range, the standard headers), its checksum
 // and ETag, and the body of a GET, each by the name of the `named` bytes they
@@ -1031,6 +1066,15 @@ TEST_F(Store, AnswersAsTheStoreReferenceDocuments) {
     for (const auto& row : rows)
         EXPECT_EQ(Describe(Do(row.method, row.target, row.body, row.headers), named), row.outcome)
             << "row " << &row - rows;
+    // The limit of an object's and of a part's size, 5 GiB, from the
+    // Content-Length before any byte of the body.
+    Lines sizes;
+    for (const std::string& target :
+         {kBucket + "cf/big",
+          kBucket + "cf/big?partNumber=1&uploadId=" + Initiate(*server_, "cf/big")})
+        for (const long long length : {5LL << 30, (5LL << 30) + 1})
+            sizes.push_back(Announce(*server_, target, length));
+    EXPECT_EQ(sizes, (Lines{"100", "400 EntityTooLarge", "100", "400 EntityTooLarge"}));
 }
 
 TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
@@ -1084,9 +1128,11 @@ TEST_F(Store, FaultRuleMatchingAndOptions) {
     EXPECT_THROW(server_->AddFault(R"({"action":"explode"})"), std::runtime_error);
 }
 
-// GETs (whole and ranged) and HEADs race overwrites, copies and deletes of
-// their object, each GET holding what it found before opening its bytes:
-// every answer is one version whole (or its exact range), or 404.
+// GETs (whole and ranged), HEADs and copies race overwrites, copies and
+// deletes of their object, each holding what it found before opening or
+// linking its bytes: every answer is one version whole (or its exact range),
+// or 404. Completions race a part sent again: they complete or answer 409
+// PartChanged.
 TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
     const std::string key = kBucket + "race/obj", put = RandomBytes(300000, 51),
                       p1 = RandomBytes(kMinPart, 52), p2 = RandomBytes(70000, 53);
@@ -1107,7 +1153,7 @@ TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
         std::lock_guard<std::mutex> lock(mu);
         if (!ok) wrong.push_back(what);
     };
-    std::atomic<int> readers{2};
+    std::atomic<int> readers{3};
     std::thread writer([&] {
         for (int i = 0; readers > 0 && i < 1000; ++i) {
             const Response r = i % 3 == 2 ? Do("DELETE", key)
@@ -1115,21 +1161,38 @@ TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
             note(r.status == 200 || r.status == 204, "write " + Outcome(r));
         }
     });
-    auto read = [&] {
-        for (int i = 0; i < 12; ++i) {
-            const bool ranged = i % 3 == 1, head = i % 3 == 2;
-            const Response r = Do(head ? "HEAD" : "GET", key, "", ranged ? range : none);
+    auto read = [&](const std::string& copy_key) {
+        for (int i = 0; i < 16; ++i) {
+            const bool ranged = i % 4 == 1, head = i % 4 == 2, copied = i % 4 == 3;
+            const Response r = copied ? Do("PUT", copy_key, "", {{"x-oss-copy-source", key}})
+                                      : Do(head ? "HEAD" : "GET", key, "", ranged ? range : none);
             const auto v = versions.find(r.header("etag"));
+            const std::string body = copied && r.status == 200 ? Do("GET", copy_key).body : r.body;
             note(r.status == 404 || (v != versions.end() && r.status == (ranged ? 206 : 200) &&
-                                     r.body == (head     ? ""
-                                                : ranged ? v->second.substr(99000, 21001)
-                                                         : v->second)),
+                                     body == (head     ? ""
+                                              : ranged ? v->second.substr(99000, 21001)
+                                                       : v->second)),
                  Outcome(r));
         }
         --readers;
     };
-    std::thread r1(read), r2(read);
-    for (std::thread* t : {&r1, &r2, &writer}) t->join();
+    auto complete = [&] {
+        for (int i = 0; i < 4; ++i) {
+            const std::string upload = Initiate(*server_, "race/done");
+            const std::string e1 = PutPart(*server_, "race/done", upload, 1, p1).header("etag"),
+                              e2 = PutPart(*server_, "race/done", upload, 2, p2).header("etag");
+            std::thread again([&] {
+                const Response r = PutPart(*server_, "race/done", upload, 1, p1);
+                note(r.status == 200 || Code(r) == "NoSuchUpload", "part " + Outcome(r));
+            });
+            const Response r = Complete(*server_, "race/done", upload, {{1, e1}, {2, e2}});
+            again.join();
+            note(r.status == 200 || Code(r) == "PartChanged", "complete " + Outcome(r));
+        }
+        --readers;
+    };
+    std::thread r1(read, kBucket + "race/copy1"), r2(read, kBucket + "race/copy2"), r3(complete);
+    for (std::thread* t : {&r1, &r2, &r3, &writer}) t->join();
     EXPECT_EQ(wrong, Lines{});
 }
 
@@ -1348,6 +1411,61 @@ TEST(MultipartRecords, CompletionRefusesAPartSentAgainMeanwhile) {
     ASSERT_TRUE(db.GetObject("b", "k", stored));
     EXPECT_EQ(stored.blobs.size(), 1u);
     EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), std::out_of_range);
+}
+
+// A database of the version before objects and uploads kept their standard
+// headers is brought up to date on open, and keeps everything; one written by
+// a later version is refused, and left as it was.
+TEST(DatabaseSchema, EarlierDataIsMigratedAndLaterRefused) {
+    TempDir dir;
+    const std::pair<std::string, const char*> files[] = {
+        {dir.file("earlier"),
+         "CREATE TABLE objects (bucket TEXT NOT NULL, key TEXT NOT NULL, size INTEGER NOT NULL, "
+         "etag TEXT NOT NULL, crc64 INTEGER NOT NULL, last_modified_ms INTEGER NOT NULL, "
+         "content_type TEXT NOT NULL, type TEXT NOT NULL, user_meta TEXT NOT NULL, file TEXT NOT "
+         "NULL, PRIMARY KEY (bucket, key)) WITHOUT ROWID;"
+         "CREATE TABLE uploads (upload_id TEXT PRIMARY KEY, bucket TEXT NOT NULL, key TEXT NOT "
+         "NULL, initiated_ms INTEGER NOT NULL, content_type TEXT NOT NULL, user_meta TEXT NOT "
+         "NULL);"
+         "INSERT INTO objects VALUES ('b', 'k', 3, '\"E\"', 7, 9, 'text/plain', 'Normal', '{}', "
+         "'blob');"
+         "INSERT INTO uploads VALUES ('U1', 'b', 'm', 5, 'text/plain', '{}');"},
+        {dir.file("later"), "CREATE TABLE kept (x); PRAGMA user_version = 2;"},
+    };
+    for (const auto& f : files) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(f.first.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, f.second, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    {
+        devserver::Database db(files[0].first);
+        devserver::ObjectMeta m;
+        devserver::Upload u;
+        ASSERT_TRUE(db.GetObject("b", "k", m) && db.GetUpload("U1", u));
+        EXPECT_EQ(m.etag + m.content_type + m.blobs.at(0).name + m.content_headers + u.key +
+                      u.content_headers,
+                  "\"E\"text/plainblob{}m{}");
+        m.content_headers = R"({"Expires":"0"})";
+        db.PutObject(m);
+    }
+    devserver::Database again(files[0].first);
+    devserver::ObjectMeta m;
+    ASSERT_TRUE(again.GetObject("b", "k", m));
+    EXPECT_EQ(m.content_headers, R"({"Expires":"0"})");
+    try {
+        devserver::Database later(files[1].first);
+        ADD_FAILURE() << "a later schema was opened";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("written by a newer nimbra-devserver"),
+                  std::string::npos)
+            << e.what();
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(files[1].first.c_str(), &db);
+    EXPECT_EQ(sqlite3_exec(db, "SELECT 1 FROM kept", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_NE(sqlite3_exec(db, "SELECT 1 FROM objects", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
 }
 
 }  // namespace
