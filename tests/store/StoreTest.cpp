@@ -1,7 +1,6 @@
 // Each store operation of the library against the development server and,
 // for what must be seen on the wire, scripted peers; the store layer itself
 // against scripted peers; the development server's protocol over sockets.
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -9,8 +8,6 @@
 #include <openssl/pem.h>
 #include <poll.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -857,37 +854,6 @@ TEST_F(Store, SignaturesAndCredentials) {
     EXPECT_EQ(signed_by(creds), "SecurityTokenExpired");
 }
 
-// The answer to a signed PUT head that announces `length` body bytes and
-// waits for "100 Continue" before it sends them: "100" when the server wants
-// the body, else the status and error code of its refusal.
-std::string Announce(DevServer& server, const std::string& target, long long length) {
-    std::map<std::string, std::string> h = {{"Expect", "100-continue"}};
-    DevServer::SignRequest(server.IssueCredentials(), "PUT", target, h);
-    std::string request = "PUT " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-                          std::to_string(length) + "\r\n";
-    for (const auto& kv : h) request += kv.first + ": " + kv.second + "\r\n";
-    const int port = server.store_port();
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        send(fd, (request + "\r\n").data(), request.size() + 2, MSG_NOSIGNAL) > 0) {
-        char buf[4096];
-        pollfd p{fd, POLLIN, 0};
-        ssize_t n = 1;
-        while ((answer.rfind("HTTP/1.1 100", 0) != 0 ||
-                answer.find("\r\n\r\n") == std::string::npos) &&
-               poll(&p, 1, 10000) == 1 && (n = read(fd, buf, sizeof buf)) > 0)
-            answer.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    const std::string code = Xml(answer, "Code");
-    return answer.substr(9, 3) + (code.empty() ? "" : " " + code);
-}
-
 // The answer's status and error code, the headers a store answer may carry
 // over from the object (Content-Range, the standard headers), its checksum
 // and ETag, and the body of a GET, each by the name of the `named` bytes they
@@ -1066,15 +1032,6 @@ TEST_F(Store, AnswersAsTheStoreReferenceDocuments) {
     for (const auto& row : rows)
         EXPECT_EQ(Describe(Do(row.method, row.target, row.body, row.headers), named), row.outcome)
             << "row " << &row - rows;
-    // The limit of an object's and of a part's size, 5 GiB, from the
-    // Content-Length before any byte of the body.
-    Lines sizes;
-    for (const std::string& target :
-         {kBucket + "cf/big",
-          kBucket + "cf/big?partNumber=1&uploadId=" + Initiate(*server_, "cf/big")})
-        for (const long long length : {5LL << 30, (5LL << 30) + 1})
-            sizes.push_back(Announce(*server_, target, length));
-    EXPECT_EQ(sizes, (Lines{"100", "400 EntityTooLarge", "100", "400 EntityTooLarge"}));
 }
 
 TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
