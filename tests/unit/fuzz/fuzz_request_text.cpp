@@ -7,12 +7,14 @@
 // rest, and refuses bucket names outside the naming rule. A list count is a
 // decimal of at most nine digits within its bounds. A byte range lies inside
 // the object, is unsatisfiable, or leaves the whole object; a well-formed
-// single range is served as RFC 7233 says.
+// single range is served as RFC 7233 says, or by the store's default, which
+// answers the whole object where HTTP would refuse the range or cut its end.
 #include <arpa/inet.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdint>
 
 #include "RequestText.h"
@@ -132,34 +134,46 @@ void CheckListCount(const std::string& text, int lo, int hi) {
     Check(count == (decimal && value >= lo && value <= hi ? value : -12345));
 }
 
-void CheckRange(const ByteRange& r, ByteRange::Kind kind, long long first, long long last) {
-    Check(r.kind == kind);
-    if (kind == ByteRange::kPartial) Check(r.first == first && r.last == last);
+// A well-formed header's range as HTTP serves it (`kind`, `first`, `last`),
+// and the store's default: the whole object where HTTP answers 416 or where
+// the range's end lies `beyond` the object.
+void CheckRange(const std::string& header, long long size, ByteRange::Kind kind, long long first,
+                long long last, bool beyond) {
+    const ByteRange standard = ParseRange(header, size, RangeBehavior::kStandard);
+    const ByteRange lenient = ParseRange(header, size, RangeBehavior::kLenient);
+    Check(standard.kind == kind);
+    const bool whole = kind == ByteRange::kUnsatisfiable || (kind == ByteRange::kPartial && beyond);
+    Check(lenient.kind == (whole ? ByteRange::kNone : kind));
+    for (const ByteRange& r : {standard, lenient})
+        if (r.kind == ByteRange::kPartial) Check(r.first == first && r.last == last);
 }
 
 // Any header: a partial range lies within the object. A well-formed single
-// range, numbers below 10^17: "a-b", "a-" and "-n" as RFC 7233 serves them.
+// range, "a-b", "a-" or "-n", as RFC 7233 serves it and as the store's
+// default does.
 void CheckRanges(FuzzedDataProvider& fdp, const std::string& header) {
-    const long long kMax = 100000000000000000LL;
+    const long long kSizes = 1000000000000000000LL;  // sizes up to 10^18
     const long long size = fdp.ConsumeBool() ? fdp.ConsumeIntegralInRange<long long>(0, 20)
-                                             : fdp.ConsumeIntegralInRange<long long>(0, kMax);
-    const ByteRange any = ParseRange(header, size);
-    if (any.kind == ByteRange::kPartial)
-        Check(any.first >= 0 && any.first <= any.last && any.last < size);
+                                             : fdp.ConsumeIntegralInRange<long long>(0, kSizes);
+    for (RangeBehavior behavior : {RangeBehavior::kStandard, RangeBehavior::kLenient}) {
+        const ByteRange any = ParseRange(header, size, behavior);
+        if (any.kind == ByteRange::kPartial)
+            Check(any.first >= 0 && any.first <= any.last && any.last < size);
+    }
 
     const auto near = [&] {
-        return fdp.ConsumeBool() ? std::min(kMax, size + fdp.ConsumeIntegralInRange(-2, 2))
-                                 : fdp.ConsumeIntegralInRange<long long>(0, kMax);
+        return fdp.ConsumeBool() ? std::max(0LL, size + fdp.ConsumeIntegralInRange(-2, 2))
+                                 : fdp.ConsumeIntegralInRange<long long>(0, LLONG_MAX);
     };
-    const long long a = std::max(0LL, near()), b = std::max(0LL, near());
+    const long long a = near(), b = near();
     const std::string from = std::to_string(a), to = std::to_string(b);
-    const ByteRange::Kind beyond = a < size ? ByteRange::kPartial : ByteRange::kUnsatisfiable;
-    CheckRange(ParseRange("bytes=" + from + "-" + to, size), a > b ? ByteRange::kNone : beyond, a,
-               std::min(b, size - 1));
-    CheckRange(ParseRange("bytes=" + from + "-", size), beyond, a, size - 1);
-    if (b > 0 && size > 0)
-        CheckRange(ParseRange("bytes=-" + to, size), ByteRange::kPartial, std::max(0LL, size - b),
-                   size - 1);
+    const ByteRange::Kind starts = a < size ? ByteRange::kPartial : ByteRange::kUnsatisfiable;
+    CheckRange("bytes=" + from + "-" + to, size, a > b ? ByteRange::kNone : starts, a,
+               std::min(b, size - 1), b >= size);
+    CheckRange("bytes=" + from + "-", size, starts, a, size - 1, false);
+    CheckRange("bytes=-" + to, size,
+               b > 0 && size > 0 ? ByteRange::kPartial : ByteRange::kUnsatisfiable,
+               std::max(0LL, size - b), size - 1, false);
 }
 
 }  // namespace
