@@ -107,8 +107,8 @@ public:
 
 private:
     enum class Field { kNone, kNumber, kEtag };
-    // The store's document nests three levels; deeper markup inside an
-    // unknown element is refused before it costs memory.
+    // The document nests three levels; deeper markup inside an unknown
+    // element is refused before it costs memory.
     static constexpr int kMaxDepth = 16;
 
     void Fail() {

@@ -46,7 +46,8 @@ std::string BackupKey(const std::string& user, const std::string& backup,
                       const std::string& date_time, const std::string& file_name) {
     const std::string stamp = BackupStamp(date_time);
     // A record from a server may hold anything: an empty user would start
-    // the key with '/', a '/' in a name would make it another backup's key.
+    // the key with '/', a '/' in a name would shift the key's components (two
+    // records could name one object).
     if (stamp.empty() || !OneComponent(user) || !OneComponent(backup) || !OneComponent(file_name))
         return "";
     return user + "/" + backup + "/" + stamp + "/" + file_name;
