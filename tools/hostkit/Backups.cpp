@@ -33,10 +33,23 @@ std::string BackupStamp(const std::string& date_time) {
     return stamp;
 }
 
+namespace {
+
+// A name that is one component of a key: not empty, no '/'.
+bool OneComponent(const std::string& name) {
+    return !name.empty() && name.find('/') == std::string::npos;
+}
+
+}  // namespace
+
 std::string BackupKey(const std::string& user, const std::string& backup,
                       const std::string& date_time, const std::string& file_name) {
     const std::string stamp = BackupStamp(date_time);
-    if (stamp.empty()) return "";
+    // A record from a server may hold anything: an empty user would start
+    // the key with '/', a '/' in a name would shift the key's components (two
+    // records could name one object).
+    if (stamp.empty() || !OneComponent(user) || !OneComponent(backup) || !OneComponent(file_name))
+        return "";
     return user + "/" + backup + "/" + stamp + "/" + file_name;
 }
 

@@ -22,7 +22,9 @@ std::string BackupDateTime(std::chrono::system_clock::time_point when);
 // nothing is left.
 std::string BackupStamp(const std::string& date_time);
 
-// The object key of a backup, or "" when its date and time give no stamp.
+// The object key of a backup, or "" when its fields make none: the date and
+// time give no stamp, or the user, backup or file name is empty or holds a
+// '/' (the key's four components are always the record's fields).
 std::string BackupKey(const std::string& user, const std::string& backup,
                       const std::string& date_time, const std::string& file_name);
 std::string BackupKey(const _ST_UserInfo& record);
