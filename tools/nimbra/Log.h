@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/Diagnosis.h"
+
 namespace cli {
 
 // Chooses the destination before the first library call: stderr when
@@ -18,15 +20,9 @@ void ConfigureLog(bool verbose);
 // "stderr" or the path of the log file.
 std::string LogLocation();
 
-// One line the library logged.
-struct LibraryLine {
-    std::string function;
-    std::string message;  // without the line end
-};
-
 // The library's latest lines since ForgetLibraryLines (at most a dozen),
 // oldest first: failure messages read the cause from them.
-std::vector<LibraryLine> RecentLibraryLines();
+std::vector<hostkit::LibraryLine> RecentLibraryLines();
 void ForgetLibraryLines();
 
 // While alive, whatever is written to file descriptor 2 goes to the log file
