@@ -193,9 +193,11 @@ TEST(TransferRunner, PauseResumeAndStopReachTheRunningJob) {
         EXPECT_TRUE(runner.Resume());
         runner.WaitIdle();
         EXPECT_EQ(fake.flags(), "");
-        runner.Download("a", 3 * kMiB, "/a");
+        const JobId a = runner.Download("a", 3 * kMiB, "/a");
         fake.WaitUntilHeld();
-        EXPECT_TRUE(runner.Stop());
+        // Named, they reach only that job.
+        EXPECT_FALSE(runner.Stop(a + 1) || runner.Resume(a + 1));
+        EXPECT_TRUE(runner.Stop(a));
         EXPECT_FALSE(runner.Pause());  // a stop is on its way
         runner.WaitIdle();
         EXPECT_EQ(fake.flags(), "");
