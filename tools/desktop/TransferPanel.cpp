@@ -38,7 +38,7 @@ TransferPanel::TransferPanel(TransferModel& model, TransferController& controlle
     QHeaderView* header = m_view->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
-    const int widths[] = {200, 80, 120, 160, 90, 80};
+    const int widths[] = {180, 80, 110, 150, 85, 70};
     for (int column = 0; column < TransferModel::Details; ++column)
         header->resizeSection(column, widths[column]);
 

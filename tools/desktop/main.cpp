@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QIcon>
 #include <QSettings>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "BuildInfo.h"
 #include "DialogChooser.h"
@@ -12,6 +14,12 @@
 #include "Nimbra/NimbraConfig.h"
 
 int main(int argc, char** argv) {
+    // Without a display: what `make desktop` reads to start its server.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("nimbra-desktop %s\nweb API:  %s\nendpoint: %s\nbucket:   %s\n", NIMBRA_VERSION,
+                    NIMBRA_SERVER_URL, NIMBRA_ENDPOINT, NIMBRA_BUCKET);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Nimbra");
     QApplication::setApplicationName("nimbra-desktop");
