@@ -410,6 +410,10 @@ TEST_F(Desktop, ClosingDuringATransferLeavesNoTemporaryFile) {
 // The window a person sees: records, a running transfer, a failure; and the
 // empty states of a new user. Written under the build tree.
 TEST_F(Desktop, Screenshots) {
+    window_->userField()->clear();
+    QTest::keyClicks(window_->userField(), "dora");
+    QTest::keyClick(window_->userField(), Qt::Key_Return);
+    ASSERT_TRUE(Idle());
     SaveScreenshot("empty.png");
     Drop({QString::fromStdString(MakeFile("2024/report.pdf", testdata::RandomBytes(300000, 5))),
           QString::fromStdString(
