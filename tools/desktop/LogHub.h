@@ -1,5 +1,6 @@
 // The library's log lines in this process. libNimbra imports LogHandlerA,
-// which this executable exports (LogHub.cpp): every line comes here, on
+// which this executable exports (the kit's, hostkit/LibraryLog.h, whose
+// receiver this is from the first instance() on): every line comes here, on
 // whichever thread the library runs, is kept among the recent lines that
 // name a failure's cause, and reaches the log panel through a queued signal.
 #ifndef NIMBRA_DESKTOP_LOGHUB_H

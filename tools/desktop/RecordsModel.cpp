@@ -151,21 +151,11 @@ QVariant RecordsModel::recordData(const _ST_UserInfo& record, int column, int ro
 }
 
 QVariant RecordsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const char* const kTitles[ColumnCount] = {QT_TR_NOOP("Backup / date"),
+                                                     QT_TR_NOOP("File"), QT_TR_NOOP("Size"),
+                                                     QT_TR_NOOP("Expires"), QT_TR_NOOP("Path")};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    switch (section) {
-        case When:
-            return tr("Backup / date");
-        case File:
-            return tr("File");
-        case Size:
-            return tr("Size");
-        case Expires:
-            return tr("Expires");
-        case Path:
-            return tr("Path");
-        default:
-            return QVariant();
-    }
+    return section >= 0 && section < ColumnCount ? tr(kTitles[section]) : QVariant();
 }
 
 }  // namespace desktop

@@ -263,17 +263,10 @@ QVariant StoreModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant StoreModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const char* const kTitles[ColumnCount] = {QT_TR_NOOP("Name"), QT_TR_NOOP("Size"),
+                                                     QT_TR_NOOP("Modified")};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    switch (section) {
-        case Name:
-            return tr("Name");
-        case Size:
-            return tr("Size");
-        case Modified:
-            return tr("Modified");
-        default:
-            return QVariant();
-    }
+    return section >= 0 && section < ColumnCount ? tr(kTitles[section]) : QVariant();
 }
 
 }  // namespace desktop

@@ -25,29 +25,17 @@ struct TransferModel::Row {
 };
 
 QString stateText(TransferState state) {
-    switch (state) {
-        case TransferState::Queued:
-            return TransferModel::tr("Queued");
-        case TransferState::Preparing:
-            return TransferModel::tr("Preparing");
-        case TransferState::Running:
-            return TransferModel::tr("Running");
-        case TransferState::Paused:
-            return TransferModel::tr("Paused");
-        case TransferState::Stopping:
-            return TransferModel::tr("Stopping");
-        case TransferState::Finishing:
-            return TransferModel::tr("Finishing");
-        case TransferState::Done:
-            return TransferModel::tr("Done");
-        case TransferState::Stopped:
-            return TransferModel::tr("Stopped");
-        case TransferState::Failed:
-            return TransferModel::tr("Failed");
-        case TransferState::Skipped:
-            return TransferModel::tr("Skipped");
-    }
-    return QString();
+    static const char* const kTexts[] = {QT_TRANSLATE_NOOP("desktop::TransferModel", "Queued"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Preparing"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Running"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Paused"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Stopping"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Finishing"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Done"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Stopped"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Failed"),
+                                         QT_TRANSLATE_NOOP("desktop::TransferModel", "Skipped")};
+    return TransferModel::tr(kTexts[static_cast<int>(state)]);
 }
 
 bool isFinal(TransferState state) {
@@ -211,25 +199,12 @@ QVariant TransferModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TransferModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const char* const kTitles[ColumnCount] = {
+        QT_TR_NOOP("Transfer"), QT_TR_NOOP("State"), QT_TR_NOOP("Progress"),
+        QT_TR_NOOP("Bytes"),    QT_TR_NOOP("Speed"), QT_TR_NOOP("Time left"),
+        QT_TR_NOOP("Details")};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    switch (section) {
-        case Name:
-            return tr("Transfer");
-        case State:
-            return tr("State");
-        case Progress:
-            return tr("Progress");
-        case Bytes:
-            return tr("Bytes");
-        case Speed:
-            return tr("Speed");
-        case TimeLeft:
-            return tr("Time left");
-        case Details:
-            return tr("Details");
-        default:
-            return QVariant();
-    }
+    return section >= 0 && section < ColumnCount ? tr(kTitles[section]) : QVariant();
 }
 
 }  // namespace desktop

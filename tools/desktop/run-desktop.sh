@@ -12,14 +12,10 @@ BUILD_DIR=${BUILD:-build}
 DESKTOP=$BUILD_DIR/tools/desktop/nimbra-desktop
 DEVSERVER=$BUILD_DIR/tools/devserver/nimbra-devserver
 
-die() {
-    echo "desktop: $*" >&2
-    exit 1
-}
+die() { echo "desktop: $*" >&2 && exit 1; }
 
-for bin in "$DESKTOP" "$DEVSERVER"; do
-    [[ -x $bin ]] || die "$bin is missing; build first with 'make desktop'"
-done
+[[ -x $DESKTOP && -x $DEVSERVER ]] || die "nimbra-desktop or nimbra-devserver is missing in" \
+    "$BUILD_DIR; build them first with 'make desktop'"
 if [[ -z ${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-} ]]; then
     die "no display (neither DISPLAY nor WAYLAND_DISPLAY is set): nimbra-desktop needs one"
 fi

@@ -2,15 +2,24 @@
 
 #include <sys/time.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
+
+#include "Contracts/LogHandler.h"
 
 namespace hostkit {
 namespace {
 
 constexpr size_t kRecentLines = 12;
 
+std::atomic<LogReceiver> g_receiver{nullptr};
+
 }  // namespace
+
+void SetLogReceiver(LogReceiver receiver) {
+    g_receiver = receiver;
+}
 
 LogCall ReadLogCall(const char* function, const char* file, int line, int level, const char* format,
                     va_list args) {
@@ -62,3 +71,16 @@ void RecentLines::Clear() {
 }
 
 }  // namespace hostkit
+
+extern "C" __attribute__((visibility("default"))) void LogHandlerA(const char* function,
+                                                                   const char* file, int line,
+                                                                   int level, const char* format,
+                                                                   ...) {
+    const hostkit::LogReceiver receiver = hostkit::g_receiver;
+    if (receiver == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    const hostkit::LogCall call = hostkit::ReadLogCall(function, file, line, level, format, args);
+    va_end(args);
+    receiver(call);
+}

@@ -1,8 +1,10 @@
 // The library's log lines as a host receives them: libNimbra imports one
 // function, LogHandlerA (Contracts/LogHandler.h), which the host's executable
-// exports. Each host's definition reads the call with ReadLogCall and sends
-// the line where it wants it; RecentLines keeps the latest ones, whose causes
-// ExplainFailure (Diagnosis.h) reads.
+// exports (ENABLE_EXPORTS). The kit defines it (LibraryLog.cpp, linked in
+// once a host calls SetLogReceiver): it reads each call into a LogCall and
+// hands it to the host's receiver, which sends the line where it wants it;
+// RecentLines keeps the latest ones, whose causes ExplainFailure
+// (Diagnosis.h) reads.
 #ifndef HOSTKIT_LIBRARYLOG_H
 #define HOSTKIT_LIBRARYLOG_H
 
@@ -27,6 +29,11 @@ struct LogCall {
 
 LogCall ReadLogCall(const char* function, const char* file, int line, int level, const char* format,
                     va_list args);
+
+// Where LogHandlerA sends each call, on the thread the library logs from;
+// null drops them. Set it before the first library call.
+using LogReceiver = void (*)(const LogCall& call);
+void SetLogReceiver(LogReceiver receiver);
 
 // "<local time> [L<level>] <function> <file>:<line> <message>", the time as
 // "2024-12-05 15:40:02.123".

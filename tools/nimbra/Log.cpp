@@ -5,13 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 
-#include "Contracts/LogHandler.h"
 #include "hostkit/LibraryLog.h"
 
 namespace cli {
@@ -59,9 +57,19 @@ FILE* Stream() {
     return g_log_file;
 }
 
+// One line per call: "<local time> [L<level>] <function> <file>:<line> <message>".
+void WriteLibraryLine(const hostkit::LogCall& call) {
+    g_recent.Add(call);
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    FILE* out = Stream();
+    std::fprintf(out, "%s\n", hostkit::LogCallText(call).c_str());
+    std::fflush(out);
+}
+
 }  // namespace
 
 void ConfigureLog(bool verbose) {
+    hostkit::SetLogReceiver(&WriteLibraryLine);
     std::lock_guard<std::mutex> lock(g_log_mutex);
     g_log_path.clear();
     if (verbose) return;
@@ -106,19 +114,3 @@ StderrToLog::~StderrToLog() {
 }
 
 }  // namespace cli
-
-// One line per call: "<local time> [L<level>] <function> <file>:<line> <message>".
-extern "C" __attribute__((visibility("default"))) void LogHandlerA(const char* function,
-                                                                   const char* file, int line,
-                                                                   int level, const char* format,
-                                                                   ...) {
-    va_list args;
-    va_start(args, format);
-    const hostkit::LogCall call = hostkit::ReadLogCall(function, file, line, level, format, args);
-    va_end(args);
-    cli::g_recent.Add(call);
-    std::lock_guard<std::mutex> lock(cli::g_log_mutex);
-    FILE* out = cli::Stream();
-    std::fprintf(out, "%s\n", hostkit::LogCallText(call).c_str());
-    std::fflush(out);
-}

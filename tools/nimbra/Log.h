@@ -1,6 +1,7 @@
-// The logging function libNimbra imports (LogHandlerA) is exported by this
-// executable, so it takes precedence over the stand-in logging library: the
-// library's lines go to a log file, or to stderr with --verbose.
+// The logging function libNimbra imports (LogHandlerA, the kit's: see
+// hostkit/LibraryLog.h) is exported by this executable, so it takes
+// precedence over the stand-in logging library: the library's lines go to a
+// log file, or to stderr with --verbose.
 #ifndef NIMBRA_CLI_LOG_H
 #define NIMBRA_CLI_LOG_H
 
