@@ -426,6 +426,17 @@ TEST_F(Desktop, Screenshots) {
         "status":403,"code":"AccessDenied","message":"The bucket policy denies this upload"})");
     Drop({QString::fromStdString(MakeFile("notes.txt", "notes"))});
     ASSERT_TRUE(WaitAllFinal());
+    // The store, a level or two open.
+    window_->tabs()->setCurrentWidget(window_->storePanel());
+    desktop::StoreModel& store = window_->store();
+    store.reload();
+    ASSERT_TRUE(Idle());
+    for (const char* folder : {"dora/", "dora/default/", "dora/weekly/"}) {
+        window_->storePanel()->view()->expand(store.indexOfPrefix(folder));
+        ASSERT_TRUE(Idle());
+    }
+    SaveScreenshot("store.png");
+    window_->tabs()->setCurrentWidget(window_->recordsPanel());
     server_->AddFault(R"({"method":"PUT","subresource":"partNumber","count":-1,
                           "action":"delay","delay_ms":700})");
     Drop({QString::fromStdString(MakeFile("video.mp4", testdata::RandomBytes(60 * kMiB, 8)))});

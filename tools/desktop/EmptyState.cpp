@@ -10,7 +10,7 @@ EmptyState::EmptyState(QWidget* view, QAbstractItemModel& model, const QString& 
     : QStackedWidget(parent), m_model(model), m_label(new QLabel(emptyText, this)) {
     m_label->setAlignment(Qt::AlignCenter);
     m_label->setWordWrap(true);
-    m_label->setStyleSheet("color: palette(mid); font-size: 11pt; padding: 16px;");
+    m_label->setStyleSheet("color: #666666; font-size: 11pt; padding: 16px;");
     addWidget(m_label);
     addWidget(view);
     connect(&model, &QAbstractItemModel::rowsInserted, this, &EmptyState::update);
