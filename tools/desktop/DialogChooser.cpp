@@ -54,14 +54,16 @@ Chooser::Deletion DialogChooser::confirmDeletion(QWidget* parent, const QString&
                     QObject::tr("Delete %1 from the store?").arg(key), QMessageBox::NoButton,
                     parent);
     box.setInformativeText(QObject::tr("Its bytes cannot be restored afterwards."));
-    QCheckBox records(QObject::tr("Also delete ALL backup records of %1").arg(user));
-    if (!user.isEmpty()) box.setCheckBox(&records);
+    if (!user.isEmpty())  // the box owns it
+        box.setCheckBox(
+            new QCheckBox(QObject::tr("Also delete ALL backup records of %1").arg(user)));
     QPushButton* remove = box.addButton(QObject::tr("Delete"), QMessageBox::DestructiveRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Cancel);
     box.exec();
     if (box.clickedButton() != remove) return Deletion::Cancel;
-    return records.isChecked() ? Deletion::ObjectAndRecords : Deletion::Object;
+    const bool records = box.checkBox() != nullptr && box.checkBox()->isChecked();
+    return records ? Deletion::ObjectAndRecords : Deletion::Object;
 }
 
 bool DialogChooser::confirmClose(QWidget* parent, int transfers) {

@@ -81,6 +81,8 @@ void RestoreTask::onDownloaded(const hostkit::JobOutcome& outcome,
     // first range met an object emptied since it was listed.
     if (outcome.end == hostkit::JobOutcome::End::kStopped && stopAsked())
         return finish(TransferState::Stopped, tr("stopped; %1 was left as it was").arg(target));
+    if (!m_pending)  // given up when the window closed without waiting
+        return finish(TransferState::Stopped, tr("given up; %1 was left as it was").arg(target));
     const long long written = m_pending->Size();
     if (outcome.end != hostkit::JobOutcome::End::kDone || written != m_request.size)
         return finish(TransferState::Failed,
