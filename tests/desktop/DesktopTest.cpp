@@ -270,10 +270,14 @@ TEST_F(Desktop, PauseResumeAndStopASlowUpload) {
     EXPECT_GT(ticks, 10);  // the timer fired while the first part was held
     Click(panel->pauseButton());
     EXPECT_EQ(Transfers().state(row), TransferState::Paused);
-    // The part in flight finishes; then nothing moves.
-    QTest::qWait(1500);
-    const qint64 held = Transfers().bytes(row);
-    QTest::qWait(1200);
+    // The part in flight finishes; then nothing moves for longer than a part
+    // takes (unpaused, the upload would end in a few of those).
+    qint64 held = Transfers().bytes(row);
+    for (int i = 0; i < 10; ++i) {
+        QTest::qWait(1200);
+        if (Transfers().bytes(row) == held) break;
+        held = Transfers().bytes(row);
+    }
     EXPECT_EQ(Transfers().bytes(row), held);
     EXPECT_LT(held, size);
     Click(panel->resumeButton());
@@ -285,6 +289,8 @@ TEST_F(Desktop, PauseResumeAndStopASlowUpload) {
 
     // Two parts: Stop while the last one is held comes too late; the upload
     // completes, and the stop it left in the library does not end the next.
+    server_->AddFault(R"({"method":"PUT","subresource":"partNumber","key_contains":"two.bin",
+                          "count":-1,"action":"delay","delay_ms":1000})");
     chooser_.files = {
         QString::fromStdString(MakeFile("two.bin", testdata::RandomBytes(12 * kMiB, 2)))};
     Click(window_->recordsPanel()->backUpButton());
