@@ -280,6 +280,13 @@ TEST_F(Desktop, PauseResumeAndStopASlowUpload) {
     }
     EXPECT_EQ(Transfers().bytes(row), held);
     EXPECT_LT(held, size);
+    // A backup queued behind it can be removed before it starts.
+    chooser_.files = {QString::fromStdString(MakeFile("queued.bin", "queued"))};
+    Click(window_->recordsPanel()->backUpButton());
+    ASSERT_EQ(Transfers().state(LastRow()), TransferState::Queued);
+    Select(panel->view(), Transfers().index(Transfers().rowCount() - 1, 0));
+    Click(panel->removeButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Transfers().rowCount() == 1; }, kWaitMs));
     Click(panel->resumeButton());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Transfers().bytes(row) > held; }, kWaitMs));
     Click(panel->stopButton());
@@ -296,6 +303,7 @@ TEST_F(Desktop, PauseResumeAndStopASlowUpload) {
     Click(window_->recordsPanel()->backUpButton());
     const quint64 late = LastRow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Transfers().bytes(late) >= 10 * kMiB; }, kWaitMs));
+    Select(panel->view(), Transfers().index(Transfers().rowOf(late), 0));
     Click(panel->stopButton());
     ASSERT_TRUE(WaitState(late, TransferState::Done));
     chooser_.files = {QString::fromStdString(MakeFile("next.bin", testdata::RandomBytes(kMiB, 3)))};

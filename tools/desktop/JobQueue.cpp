@@ -62,7 +62,18 @@ bool JobQueue::stop(JobId id) {
 }
 
 bool JobQueue::cancel(JobId id) {
-    return m_runner->Cancel(id);
+    if (!m_runner->Cancel(id)) return false;
+    // Reported now, from the event loop: the runner reports it only when its
+    // turn comes, after the job running now.
+    const auto it = m_handlers.find(id);
+    if (it == m_handlers.end()) return true;
+    JobHandlers handlers = std::move(it->second);
+    m_handlers.erase(it);
+    post([this, handlers = std::move(handlers)] {
+        if (handlers.finished) handlers.finished(hostkit::JobOutcome(), {});
+        if (m_handlers.empty()) emit idle();
+    });
+    return true;
 }
 
 void JobQueue::onStarted(quint64 id) {

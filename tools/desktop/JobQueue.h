@@ -50,7 +50,8 @@ public:
     bool pause(JobId id);
     bool resume(JobId id);
     bool stop(JobId id);
-    // A job not yet started; false once it has.
+    // A job not yet started; false once it has. Its handlers hear of it
+    // (kCancelled) from the event loop, not when its turn would have come.
     bool cancel(JobId id);
 
     bool isRunning(JobId id) const { return id != 0 && id == m_running; }
