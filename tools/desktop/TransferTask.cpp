@@ -24,9 +24,11 @@ bool TransferTask::stop() {
     // Once the bytes are stored, their record goes in too.
     if (m_finished || m_stopAsked || m_model.state(m_row) == TransferState::Finishing) return false;
     m_stopAsked = true;
-    // A job not started is cancelled; a lookup or registration under way
-    // ends first (the step after it looks at m_stopAsked).
-    if (!m_jobs.cancel(m_job) && m_transferring) m_jobs.stop(m_job);
+    // A job not started is cancelled, a transfer under way stopped (also one
+    // whose start this thread has not heard of yet); a lookup or
+    // registration under way ends first, and the step after it looks at
+    // m_stopAsked.
+    if (!m_jobs.cancel(m_job)) m_jobs.stop(m_job);
     setState(TransferState::Stopping);
     return true;
 }
