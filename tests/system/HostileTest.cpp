@@ -119,6 +119,16 @@ protected:
         store_->put(".*", Counted(handler));
         store_->start(PortOf(NIMBRA_ENDPOINT));
     }
+    // A store that starts the upload "u1" and answers every other request with `handler`.
+    void StartMultipartStore(HttpServer::Handler handler) {
+        StartStore([handler](const httplib::Request& req, httplib::Response& res) {
+            if (!req.has_param("uploads")) return handler(req, res);
+            res.set_content(
+                "<InitiateMultipartUploadResult><UploadId>u1</UploadId>"
+                "</InitiateMultipartUploadResult>",
+                "application/xml");
+        });
+    }
     HttpServer::Handler Counted(HttpServer::Handler handler) {
         return [this, handler](const httplib::Request& req, httplib::Response& res) {
             if (++served_ > kPeerLimit)
@@ -234,13 +244,7 @@ TEST_F(Hostile, PartListingMustAdvanceAndFit) {
     for (const auto& row : rows) {
         served_ = 0;
         testlog::Clear();
-        StartStore([&](const httplib::Request& req, httplib::Response& res) {
-            if (req.has_param("uploads")) {
-                return res.set_content(
-                    "<InitiateMultipartUploadResult><UploadId>u1</UploadId>"
-                    "</InitiateMultipartUploadResult>",
-                    "application/xml");
-            }
+        StartMultipartStore([&](const httplib::Request& req, httplib::Response& res) {
             const int marker = std::atoi(req.get_param_value("part-number-marker").c_str());
             res.set_content(
                 "<ListPartsResult><IsTruncated>true</IsTruncated>"
@@ -296,13 +300,7 @@ TEST_F(Hostile, CompletionsAreVerified) {
     };
     for (const auto& row : rows) {
         testlog::Clear();
-        StartStore([&](const httplib::Request& req, httplib::Response& res) {
-            if (req.has_param("uploads")) {
-                return res.set_content(
-                    "<InitiateMultipartUploadResult><UploadId>u1</UploadId>"
-                    "</InitiateMultipartUploadResult>",
-                    "application/xml");
-            }
+        StartMultipartStore([&](const httplib::Request& req, httplib::Response& res) {
             if (req.method == "PUT") return;  // no CRC-64: the layer knows what it sent
             if (req.method == "GET") {
                 return res.set_content(

@@ -38,7 +38,7 @@ TEST(HostKitNames, WhatNamesAreRefused) {
     }
     EXPECT_EQ(NameProblem("user name", "a/b", kUserNameMax), "the user name contains '/'");
     EXPECT_EQ(NameProblem("user name", std::string(kUserNameMax, 'u'), kUserNameMax), "");
-    EXPECT_EQ(QueryEscape("ann&x=1 ~a-b_c.d"), "ann%26x%3D1%20~a-b_c.d");
+    EXPECT_EQ(QueryEscape("ann&x=1 ~a-b_c.d#%+?/"), "ann%26x%3D1%20~a-b_c.d%23%25%2B%3F%2F");
 }
 
 TEST(HostKitText, WhatCameFromAServerIsShownEscaped) {
