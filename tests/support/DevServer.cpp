@@ -32,6 +32,7 @@ void DevServer::Spawn() {
     args.insert(args.end(), {"--data-dir", data_dir(), "--host", "127.0.0.1", "--bucket",
                              opts_.bucket, "--api-port", std::to_string(api_port_), "--store-port",
                              std::to_string(store_port_)});
+    if (opts_.allow_anonymous) args.push_back("--allow-anonymous");
     if (opts_.api_plain_http) args.push_back("--api-plain-http");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);

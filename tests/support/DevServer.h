@@ -13,6 +13,7 @@
 #include "tests/support/TempDir.h"
 
 struct DevServerOptions {
+    bool allow_anonymous = false;  // unsigned store requests pass (signed ones are checked)
     std::string bucket = "nimbra-backup";
     int api_port = 0;             // 0 = free port
     int store_port = 0;           // 0 = free port
