@@ -185,7 +185,6 @@ TEST_F(WebApi, UsedSizeAndTheStatusesThatSucceed) {
         {{{302, "/moved"}, {200, R"({"size":7})"}}, 7, "[Post]: SUCESS\n"},
         {{{204, ""}}, 0, "ERR:res = 0,rescode = 204\n"},
         {{{404, R"({"size":8})"}}, 0, "ERR:res = 0,rescode = 404\n"},
-        {{{503, R"({"size":8})"}}, 0, "ERR:res = 0,rescode = 503\n"},
     };
     std::vector<std::string> targets;
     for (const auto& row : rows) {
