@@ -71,11 +71,8 @@ TEST(HostKitBackups, EveryBackupHasAKeyItsRecordNames) {
                 {"", ""},
                 {":/-", ""}};
     for (const auto& k : keys) {
-        _ST_UserInfo record{};
-        std::snprintf(record.szName, sizeof record.szName, "dave");
-        std::snprintf(record.szBackupName, sizeof record.szBackupName, "weekly");
+        _ST_UserInfo record{0, "dave", "weekly", "", "", "a b.txt", 0, 0};
         std::snprintf(record.szDateTime, sizeof record.szDateTime, "%s", k.date_time);
-        std::snprintf(record.szFileName, sizeof record.szFileName, "a b.txt");
         EXPECT_EQ(BackupKey(record), k.key) << k.date_time;
     }
 
