@@ -38,7 +38,7 @@ TEST(HostKitNames, WhatNamesAreRefused) {
     }
     EXPECT_EQ(NameProblem("user name", "a/b", kUserNameMax), "the user name contains '/'");
     EXPECT_EQ(NameProblem("user name", std::string(kUserNameMax, 'u'), kUserNameMax), "");
-    EXPECT_EQ(QueryEscape("ann&x=1 ~a-b_c.d"), "ann%26x%3D1%20~a-b_c.d");
+    EXPECT_EQ(QueryEscape("ann&x=1 ~a-b_c.d#%+?/"), "ann%26x%3D1%20~a-b_c.d%23%25%2B%3F%2F");
 }
 
 TEST(HostKitText, WhatCameFromAServerIsShownEscaped) {
@@ -71,11 +71,8 @@ TEST(HostKitBackups, EveryBackupHasAKeyItsRecordNames) {
                 {"", ""},
                 {":/-", ""}};
     for (const auto& k : keys) {
-        _ST_UserInfo record{};
-        std::snprintf(record.szName, sizeof record.szName, "dave");
-        std::snprintf(record.szBackupName, sizeof record.szBackupName, "weekly");
+        _ST_UserInfo record{0, "dave", "weekly", "", "", "a b.txt", 0, 0};
         std::snprintf(record.szDateTime, sizeof record.szDateTime, "%s", k.date_time);
-        std::snprintf(record.szFileName, sizeof record.szFileName, "a b.txt");
         EXPECT_EQ(BackupKey(record), k.key) << k.date_time;
     }
 

@@ -40,12 +40,8 @@ struct TimeZoneGuard {  // an empty TZ is restored as none
 
 inline time_t Utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
     struct tm fields = {};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
+    fields.tm_year = year - 1900, fields.tm_mon = month - 1, fields.tm_mday = day;
+    fields.tm_hour = hour, fields.tm_min = minute, fields.tm_sec = second;
     return timegm(&fields);
 }
 

@@ -35,11 +35,15 @@ JobRun Session::List(const std::string& prefix,
 
 JobRun Session::Run(bool keys, const std::function<void()>& queue) {
     ForgetLibraryLines();
+    {
+        std::lock_guard<std::mutex> lock(pending_mutex_);
+        pending_stop_ = pending_pause_ = false;
+    }
     ControlActions actions;
-    actions.stop = [this] { runner_.Stop(); };
+    actions.stop = [this] { Stop(); };
     if (keys) {
-        actions.pause = [this] { runner_.Pause(); };
-        actions.resume = [this] { runner_.Resume(); };
+        actions.pause = [this] { Pause(true); };
+        actions.resume = [this] { Pause(false); };
     }
     actions.display = display_;
     JobRun run;
@@ -52,6 +56,24 @@ JobRun Session::Run(bool keys, const std::function<void()>& queue) {
     }
     run.outcome = outcome_;
     return run;
+}
+
+void Session::Stop() {
+    std::lock_guard<std::mutex> lock(pending_mutex_);
+    if (!runner_.Stop()) pending_stop_ = true;
+}
+
+void Session::Pause(bool paused) {
+    std::lock_guard<std::mutex> lock(pending_mutex_);
+    if (!(paused ? runner_.Pause() : runner_.Resume())) pending_pause_ = paused;
+}
+
+// The runner calls this once the job runs, so its controls now reach it.
+void Session::JobStarted(hostkit::JobId, hostkit::JobKind) {
+    std::lock_guard<std::mutex> lock(pending_mutex_);
+    if (pending_stop_) runner_.Stop();
+    if (pending_pause_ && !pending_stop_) runner_.Pause();
+    pending_stop_ = pending_pause_ = false;
 }
 
 void Session::JobProgress(hostkit::JobId, long long bytes, long long) {

@@ -5,6 +5,7 @@
 #define NIMBRA_CLI_SESSION_H
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,18 +40,25 @@ public:
                 std::function<void(const std::vector<hostkit::ListEntry>&)> on_page);
 
 private:
+    void JobStarted(hostkit::JobId, hostkit::JobKind) override;
     void JobProgress(hostkit::JobId, long long bytes, long long total) override;
     void JobPage(hostkit::JobId, const std::vector<hostkit::ListEntry>& page) override;
     void JobFinished(hostkit::JobId, const hostkit::JobOutcome& outcome) override;
     // Queues the job through `queue` and waits for it; with `keys`, p, r
     // and s work too.
     JobRun Run(bool keys, const std::function<void()>& queue);
+    // Stop, pause and resume for the job of Run; one asked for before the
+    // runner started the job is kept until it does.
+    void Stop();
+    void Pause(bool paused);
 
     IOssManager& manager_;
     // Set before a job is queued, read by the runner's thread during it.
     ProgressDisplay* display_ = nullptr;
     std::function<void(const std::vector<hostkit::ListEntry>&)> on_page_;
     hostkit::JobOutcome outcome_;
+    std::mutex pending_mutex_;
+    bool pending_stop_ = false, pending_pause_ = false;
     hostkit::TransferRunner runner_;  // last: its thread calls the members above
 };
 
