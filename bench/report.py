@@ -88,7 +88,7 @@ def machine_info(settings, alioss_version):
         "compiler": _first_line([_cmake_cache(build, "CMAKE_CXX_COMPILER"), "--version"]),
         "build_type": _cmake_cache(build, "CMAKE_BUILD_TYPE"),
         "libcurl": _first_line(["curl-config", "--version"]),
-        "httplib": _first_line(["dpkg-query", "-W", "-f=${Version}", "libcpp-httplib-dev"]),
+        "microhttpd": _first_line(["dpkg-query", "-W", "-f=${Version}", "libmicrohttpd-dev"]),
         "curl": " ".join(_first_line(["curl", "--version"]).split()[:2]),
         "node": _first_line(["node", "--version"]),
         "ali_oss": alioss_version or "not run",
@@ -382,11 +382,14 @@ def machine_section(meta):
                   + ("it did" if quiet else f"it never did (still {load:.2f}): **the machine was "
                      "loaded during this run**"))
     ls, le = meta["load_start"], meta["load_end"]
+    # Runs before the server moved to libmicrohttpd recorded cpp-httplib.
+    engine = (f"libmicrohttpd {meta['microhttpd']}" if "microhttpd" in meta
+              else f"cpp-httplib {meta.get('httplib')}")
     return [
         f"- CPU: {meta['cpu']}, {meta['cores']} cores; memory {meta['memory']}",
         f"- Kernel {meta['kernel']}, {meta['os']}",
         f"- libNimbra and nimbra-devserver: {meta['build_type']} build, {meta['compiler']}; "
-        f"{meta['libcurl']}; cpp-httplib {meta['httplib']}; commit {meta['commit']}",
+        f"{meta['libcurl']}; {engine}; commit {meta['commit']}",
         f"- Peers: {meta['curl']}; Node.js {meta['node']}, ali-oss {meta['ali_oss']}",
         f"- Harness: Python {meta['python']}, {meta['gnuplot']}",
         f"- Ran on {meta['where']}, {meta['date']}, {meta['duration_s'] / 60:.1f} min",

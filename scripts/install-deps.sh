@@ -7,6 +7,7 @@ PACKAGES=(
     build-essential cmake pkg-config
     libcurl4-openssl-dev libcjson-dev libapr1-dev libaprutil1-dev libmxml-dev libexpat1-dev libssl-dev
     libgtest-dev libgmock-dev googletest libsqlite3-dev libcpp-httplib-dev libcli11-dev
+    libmicrohttpd-dev libgnutls28-dev
     clang libclang-rt-14-dev libc++-dev libc++abi-dev
     openssl curl binutils procps time
     nodejs npm gnuplot-nox iproute2 valgrind

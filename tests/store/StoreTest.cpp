@@ -748,10 +748,9 @@ TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
     }
 }
 
-// The development server's handlers see request header values as sent
-// (cpp-httplib would percent-decode them): user metadata comes back as the
-// layer, which decodes nothing, sent it. Decoded values would also break the
-// signature, which covers them.
+// The development server's handlers see request header values as sent, not
+// decoded: user metadata comes back as the layer, which decodes nothing, sent
+// it. Decoded values would also break the signature, which covers them.
 TEST_F(Layer, PercentEncodedHeaderValuesReachTheServerUnchanged) {
     const std::pair<const char*, const char*> cases[] = {
         {"x-oss-meta-space", "a%20b"},        {"x-oss-meta-slash", "dir%2Fkey%3Fq%3D1"},
@@ -1061,11 +1060,17 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     const std::string gone = Initiate(server, "gone");
     EXPECT_EQ(server.StoreExchange("DELETE", kBucket + "gone?uploadId=" + gone).status, 204);
     EXPECT_EQ(Code(PutPart(server, "gone", gone, 1, "z")), "NoSuchUpload");
-    // A clean shutdown, also with an idle kept-alive connection open.
+    // A clean shutdown, also with an idle kept-alive connection open and a
+    // request held by a long delay.
     httplib::Client idle("127.0.0.1", server.store_port());
     idle.set_keep_alive(true);
     ASSERT_TRUE(idle.Get("/__dev/health"));
+    server.Reset();
+    server.AddFault(R"({"action":"delay","delay_ms":600000})");
+    std::thread held([&server] { server.StoreExchange("GET", kBucket + "keep"); });
+    while (server.GetStats().requests["GetObject"] == 0) std::this_thread::yield();
     EXPECT_EQ(server.Stop(), 0);
+    held.join();
 }
 
 // Writers keep the server busy with puts, overwrites, deletes and multipart

@@ -3,17 +3,17 @@
 #ifndef TOOLS_DEVSERVER_APPLICATION_H
 #define TOOLS_DEVSERVER_APPLICATION_H
 
-#include <httplib.h>
-
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "Auth.h"
+#include "ControlRoutes.h"
 #include "Database.h"
 #include "Faults.h"
+#include "HttpListener.h"
 #include "ObjectFiles.h"
 #include "Stats.h"
+#include "StopSignal.h"
 #include "StoreServer.h"
 #include "WebApi.h"
 
@@ -41,27 +41,37 @@ public:
     // Binds both ports and starts serving; throws when a port cannot be bound.
     void Start();
     void Stop();
-    int api_port() const { return api_port_; }
-    int store_port() const { return store_port_; }
+    int api_port() const { return api_listener_->port(); }
+    int store_port() const { return store_listener_->port(); }
 
 private:
-    void Configure(httplib::Server& server, bool is_store);
+    // The store port's service: the control interface under /__dev/, the
+    // object store elsewhere.
+    class StorePort : public HttpService {
+    public:
+        StorePort(StoreService& store, ControlRoutes& control) : store_(store), control_(control) {}
+        std::unique_ptr<Exchange> Start(const HttpRequest& request) override;
+        Answer Refuse(const HttpRequest& request, int status, const std::string& message) override;
+
+    private:
+        HttpService& For(const HttpRequest& request);
+        StoreService& store_;
+        ControlRoutes& control_;
+    };
 
     ServerOptions options_;
     Database db_;
     BlobStore blobs_;
     FaultBook faults_;
     Stats stats_;
+    StopSignal stop_;
     Authenticator auth_;
     StoreService store_;
+    ControlRoutes control_;
+    StorePort store_port_;
     WebApi web_;
-    std::unique_ptr<httplib::Server> api_server_;
-    std::unique_ptr<httplib::Server> store_server_;
-    std::thread api_thread_;
-    std::thread store_thread_;
-    int api_port_ = 0;
-    int store_port_ = 0;
-    bool stopped_ = false;
+    std::unique_ptr<HttpListener> api_listener_;
+    std::unique_ptr<HttpListener> store_listener_;
 };
 
 }  // namespace devserver

@@ -1,8 +1,8 @@
 #include "ControlRoutes.h"
 
+#include <cstdlib>
 #include <functional>
 
-#include "Connections.h"
 #include "JsonUtil.h"
 #include "RequestEntry.h"
 #include "TimeUtil.h"
@@ -13,41 +13,33 @@ namespace {
 const char* kJson = "application/json";
 const char* kOk = "{\"ok\":true}";
 // Control bodies are one small JSON object.
-constexpr unsigned long long kMaxControlBody = 1u << 20;
-
-bool Refuse(httplib::Response& res, int status, const std::string& message) {
-    res.status = status;
-    res.set_content(JsonError(message), kJson);
-    CloseAfterAnswer(res);
-    return false;
-}
+constexpr size_t kMaxControlBody = 1u << 20;
+const char* kTooLarge = "a control request's body is one small JSON object";
 
 // A POST command taking a JSON object. `apply` gets the body's text ("{}"
 // for an empty body, unless the command needs one) and answers 200
 // {"ok":true} or 400 {"error": ...}.
 enum class EmptyBody { kIsObject, kRefused };
-httplib::Server::Handler JsonCommand(std::function<bool(const std::string&, std::string&)> apply,
-                                     EmptyBody empty = EmptyBody::kIsObject,
-                                     const char* wanted = "") {
-    return [apply, empty, wanted](const httplib::Request& req, httplib::Response& res) {
+std::unique_ptr<Exchange> JsonCommand(std::function<bool(const std::string&, std::string&)> apply,
+                                      EmptyBody empty = EmptyBody::kIsObject,
+                                      const char* wanted = "") {
+    auto reply = [apply, empty, wanted](const std::string& text) {
         std::string error = "not an object";
-        if (req.body.empty() && empty == EmptyBody::kRefused) {
+        if (text.empty() && empty == EmptyBody::kRefused) {
             error = std::string("the body must be ") + wanted;
         } else {
-            const std::string body = req.body.empty() ? "{}" : req.body;
+            const std::string body = text.empty() ? "{}" : text;
             JsonPtr json = ParseJson(body, &error);
             if (json && cJSON_IsObject(json.get())) {
-                if (apply(body, error)) {
-                    res.set_content(kOk, kJson);
-                    return;
-                }
+                if (apply(body, error)) return JsonAnswer(200, kOk);
             } else {
                 error = "the body must be a JSON object (" + error + ")";
             }
         }
-        res.status = 400;
-        res.set_content(JsonError(error), kJson);
+        return JsonAnswer(400, JsonError(error));
     };
+    return std::make_unique<DocumentExchange>(kMaxControlBody,
+                                              JsonAnswer(413, JsonError(kTooLarge)), reply);
 }
 
 }  // namespace
@@ -56,50 +48,63 @@ bool IsControlPath(const std::string& path) {
     return path.rfind("/__dev/", 0) == 0;
 }
 
-bool AdmitControlRequest(const httplib::Request& req, httplib::Response& res) {
-    // Control connections are not counted in the store statistics.
-    CurrentConnection().first_request = false;
-    if (!IsLoopbackAddress(req.remote_addr))
-        return Refuse(res, 403, "the control interface answers loopback clients only");
-    if (!IsLoopbackHost(req.get_header_value("Host")))
-        return Refuse(res, 403,
-                      "the control interface answers requests for a loopback host only, not '" +
-                          req.get_header_value("Host") + "'");
-    const std::string length_problem = ContentLengthProblem(req);
-    if (!length_problem.empty()) return Refuse(res, 400, length_problem);
-    if (req.method == "POST" && MediaType(req.get_header_value("Content-Type")) != kJson)
-        return Refuse(res, 415, "control requests are sent as Content-Type: application/json");
-    if (req.get_header_value<uint64_t>("Content-Length") > kMaxControlBody)
-        return Refuse(res, 413, "a control request's body is one small JSON object");
+Answer ControlRoutes::Refuse(const HttpRequest&, int status, const std::string& message) {
+    return JsonAnswer(status, JsonError(message));
+}
+
+bool ControlRoutes::Refused(const HttpRequest& r, Answer& refusal) {
+    const std::string host = r.Header("Host");
+    if (!IsLoopbackAddress(r.peer))
+        refusal = Refuse(r, 403, "the control interface answers loopback clients only");
+    else if (!IsLoopbackHost(host))
+        refusal = Refuse(r, 403,
+                         "the control interface answers requests for a loopback host "
+                         "only, not '" +
+                             host + "'");
+    else if (r.method == "POST" && MediaType(r.Header("Content-Type")) != kJson)
+        refusal = Refuse(r, 415, "control requests are sent as Content-Type: application/json");
+    else if (std::strtoull(r.Header("Content-Length").c_str(), nullptr, 10) > kMaxControlBody)
+        refusal = Refuse(r, 413, kTooLarge);
+    else
+        return false;
+    refusal.close = true;
     return true;
 }
 
-void RegisterControlRoutes(httplib::Server& server, Database& db, FaultBook& faults, Stats& stats) {
-    server.Post("/__dev/reset", JsonCommand([&](const std::string&, std::string&) {
-                    faults.Reset();
-                    stats.Reset();
-                    return true;
-                }));
-    server.Post("/__dev/expire-credentials", JsonCommand([&](const std::string&, std::string&) {
-                    db.ExpireAllCredentials(NowMillis() / 1000);
-                    return true;
-                }));
-    server.Post("/__dev/faults",
-                JsonCommand([&](const std::string& body,
-                                std::string& error) { return faults.AddRule(body, error); },
-                            EmptyBody::kRefused, "one fault rule as a JSON object"));
-    server.Post("/__dev/settings", JsonCommand([&](const std::string& body, std::string& error) {
-                    return faults.ApplySettings(body, error);
-                }));
-    server.Post("/__dev/api-script", JsonCommand([&](const std::string& body, std::string& error) {
-                    return faults.AddApiScript(body, error);
-                }));
-    server.Get("/__dev/stats", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(stats.Json(), kJson);
-    });
-    server.Get("/__dev/health", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(kOk, kJson);
-    });
+std::unique_ptr<Exchange> ControlRoutes::Start(const HttpRequest& r) {
+    Answer refusal;
+    if (Refused(r, refusal)) return std::make_unique<FixedExchange>(std::move(refusal));
+    const std::string& p = r.path;
+    if (r.method == "POST") {
+        if (p == "/__dev/reset")
+            return JsonCommand([this](const std::string&, std::string&) {
+                faults_.Reset();
+                stats_.Reset();
+                return true;
+            });
+        if (p == "/__dev/expire-credentials")
+            return JsonCommand([this](const std::string&, std::string&) {
+                db_.ExpireAllCredentials(NowMillis() / 1000);
+                return true;
+            });
+        if (p == "/__dev/faults")
+            return JsonCommand([this](const std::string& body,
+                                      std::string& error) { return faults_.AddRule(body, error); },
+                               EmptyBody::kRefused, "one fault rule as a JSON object");
+        if (p == "/__dev/settings")
+            return JsonCommand([this](const std::string& body, std::string& error) {
+                return faults_.ApplySettings(body, error);
+            });
+        if (p == "/__dev/api-script")
+            return JsonCommand([this](const std::string& body, std::string& error) {
+                return faults_.AddApiScript(body, error);
+            });
+    }
+    if (r.method == "GET" && p == "/__dev/stats")
+        return std::make_unique<FixedExchange>(JsonAnswer(200, stats_.Json()));
+    if (r.method == "GET" && p == "/__dev/health")
+        return std::make_unique<FixedExchange>(JsonAnswer(200, kOk));
+    return std::make_unique<FixedExchange>(JsonAnswer(404, JsonError("no such control request")));
 }
 
 }  // namespace devserver

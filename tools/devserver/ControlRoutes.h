@@ -5,10 +5,9 @@
 #ifndef TOOLS_DEVSERVER_CONTROLROUTES_H
 #define TOOLS_DEVSERVER_CONTROLROUTES_H
 
-#include <httplib.h>
-
 #include "Database.h"
 #include "Faults.h"
+#include "HttpMessage.h"
 #include "Stats.h"
 
 namespace devserver {
@@ -16,11 +15,22 @@ namespace devserver {
 // True for the paths of the control interface.
 bool IsControlPath(const std::string& path);
 
-// Checks a control request as it arrives, before its body is read: false,
-// with the refusal as the answer, when it may not use the interface.
-bool AdmitControlRequest(const httplib::Request& req, httplib::Response& res);
+class ControlRoutes : public HttpService {
+public:
+    ControlRoutes(Database& db, FaultBook& faults, Stats& stats)
+        : db_(db), faults_(faults), stats_(stats) {}
+    std::unique_ptr<Exchange> Start(const HttpRequest& request) override;
+    Answer Refuse(const HttpRequest& request, int status, const std::string& message) override;
 
-void RegisterControlRoutes(httplib::Server& server, Database& db, FaultBook& faults, Stats& stats);
+private:
+    // A refusal as the request arrives, before its body is read; the
+    // connection ends with it. False when the request may go on.
+    bool Refused(const HttpRequest& request, Answer& refusal);
+
+    Database& db_;
+    FaultBook& faults_;
+    Stats& stats_;
+};
 
 }  // namespace devserver
 

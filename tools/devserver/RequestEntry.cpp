@@ -8,22 +8,23 @@
 
 namespace devserver {
 
-std::string ContentLengthProblem(const httplib::Request& req) {
-    const auto values = req.headers.equal_range("Content-Length");
+std::string ContentLengthProblem(const KeyValues& headers) {
     std::string first;
-    for (auto it = values.first; it != values.second; ++it) {
-        const std::string& v = it->second;
+    for (const auto& h : headers) {
+        if (strcasecmp(h.first.c_str(), "Content-Length") != 0) continue;
+        const std::string& v = h.second;
         if (v.empty() || v.size() > 18 || v.find_first_not_of("0123456789") != std::string::npos)
-            return "Content-Length must be a decimal number of bytes";
-        if (!first.empty() && v != first) return "the request has two different Content-Lengths";
+            return "Content-Length must be a decimal number of bytes.";
+        if (!first.empty() && v != first) return "The request has two different Content-Lengths.";
         first = v;
     }
     return "";
 }
 
-bool HasBodyFraming(const httplib::Request& req) {
-    return req.has_header("Content-Length") ||
-           strcasecmp(req.get_header_value("Transfer-Encoding").c_str(), "chunked") == 0;
+bool HasBodyFraming(const KeyValues& headers) {
+    for (const auto& h : headers)
+        if (strcasecmp(h.first.c_str(), "Content-Length") == 0) return true;
+    return strcasecmp(HeaderValue(headers, "Transfer-Encoding").c_str(), "chunked") == 0;
 }
 
 bool IsLoopbackAddress(const std::string& address) {
@@ -60,10 +61,6 @@ std::string MediaType(const std::string& content_type) {
     std::transform(type.begin(), type.end(), type.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return type;
-}
-
-void CloseAfterAnswer(httplib::Response& res) {
-    res.set_header("Connection", "close");
 }
 
 }  // namespace devserver

@@ -1,4 +1,4 @@
-// The texts of a store request, without httplib: percent-coding, the request
+// The texts of a store request, without an HTTP library: percent-coding, the request
 // target, the bucket and key it addresses, byte ranges, list counts, and
 // header and query lookups. Shared by the server and its test clients.
 #ifndef TOOLS_DEVSERVER_REQUESTTEXT_H

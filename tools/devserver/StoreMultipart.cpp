@@ -60,35 +60,36 @@ void StoreService::InitiateMultipartUpload(StoreContext& c) {
     SendXml(c, 200, w.str());
 }
 
-namespace {
-
-bool FindUpload(Database& db, const StoreContext& c, Upload& u) {
-    return db.GetUpload(QueryValue(c.query, "uploadId"), u) && u.bucket == c.addr.bucket &&
-           u.key == c.addr.key;
+bool StoreService::FindUpload(StoreContext& c) {
+    Upload& u = c.upload;
+    if (db_.GetUpload(QueryValue(c.query, "uploadId"), u) && u.bucket == c.addr.bucket &&
+        u.key == c.addr.key)
+        return true;
+    SendError(c, 404, "NoSuchUpload", kNoSuchUpload,
+              {{"UploadId", QueryValue(c.query, "uploadId")}});
+    return false;
 }
 
-}  // namespace
-
-void StoreService::UploadPart(StoreContext& c) {
-    int number = 0;
-    if (!ParseListCount(QueryValue(c.query, "partNumber"), 1, kMaxPartNumber, number))
+void StoreService::PrepareUploadPart(StoreContext& c) {
+    if (!ParseListCount(QueryValue(c.query, "partNumber"), 1, kMaxPartNumber, c.part_number))
         return SendError(
             c, 400, "InvalidArgument",
             "Part number must be an integer between 1 and 10000, inclusive.",
             {{"ArgumentName", "partNumber"}, {"ArgumentValue", QueryValue(c.query, "partNumber")}});
-    Upload u;
-    if (!FindUpload(db_, c, u))
-        return SendError(c, 404, "NoSuchUpload", kNoSuchUpload,
-                         {{"UploadId", QueryValue(c.query, "uploadId")}});
-    BlobWriter w(blobs_);
-    if (!ReceiveBody(c, w)) return;
+    if (FindUpload(c)) c.blob = std::make_unique<BlobWriter>(blobs_);
+}
+
+void StoreService::UploadPart(StoreContext& c) {
+    BlobWriter& w = *c.blob;
+    const Upload& u = c.upload;
+    if (!w.ok()) return SendError(c, 500, "InternalError", "The server could not store the data.");
     std::string md5 = w.Md5();
     std::string content_md5 = HeaderValue(c.headers, "Content-MD5");
     if (!content_md5.empty() && Base64Decode(content_md5) != md5)
         return SendError(c, 400, "BadDigest",
                          "The Content-MD5 you specified did not match what we received.");
     Part p;
-    p.part_number = number;
+    p.part_number = c.part_number;
     p.size = w.size();
     p.etag = "\"" + HexUpper(md5) + "\"";
     p.crc64 = w.crc64();
@@ -103,18 +104,15 @@ void StoreService::UploadPart(StoreContext& c) {
         return SendError(c, 404, "NoSuchUpload", kNoSuchUpload, {{"UploadId", u.upload_id}});
     }
     blobs_.Remove(BlobKind::kPart, old);
-    c.res.status = 200;
-    c.res.set_header("ETag", p.etag);
-    c.res.set_header("x-oss-hash-crc64ecma", std::to_string(p.crc64));
-    c.res.set_header("Content-MD5",
-                     Base64Encode(reinterpret_cast<const unsigned char*>(md5.data()), md5.size()));
+    c.answer.Set("ETag", p.etag);
+    c.answer.Set("x-oss-hash-crc64ecma", std::to_string(p.crc64));
+    c.answer.Set("Content-MD5",
+                 Base64Encode(reinterpret_cast<const unsigned char*>(md5.data()), md5.size()));
 }
 
 void StoreService::ListParts(StoreContext& c) {
-    Upload u;
-    if (!FindUpload(db_, c, u))
-        return SendError(c, 404, "NoSuchUpload", kNoSuchUpload,
-                         {{"UploadId", QueryValue(c.query, "uploadId")}});
+    if (!FindUpload(c)) return;
+    const Upload& u = c.upload;
     bool has_max = false, has_marker = false;
     std::string max_text = QueryValue(c.query, "max-parts", &has_max);
     std::string marker_text = QueryValue(c.query, "part-number-marker", &has_marker);
@@ -154,15 +152,14 @@ void StoreService::ListParts(StoreContext& c) {
     SendXml(c, 200, w.str());
 }
 
+void StoreService::PrepareCompletion(StoreContext& c) {
+    if (FindUpload(c)) c.document_limit = kMaxCompleteBody;
+}
+
 void StoreService::CompleteMultipartUpload(StoreContext& c) {
-    Upload u;
-    if (!FindUpload(db_, c, u))
-        return SendError(c, 404, "NoSuchUpload", kNoSuchUpload,
-                         {{"UploadId", QueryValue(c.query, "uploadId")}});
-    std::string body;
-    if (!ReadSmallBody(c, body, kMaxCompleteBody)) return;
+    const Upload& u = c.upload;
     std::vector<CompletePart> wanted;
-    if (!ParseCompleteMultipartUpload(body, wanted))
+    if (!ParseCompleteMultipartUpload(c.document, wanted))
         return SendError(c, 400, "MalformedXML",
                          "The XML you provided was not well-formed or did not validate against "
                          "our published schema.");
@@ -237,8 +234,8 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     blobs_.Release(old);
     for (const Part& p : stored) blobs_.Remove(BlobKind::kPart, p.file);
 
-    c.res.set_header("ETag", m.etag);
-    c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    c.answer.Set("ETag", m.etag);
+    c.answer.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     XmlWriter w;
     w.Open("CompleteMultipartUploadResult")
         .Element("Location", "/" + m.bucket + "/" + m.key)
@@ -250,12 +247,10 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
 }
 
 void StoreService::AbortMultipartUpload(StoreContext& c) {
-    Upload u;
-    if (!FindUpload(db_, c, u))
-        return SendError(c, 404, "NoSuchUpload", kNoSuchUpload,
-                         {{"UploadId", QueryValue(c.query, "uploadId")}});
-    for (const Part& p : db_.AbortUpload(u.upload_id)) blobs_.Remove(BlobKind::kPart, p.file);
-    c.res.status = 204;
+    if (!FindUpload(c)) return;
+    for (const Part& p : db_.AbortUpload(c.upload.upload_id))
+        blobs_.Remove(BlobKind::kPart, p.file);
+    c.answer.status = 204;
 }
 
 }  // namespace devserver

@@ -1,5 +1,7 @@
 // Single-object operations: PutBucket, PutObject, GetObject/HeadObject,
 // DeleteObject, CopyObject.
+#include <fcntl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -15,7 +17,27 @@
 namespace devserver {
 namespace {
 
-constexpr size_t kStreamChunk = 256 * 1024;
+// Bytes [first, first + length) of an object; for a HEAD answer (no reader)
+// only their length.
+class ObjectBody : public AnswerBody {
+public:
+    ObjectBody(std::shared_ptr<const ObjectReader> reader, long long first, long long length)
+        : reader_(std::move(reader)), first_(first), length_(length) {}
+    long long Size() const override { return length_; }
+    ssize_t ReadAt(long long offset, char* buf, size_t len) const override {
+        return reader_ ? reader_->ReadAt(first_ + offset, buf, len) : -1;
+    }
+    // One piece: the stretch lies in one blob, and can be sent from it.
+    int FileStretch(long long& offset) const override {
+        if (!reader_ || reader_->pieces().size() != 1) return -1;
+        offset = reader_->pieces()[0].offset;
+        return fcntl(reader_->pieces()[0].fd, F_DUPFD_CLOEXEC, 0);
+    }
+
+private:
+    std::shared_ptr<const ObjectReader> reader_;
+    long long first_, length_;
+};
 
 std::string ContentTypeOf(const KeyValues& headers) {
     std::string t = HeaderValue(headers, "Content-Type");
@@ -26,19 +48,22 @@ std::string ContentTypeOf(const KeyValues& headers) {
 
 void StoreService::PutBucket(StoreContext& c) {
     db_.CreateBucket(c.addr.bucket, NowMillis());
-    c.res.status = 200;
-    c.res.set_header("Location", "/" + c.addr.bucket);
+    c.answer.Set("Location", "/" + c.addr.bucket);
 }
 
-void StoreService::PutObject(StoreContext& c) {
+void StoreService::PreparePutObject(StoreContext& c) {
     if (HeaderValue(c.headers, "x-oss-forbid-overwrite") == "true") {
         ObjectMeta existing;
         if (db_.GetObject(c.addr.bucket, c.addr.key, existing))
             return SendError(c, 409, "FileAlreadyExists",
                              "The object you specified already exists.");
     }
-    BlobWriter w(blobs_);
-    if (!ReceiveBody(c, w)) return;
+    c.blob = std::make_unique<BlobWriter>(blobs_);
+}
+
+void StoreService::PutObject(StoreContext& c) {
+    BlobWriter& w = *c.blob;
+    if (!w.ok()) return SendError(c, 500, "InternalError", "The server could not store the data.");
     std::string md5 = w.Md5();
     std::string content_md5 = HeaderValue(c.headers, "Content-MD5");
     if (!content_md5.empty()) {
@@ -71,16 +96,14 @@ void StoreService::PutObject(StoreContext& c) {
         return SendError(c, 500, "InternalError", "The server could not record the object.");
     }
     blobs_.Release(old);
-    c.res.status = 200;
-    c.res.set_header("ETag", m.etag);
-    c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
-    c.res.set_header("Content-MD5",
-                     Base64Encode(reinterpret_cast<const unsigned char*>(md5.data()), md5.size()));
+    c.answer.Set("ETag", m.etag);
+    c.answer.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    c.answer.Set("Content-MD5",
+                 Base64Encode(reinterpret_cast<const unsigned char*>(md5.data()), md5.size()));
 }
 
 void StoreService::GetObject(StoreContext& c, bool head) {
-    const std::string range_header =
-        head || c.settings.ignore_range ? "" : c.req.get_header_value("Range");
+    const std::string range_header = head || c.settings.ignore_range ? "" : c.req.Header("Range");
     ByteRange range;
     // The range follows from the size as found.
     auto pick = [&](const ObjectMeta& found, long long& first, long long& last) {
@@ -98,7 +121,7 @@ void StoreService::GetObject(StoreContext& c, bool head) {
         return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
                          {{"Key", c.addr.key}});
     if (range.kind == ByteRange::kUnsatisfiable) {
-        c.res.set_header("Content-Range", "bytes */" + std::to_string(m.size));
+        c.answer.Set("Content-Range", "bytes */" + std::to_string(m.size));
         return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
     }
     if (found == ObjectLookup::kUnreadable)
@@ -106,18 +129,18 @@ void StoreService::GetObject(StoreContext& c, bool head) {
     const bool partial = range.kind == ByteRange::kPartial;
     const long long first = partial ? range.first : 0, last = partial ? range.last : m.size - 1;
 
-    httplib::Response& res = c.res;
-    res.status = partial ? 206 : 200;
-    res.set_header("ETag", m.etag);
-    res.set_header("Last-Modified", HttpDate(m.last_modified_ms));
-    res.set_header("x-oss-object-type", m.type);
-    res.set_header("x-oss-storage-class", "Standard");
-    res.set_header("Accept-Ranges", "bytes");
-    if (!partial) res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    Answer& a = c.answer;
+    a.status = partial ? 206 : 200;
+    a.Set("ETag", m.etag);
+    a.Set("Last-Modified", HttpDate(m.last_modified_ms));
+    a.Set("x-oss-object-type", m.type);
+    a.Set("x-oss-storage-class", "Standard");
+    a.Set("Accept-Ranges", "bytes");
+    if (!partial) a.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     if (partial)
-        res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
-                                            std::to_string(last) + "/" + std::to_string(m.size));
-    SetUserMetaHeaders(res, m.user_meta);
+        a.Set("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                   std::to_string(m.size));
+    SetUserMetaHeaders(a, m.user_meta);
     std::string type = m.content_type;
     static const char* kOverrides[][2] = {{"response-content-language", "Content-Language"},
                                           {"response-expires", "Expires"},
@@ -127,44 +150,19 @@ void StoreService::GetObject(StoreContext& c, bool head) {
     for (const auto& o : kOverrides) {
         bool found = false;
         std::string v = QueryValue(c.query, o[0], &found);
-        if (found) res.set_header(o[1], v);
+        if (found) a.Set(o[1], v);
     }
     bool found_type = false;
     std::string override_type = QueryValue(c.query, "response-content-type", &found_type);
-    if (found_type) type = override_type;
-
-    size_t length = static_cast<size_t>(m.size == 0 ? 0 : last - first + 1);
-    if (length == 0) {
-        res.set_header("Content-Type", type);
-        return;
-    }
-    if (head) {
-        // Never called for HEAD; it only makes httplib announce the length.
-        res.set_content_provider(length, type,
-                                 [](size_t, size_t, httplib::DataSink&) { return false; });
-        return;
-    }
-    long long limit = c.close_after_bytes;
-    long long base = first;
-    res.set_content_provider(
-        length, type,
-        [reader, base, limit](size_t offset, size_t remaining, httplib::DataSink& sink) {
-            size_t chunk = std::min(remaining, kStreamChunk);
-            if (limit >= 0) {
-                if (static_cast<long long>(offset) >= limit) return false;
-                chunk =
-                    std::min(chunk, static_cast<size_t>(limit - static_cast<long long>(offset)));
-            }
-            std::unique_ptr<char[]> buf(new char[chunk]);
-            ssize_t n = reader->ReadAt(base + static_cast<long long>(offset), buf.get(), chunk);
-            if (n <= 0) return false;
-            return sink.write(buf.get(), static_cast<size_t>(n));
-        });
+    a.Set("Content-Type", found_type ? override_type : type);
+    // A HEAD answer announces the length; a GET reads the bytes as they are sent.
+    const long long length = m.size == 0 ? 0 : last - first + 1;
+    if (length > 0) a.body = std::make_shared<ObjectBody>(reader, first, length);
 }
 
 void StoreService::DeleteObject(StoreContext& c) {
     blobs_.Release(db_.DeleteObject(c.addr.bucket, c.addr.key));
-    c.res.status = 204;
+    c.answer.status = 204;
 }
 
 void StoreService::CopyObject(StoreContext& c) {
@@ -208,8 +206,8 @@ void StoreService::CopyObject(StoreContext& c) {
         return SendError(c, 500, "InternalError", "The server could not record the object.");
     }
     blobs_.Release(old);
-    c.res.set_header("x-oss-hash-crc64ecma", std::to_string(m.crc64));
-    c.res.set_header("ETag", m.etag);
+    c.answer.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    c.answer.Set("ETag", m.etag);
     XmlWriter w;
     w.Open("CopyObjectResult")
         .Element("ETag", m.etag)

@@ -1,20 +1,24 @@
-// The object store: a subset of the OSS REST protocol over httplib. This file
-// holds request parsing, addressing, dispatch and the shared response helpers;
-// the operations live in StoreObjects.cpp, StoreListing.cpp, StoreMultipart.cpp.
+// The object store: a subset of the OSS REST protocol. This file holds the
+// way of one request (StoreServer.cpp): its checks, the faults before it is
+// served, authentication, where its body goes, the operation, the faults on
+// its answer; the operations live in StoreObjects.cpp, StoreListing.cpp,
+// StoreMultipart.cpp.
 #ifndef TOOLS_DEVSERVER_STORESERVER_H
 #define TOOLS_DEVSERVER_STORESERVER_H
 
-#include <httplib.h>
-
+#include <memory>
 #include <string>
 
 #include "Auth.h"
 #include "BlobWriter.h"
 #include "Database.h"
 #include "Faults.h"
+#include "HttpMessage.h"
 #include "ObjectFiles.h"
 #include "RequestText.h"
 #include "Stats.h"
+#include "StopSignal.h"
+#include "StoreOperation.h"
 
 namespace devserver {
 
@@ -22,40 +26,58 @@ namespace devserver {
 std::string NewRequestId();
 
 struct StoreContext {
-    StoreContext(const httplib::Request& q, httplib::Response& r, const httplib::ContentReader* rd)
-        : req(q), res(r), reader(rd) {}
-    const httplib::Request& req;
-    httplib::Response& res;
-    const httplib::ContentReader* reader;  // null for requests without a body
+    explicit StoreContext(const HttpRequest& r) : req(r), headers(r.headers) {}
+    const HttpRequest& req;
+    const KeyValues& headers;
+    Answer answer;
+    // The answer was settled before the body was read to its end: the rest
+    // of the body is dropped and no operation runs.
+    bool answered = false;
     std::string request_id;
     StoreAddress addr;
-    KeyValues query;
-    KeyValues headers;
-    std::string operation;
+    KeyValues query;  // decoded, in order
+    Operation operation = Operation::kNotImplemented;
     StoreSettings settings;
-    bool body_read = false;
-    long long close_after_bytes = -1;  // fault: cut the connection after that many body bytes
+    FaultDecision fault;
+    // Where the body goes: an object's or a part's bytes into a new blob, or
+    // a document (a part list) of at most `document_limit` bytes into
+    // `document`; neither: it is dropped.
+    std::unique_ptr<BlobWriter> blob;
+    size_t document_limit = 0;
+    std::string document;
+    Upload upload;  // the multipart upload a part or completion is for
+    int part_number = 0;
 };
 
-class StoreService {
+class StoreService : public HttpService {
 public:
     StoreService(Database& db, BlobStore& blobs, FaultBook& faults, Stats& stats,
-                 const Authenticator& auth);
-    // Catch-all routes for every path outside /__dev/.
-    void Register(httplib::Server& server);
-    // Checks a store request as it arrives, before its body is read: false,
-    // with the store's error as the answer, when its framing cannot be trusted.
-    bool Admit(const httplib::Request& req, httplib::Response& res);
+                 const Authenticator& auth, StopSignal& stop);
+
+    std::unique_ptr<Exchange> Start(const HttpRequest& request) override;
+    Answer Refuse(const HttpRequest& request, int status, const std::string& message) override;
 
 private:
-    void Handle(const httplib::Request& req, httplib::Response& res,
-                const httplib::ContentReader* reader);
-    void Dispatch(StoreContext& c);
-    static std::string Classify(const std::string& method, const StoreAddress& addr,
-                                const KeyValues& query, const KeyValues& headers);
+    class Request;  // the Exchange of one store request
+
+    // Before the body: the checks, each of which may settle the answer, and
+    // where the body goes.
+    void Begin(StoreContext& c);
+    bool Admit(StoreContext& c);
+    bool Resolve(StoreContext& c);
+    bool FaultsBeforeServing(StoreContext& c);
+    bool Authenticate(StoreContext& c);
+    void Prepare(StoreContext& c);
+    // The body, piece by piece, into its place.
+    void Receive(StoreContext& c, const char* data, size_t size);
+    // After the body: the operation (unless the answer is settled), then the
+    // faults on the answer.
+    Answer Finish(StoreContext& c);
+    void Serve(StoreContext& c);
 
     // StoreObjects.cpp
     void PutBucket(StoreContext& c);
+    void PreparePutObject(StoreContext& c);
     void PutObject(StoreContext& c);
     void GetObject(StoreContext& c, bool head);
     void DeleteObject(StoreContext& c);
@@ -64,30 +86,28 @@ private:
     void ListObjects(StoreContext& c);
     // StoreMultipart.cpp
     void InitiateMultipartUpload(StoreContext& c);
+    void PrepareUploadPart(StoreContext& c);
     void UploadPart(StoreContext& c);
     void ListParts(StoreContext& c);
+    void PrepareCompletion(StoreContext& c);
     void CompleteMultipartUpload(StoreContext& c);
     void AbortMultipartUpload(StoreContext& c);
 
-    // Shared helpers.
+    // Shared helpers. SendError settles the answer.
     void SendError(StoreContext& c, int status, const std::string& code, const std::string& message,
                    const KeyValues& extra = {});
     void SendXml(StoreContext& c, int status, const std::string& xml);
-    // Streams the request body into `w`; false (error sent) on failure.
-    bool ReceiveBody(StoreContext& c, BlobWriter& w);
-    // Reads a small body; false (error sent) when it exceeds `limit`.
-    bool ReadSmallBody(StoreContext& c, std::string& out, size_t limit);
-    // Reads and discards an unread body so the connection stays usable.
-    void DiscardBody(StoreContext& c);
+    bool FindUpload(StoreContext& c);
     bool RequireBucket(StoreContext& c);
     static std::string UserMetaJson(const KeyValues& headers);
-    static void SetUserMetaHeaders(httplib::Response& res, const std::string& json);
+    static void SetUserMetaHeaders(Answer& answer, const std::string& json);
 
     Database& db_;
     BlobStore& blobs_;
     FaultBook& faults_;
     Stats& stats_;
     const Authenticator& auth_;
+    StopSignal& stop_;
 };
 
 }  // namespace devserver

@@ -2,19 +2,14 @@
 
 #include <openssl/rand.h>
 
-#include <stdexcept>
-
-#include "Connections.h"
 #include "JsonUtil.h"
-#include "RequestEntry.h"
 #include "Signer.h"
-#include "StoreServer.h"
 #include "TimeUtil.h"
 
 namespace devserver {
 namespace {
 
-const char* kJson = "application/json";
+constexpr size_t kMaxBody = 1u << 20;
 
 std::string RandomAlnum(size_t n) {
     static const char* kChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -25,14 +20,8 @@ std::string RandomAlnum(size_t n) {
     return out;
 }
 
-void BadRequest(httplib::Response& res, const std::string& message) {
-    res.status = 400;
-    res.set_content(JsonError(message), kJson);
-}
-
-void Fail(httplib::Response& res, const std::exception& e) {
-    res.status = 500;
-    res.set_content(JsonError(std::string("internal error: ") + e.what()), kJson);
+Answer BadRequest(const std::string& message) {
+    return JsonAnswer(400, JsonError(message));
 }
 
 JsonPtr RecordJson(const Record& r) {
@@ -48,102 +37,71 @@ JsonPtr RecordJson(const Record& r) {
     return j;
 }
 
-// A decoded query parameter (httplib leaves the query undecoded, see RawHeaders.cpp).
-std::string Param(const httplib::Request& req, const char* key, bool* found = nullptr) {
-    std::string path;
-    KeyValues query;
-    if (!ParseTarget(req.target, path, query)) {
-        if (found) *found = false;
-        return "";
-    }
-    return QueryValue(query, key, found);
+// The "name" query parameter; false when missing or empty.
+bool RequireName(const KeyValues& query, std::string& name) {
+    name = QueryValue(query, "name");
+    return !name.empty();
 }
 
-// The "name" query parameter; false (400 sent) when missing or empty.
-bool RequireName(const httplib::Request& req, httplib::Response& res, std::string& name) {
-    name = Param(req, "name");
-    if (name.empty()) {
-        BadRequest(res, "missing name");
-        return false;
-    }
-    return true;
-}
-
-bool PositiveParam(const httplib::Request& req, const char* key, int def, int max, int& out) {
+bool PositiveParam(const KeyValues& query, const char* key, int def, int max, int& out) {
     out = def;
     bool found = false;
-    std::string text = Param(req, key, &found);
+    std::string text = QueryValue(query, key, &found);
     if (!found) return true;
     return ParseListCount(text, 1, max, out);
 }
 
 }  // namespace
 
-void WebApi::Register(httplib::Server& server) {
-    // Scripted answers come first: a status and body, or a dropped connection.
-    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        PrepareRequest(req);
-        const std::string problem = ContentLengthProblem(req);
-        if (!problem.empty()) {
-            BadRequest(res, problem);
-            CloseAfterAnswer(res);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        ApiScript script;
-        if (!faults_.TakeApiScript(req.path, script))
-            return httplib::Server::HandlerResponse::Unhandled;
-        if (script.close) {
-            AbortConnection(req);
-            res.status = 500;
-            res.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        res.status = script.status;
-        res.set_content(script.body, kJson);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content(JsonError(res.status == 404 ? "not found" : "request failed"), kJson);
-    });
-    server.Get("/getStsKey",
-               [this](const httplib::Request& q, httplib::Response& r) { GetStsKey(q, r); });
-    server.Post("/uploadUserInfo",
-                [this](const httplib::Request& q, httplib::Response& r) { UploadUserInfo(q, r); });
-    server.Get("/getUserSpace",
-               [this](const httplib::Request& q, httplib::Response& r) { GetUserSpace(q, r); });
-    server.Get("/getUser",
-               [this](const httplib::Request& q, httplib::Response& r) { GetUser(q, r); });
-    server.Get("/deleteUser",
-               [this](const httplib::Request& q, httplib::Response& r) { DeleteUser(q, r); });
+Answer WebApi::Refuse(const HttpRequest&, int status, const std::string& message) {
+    return JsonAnswer(status, JsonError(message));
 }
 
-void WebApi::GetStsKey(const httplib::Request&, httplib::Response& res) {
-    try {
-        Credential c;
-        c.access_key_id = "STS." + RandomAlnum(24);
-        c.access_key_secret = RandomAlnum(40);
-        unsigned char raw[96];
-        RAND_bytes(raw, sizeof raw);
-        c.security_token = "CAIS" + Base64Encode(raw, sizeof raw);
-        c.expires_at = NowMillis() / 1000 + sts_ttl_;
-        db_.InsertCredential(c);
-        JsonPtr j(cJSON_CreateObject());
-        cJSON_AddStringToObject(j.get(), "AccessKeyId", c.access_key_id.c_str());
-        cJSON_AddStringToObject(j.get(), "AccessKeySecret", c.access_key_secret.c_str());
-        cJSON_AddStringToObject(j.get(), "SecurityToken", c.security_token.c_str());
-        cJSON_AddStringToObject(j.get(), "Expiration", IsoSeconds(c.expires_at).c_str());
-        res.set_content(JsonText(j.get()), kJson);
-    } catch (const std::exception& e) {
-        Fail(res, e);
+std::unique_ptr<Exchange> WebApi::Start(const HttpRequest& r) {
+    auto fixed = [](Answer a) { return std::make_unique<FixedExchange>(std::move(a)); };
+    ApiScript script;
+    if (faults_.TakeApiScript(r.path, script)) {
+        Answer a = JsonAnswer(script.status, script.body);
+        a.drop = script.close;
+        return fixed(std::move(a));
     }
+    if (r.method == "POST" && r.path == "/uploadUserInfo")
+        return std::make_unique<DocumentExchange>(
+            kMaxBody, JsonAnswer(413, JsonError("the body is larger than 1 MiB")),
+            [this](const std::string& body) { return UploadUserInfo(body); });
+    std::string path;
+    KeyValues query;
+    if (r.method == "GET" && ParseTarget(r.target, path, query)) {
+        if (path == "/getStsKey") return fixed(GetStsKey());
+        if (path == "/getUserSpace") return fixed(GetUserSpace(query));
+        if (path == "/getUser") return fixed(GetUser(query));
+        if (path == "/deleteUser") return fixed(DeleteUser(query));
+    }
+    return fixed(JsonAnswer(404, JsonError("not found")));
 }
 
-void WebApi::UploadUserInfo(const httplib::Request& req, httplib::Response& res) {
+Answer WebApi::GetStsKey() {
+    Credential c;
+    c.access_key_id = "STS." + RandomAlnum(24);
+    c.access_key_secret = RandomAlnum(40);
+    unsigned char raw[96];
+    RAND_bytes(raw, sizeof raw);
+    c.security_token = "CAIS" + Base64Encode(raw, sizeof raw);
+    c.expires_at = NowMillis() / 1000 + sts_ttl_;
+    db_.InsertCredential(c);
+    JsonPtr j(cJSON_CreateObject());
+    cJSON_AddStringToObject(j.get(), "AccessKeyId", c.access_key_id.c_str());
+    cJSON_AddStringToObject(j.get(), "AccessKeySecret", c.access_key_secret.c_str());
+    cJSON_AddStringToObject(j.get(), "SecurityToken", c.security_token.c_str());
+    cJSON_AddStringToObject(j.get(), "Expiration", IsoSeconds(c.expires_at).c_str());
+    return JsonAnswer(200, JsonText(j.get()));
+}
+
+Answer WebApi::UploadUserInfo(const std::string& body) {
     std::string error = "not an object";
-    JsonPtr j = ParseJson(req.body, &error);
+    JsonPtr j = ParseJson(body, &error);
     if (!j || !cJSON_IsObject(j.get()))
-        return BadRequest(res, "the body must be a JSON object (" + error + ")");
+        return BadRequest("the body must be a JSON object (" + error + ")");
     Record r;
     struct TextField {
         const char* name;
@@ -157,68 +115,50 @@ void WebApi::UploadUserInfo(const httplib::Request& req, httplib::Response& res)
     for (const TextField& f : texts) {
         bool found = false;
         if (!JsonGetString(j.get(), f.name, *f.target, found))
-            return BadRequest(res, std::string("\"") + f.name + "\" must be a string");
+            return BadRequest(std::string("\"") + f.name + "\" must be a string");
         if (f.target->size() > f.max)
-            return BadRequest(res, std::string("\"") + f.name + "\" is longer than " +
-                                       std::to_string(f.max) + " bytes");
+            return BadRequest(std::string("\"") + f.name + "\" is longer than " +
+                              std::to_string(f.max) + " bytes");
     }
-    if (r.name.empty()) return BadRequest(res, "missing name");
+    if (r.name.empty()) return BadRequest("missing name");
     bool found = false;
     if (!JsonGetInt64(j.get(), "file_size", r.file_size, found) || r.file_size < 0)
-        return BadRequest(res, "\"file_size\" must be a non-negative integer");
+        return BadRequest("\"file_size\" must be a non-negative integer");
     if (!JsonGetInt64(j.get(), "expire_time", r.expire_time, found))
-        return BadRequest(res, "\"expire_time\" must be an integer");
-    try {
-        Record stored = db_.InsertRecord(r);
-        res.set_content(JsonText(RecordJson(stored).get()), kJson);
-    } catch (const std::exception& e) {
-        Fail(res, e);
-    }
+        return BadRequest("\"expire_time\" must be an integer");
+    return JsonAnswer(200, JsonText(RecordJson(db_.InsertRecord(r)).get()));
 }
 
-void WebApi::GetUserSpace(const httplib::Request& req, httplib::Response& res) {
+Answer WebApi::GetUserSpace(const KeyValues& query) {
     std::string name;
-    if (!RequireName(req, res, name)) return;
-    try {
-        JsonPtr j(cJSON_CreateObject());
-        JsonAddInteger(j.get(), "size", db_.UserSpace(name));
-        res.set_content(JsonText(j.get()), kJson);
-    } catch (const std::exception& e) {
-        Fail(res, e);
-    }
+    if (!RequireName(query, name)) return BadRequest("missing name");
+    JsonPtr j(cJSON_CreateObject());
+    JsonAddInteger(j.get(), "size", db_.UserSpace(name));
+    return JsonAnswer(200, JsonText(j.get()));
 }
 
-void WebApi::GetUser(const httplib::Request& req, httplib::Response& res) {
+Answer WebApi::GetUser(const KeyValues& query) {
     std::string name;
-    if (!RequireName(req, res, name)) return;
+    if (!RequireName(query, name)) return BadRequest("missing name");
     int per_page = 0, page = 0;
-    if (!PositiveParam(req, "per_page", 50, 1000, per_page))
-        return BadRequest(res, "per_page must be an integer from 1 to 1000");
-    if (!PositiveParam(req, "page", 1, 100000000, page))
-        return BadRequest(res, "page must be a positive integer");
-    try {
-        JsonPtr j(cJSON_CreateObject());
-        JsonAddInteger(j.get(), "total", db_.CountRecords(name));
-        cJSON* data = cJSON_AddArrayToObject(j.get(), "data");
-        for (const Record& r :
-             db_.Records(name, per_page, static_cast<long long>(page - 1) * per_page))
-            cJSON_AddItemToArray(data, RecordJson(r).release());
-        res.set_content(JsonText(j.get()), kJson);
-    } catch (const std::exception& e) {
-        Fail(res, e);
-    }
+    if (!PositiveParam(query, "per_page", 50, 1000, per_page))
+        return BadRequest("per_page must be an integer from 1 to 1000");
+    if (!PositiveParam(query, "page", 1, 100000000, page))
+        return BadRequest("page must be a positive integer");
+    JsonPtr j(cJSON_CreateObject());
+    JsonAddInteger(j.get(), "total", db_.CountRecords(name));
+    cJSON* data = cJSON_AddArrayToObject(j.get(), "data");
+    for (const Record& r : db_.Records(name, per_page, static_cast<long long>(page - 1) * per_page))
+        cJSON_AddItemToArray(data, RecordJson(r).release());
+    return JsonAnswer(200, JsonText(j.get()));
 }
 
-void WebApi::DeleteUser(const httplib::Request& req, httplib::Response& res) {
+Answer WebApi::DeleteUser(const KeyValues& query) {
     std::string name;
-    if (!RequireName(req, res, name)) return;
-    try {
-        JsonPtr j(cJSON_CreateObject());
-        JsonAddInteger(j.get(), "deleted", db_.DeleteRecords(name));
-        res.set_content(JsonText(j.get()), kJson);
-    } catch (const std::exception& e) {
-        Fail(res, e);
-    }
+    if (!RequireName(query, name)) return BadRequest("missing name");
+    JsonPtr j(cJSON_CreateObject());
+    JsonAddInteger(j.get(), "deleted", db_.DeleteRecords(name));
+    return JsonAnswer(200, JsonText(j.get()));
 }
 
 }  // namespace devserver

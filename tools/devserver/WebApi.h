@@ -3,25 +3,28 @@
 #ifndef TOOLS_DEVSERVER_WEBAPI_H
 #define TOOLS_DEVSERVER_WEBAPI_H
 
-#include <httplib.h>
-
 #include "Database.h"
 #include "Faults.h"
+#include "HttpMessage.h"
 
 namespace devserver {
 
-class WebApi {
+class WebApi : public HttpService {
 public:
     WebApi(Database& db, FaultBook& faults, int sts_ttl_seconds)
         : db_(db), faults_(faults), sts_ttl_(sts_ttl_seconds) {}
-    void Register(httplib::Server& server);
+    // Scripted answers come first (a status and body, or a dropped
+    // connection), then the routes.
+    std::unique_ptr<Exchange> Start(const HttpRequest& request) override;
+    Answer Refuse(const HttpRequest& request, int status, const std::string& message) override;
 
 private:
-    void GetStsKey(const httplib::Request& req, httplib::Response& res);
-    void UploadUserInfo(const httplib::Request& req, httplib::Response& res);
-    void GetUserSpace(const httplib::Request& req, httplib::Response& res);
-    void GetUser(const httplib::Request& req, httplib::Response& res);
-    void DeleteUser(const httplib::Request& req, httplib::Response& res);
+    Answer GetStsKey();
+    Answer UploadUserInfo(const std::string& body);
+    // The GET routes, which take the decoded query.
+    Answer GetUserSpace(const KeyValues& query);
+    Answer GetUser(const KeyValues& query);
+    Answer DeleteUser(const KeyValues& query);
 
     Database& db_;
     FaultBook& faults_;
