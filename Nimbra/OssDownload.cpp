@@ -99,10 +99,6 @@ _ST_OssOutcome Download(const char* szEndPoint, const char* szAccessKeyId,
         OSS_LOG("DownloadFile", "open %s fail", szPath);
         return OssFailed(-1);
     }
-    // Each chunk goes out in one fwrite of the whole chunk: unbuffered, that
-    // is one write to the file, with no part of it copied into the stream's
-    // buffer first.
-    setvbuf(pFile.get(), nullptr, _IONBF, 0);
     szBuffer.reset(new (std::nothrow) char[kChunkSize]);
     if (!szBuffer) {
         OSS_LOG("DownloadFile", "no memory for a %lld-byte chunk buffer", kChunkSize);
