@@ -212,12 +212,13 @@ def upload_phases(data):
 
 
 def verdict(ok):
-    return "**holds**" if ok else "**missed**"
+    """ok None: no run the goal applies to."""
+    return "**not measured**" if ok is None else "**holds**" if ok else "**missed**"
 
 
 def ratio_goal(samples, sizes, goal, match, beside=None):
-    """(held, text) of the paired ratio to curl at every size from GOAL_FROM_MIB up;
-    smaller sizes are shown, not held. `beside`: fields of runs whose ratios
+    """(held, text) of the paired ratio to curl at every size from GOAL_FROM_MIB up
+    (held None when no such size ran); smaller sizes are shown, not held. `beside`: fields of runs whose ratios
     (median [min–max]) are shown next to each size's."""
     parts, ok, measured = [], True, False
     for size in sizes:
@@ -233,7 +234,7 @@ def ratio_goal(samples, sizes, goal, match, beside=None):
             if other:
                 notes.append(f"{beside[0]} {spread(other, '{:.2f}')}")
         parts.append(f"{size} MiB {r:.2f}" + (f" ({'; '.join(notes)})" if notes else ""))
-    return ok and measured, ", ".join(parts) if parts else "not measured"
+    return (ok if measured else None), ", ".join(parts) if parts else "no runs"
 
 
 def goals(data):
