@@ -1,7 +1,7 @@
 // The development server's checks on requests as they arrive, over real
 // sockets: control routes that answer at once, and only loopback hosts and
-// JSON requests; request framing and header limits; object names the real
-// store refuses; a storm of new connections; the web API's records, strict
+// JSON requests; request framing and header limits; object names and sizes
+// the real store refuses; a storm of new connections; the web API's records, strict
 // JSON and integers written in full.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -23,7 +24,8 @@
 namespace {
 
 // Sends `request` on a fresh connection; returns what came back until the
-// server closed it, or "<open>" appended when it stayed open for 5 s.
+// server closed it, or "<open>" appended when it stayed open for 5 s; or
+// "100 Continue" alone, as soon as it comes.
 std::string Exchange(int port, const std::string& request) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -44,6 +46,7 @@ std::string Exchange(int port, const std::string& request) {
         const ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0) break;
         answer.append(buf, static_cast<size_t>(n));
+        if (answer == "HTTP/1.1 100 Continue\r\n\r\n") break;
     }
     close(fd);
     return answer;
@@ -75,6 +78,18 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
     // Requests that pass the entry checks ask to close; those refused there
     // are closed by the server.
     const std::string last = host + "Connection: close\r\n";
+    // A signed head that announces a body and waits for "100 Continue".
+    const DevServer::Credentials creds = server_->IssueCredentials();
+    auto announce = [&](const std::string& target, long long length) {
+        std::map<std::string, std::string> h = {{"Expect", "100-continue"}};
+        DevServer::SignRequest(creds, "PUT", target, h);
+        std::string head = "PUT " + target + " HTTP/1.1\r\n" + host;
+        for (const auto& kv : h) head += kv.first + ": " + kv.second + "\r\n";
+        return head + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+    };
+    const std::string initiated = server_->StoreExchange("POST", "/nimbra-backup/k?uploads").body;
+    const std::string part = "/nimbra-backup/k?partNumber=1&uploadId=" +
+                             initiated.substr(initiated.find("<UploadId>") + 10, 32);
     const struct {
         std::string request;
         std::string answer;  // the start of the status line, and a part of the body
@@ -110,6 +125,13 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
          "<Code>InvalidObjectName</Code>"},
         {"GET /nimbra-backup/%5Ck HTTP/1.1\r\n" + last + "\r\n", "HTTP/1.1 400",
          "<Code>InvalidObjectName</Code>"},
+        // An object, or a part, of at most 5 GiB: refused from the length
+        // announced, before any byte of the body.
+        {announce("/nimbra-backup/big", 5LL << 30), "HTTP/1.1 100 Continue", ""},
+        {announce("/nimbra-backup/big", (5LL << 30) + 1), "HTTP/1.1 400",
+         "<Code>EntityTooLarge</Code>"},
+        {announce(part, 5LL << 30), "HTTP/1.1 100 Continue", ""},
+        {announce(part, (5LL << 30) + 1), "HTTP/1.1 400", "<Code>EntityTooLarge</Code>"},
         // At most 100 header lines, 64 KiB in all.
         {"GET /__dev/health HTTP/1.1\r\n" + last + Lines("X-A", 97, 1) + "\r\n", "HTTP/1.1 200",
          "{\"ok\":true}"},

@@ -7,11 +7,13 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <poll.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <unordered_set>
@@ -62,14 +64,21 @@ std::string Crc64(const std::string& data) {
     return std::to_string(aos_crc64(0, data.data(), data.size()));
 }
 
-std::string QuotedMd5(const std::string& data) {
+std::string Md5(const std::string& data) {
     unsigned char d[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     EVP_Digest(data.data(), data.size(), d, &n, EVP_md5(), nullptr);
+    return std::string(reinterpret_cast<char*>(d), n);
+}
+std::string QuotedMd5(const std::string& data) {
     std::string hex = "\"";
-    for (unsigned int i = 0; i < n; ++i)
-        hex += "0123456789ABCDEF"[d[i] >> 4], hex += "0123456789ABCDEF"[d[i] & 15];
+    for (unsigned char ch : Md5(data))
+        hex += "0123456789ABCDEF"[ch >> 4], hex += "0123456789ABCDEF"[ch & 15];
     return hex + "\"";
+}
+std::string Base64Md5(const std::string& data) {
+    const std::string md5 = Md5(data);
+    return devserver::Base64Encode(reinterpret_cast<const unsigned char*>(md5.data()), md5.size());
 }
 
 // Texts of every <tag> element, entities unescaped.
@@ -122,14 +131,16 @@ Response PutPart(DevServer& server, const std::string& key, const std::string& i
     return server.StoreExchange(
         "PUT", kBucket + key + "?partNumber=" + std::to_string(n) + "&uploadId=" + id, data);
 }
-Response Complete(DevServer& server, const std::string& key, const std::string& id,
-                  const std::vector<std::pair<int, std::string>>& parts) {
+std::string CompleteXml(const std::vector<std::pair<int, std::string>>& parts) {
     std::string xml = "<CompleteMultipartUpload>";
     for (const auto& p : parts)
         xml += "<Part><PartNumber>" + std::to_string(p.first) + "</PartNumber><ETag>" + p.second +
                "</ETag></Part>";
-    return server.StoreExchange("POST", kBucket + key + "?uploadId=" + id,
-                                xml + "</CompleteMultipartUpload>");
+    return xml + "</CompleteMultipartUpload>";
+}
+Response Complete(DevServer& server, const std::string& key, const std::string& id,
+                  const std::vector<std::pair<int, std::string>>& parts) {
+    return server.StoreExchange("POST", kBucket + key + "?uploadId=" + id, CompleteXml(parts));
 }
 
 // A complete answer; the peer closes the connection after it.
@@ -786,13 +797,10 @@ TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
          {Do("PUT", object, data), Do("GET", object), Do("HEAD", object + "?objectMeta")})
         EXPECT_EQ(Outcome(r) + " " + r.header("etag") + " " + r.header("x-oss-hash-crc64ecma"),
                   "200 " + QuotedMd5(data) + " " + Crc64(data));
-    // A suffix range, and one past the end; a range's answer carries no checksum of the object.
     const Response suffix = Do("GET", object, "", {{"Range", "bytes=-10"}});
     EXPECT_TRUE(suffix.body == data.substr(data.size() - 10));
-    EXPECT_EQ(Outcome(suffix) + " " + suffix.header("content-range") +
-                  suffix.header("x-oss-hash-crc64ecma"),
+    EXPECT_EQ(Outcome(suffix) + " " + suffix.header("content-range"),
               "206 bytes 299990-299999/300000");
-    EXPECT_EQ(Outcome(Do("GET", object, "", {{"Range", "bytes=300000-"}})), "416 InvalidRange");
     EXPECT_EQ((Lines{Outcome(Do("DELETE", object)), Outcome(Do("DELETE", object))}),
               (Lines{"204", "204"}));
     for (const char* method : {"GET", "HEAD"}) {
@@ -856,12 +864,192 @@ TEST_F(Store, SignaturesAndCredentials) {
     EXPECT_EQ((Lines{signed_by(creds), signed_by(creds, dated(-10)),
                      Code(Do("GET", target, "", {{"Authorization", ""}})), signed_by(unknown),
                      signed_by(wrong_token), signed_by(wrong_secret), signed_by(creds, dated(-16)),
-                     signed_by(creds, dated(16)), Code(Do("PUT", "/other-bucket/key", "v"))}),
+                     signed_by(creds, dated(16)), Code(Do("PUT", "/other-bucket"))}),
               (Lines{"NoSuchUpload", "NoSuchUpload", "AccessDenied", "InvalidAccessKeyId",
                      "InvalidSecurityToken", "SignatureDoesNotMatch", "RequestTimeTooSkewed",
                      "RequestTimeTooSkewed", "AccessDenied"}));
     server_->ExpireCredentials();
     EXPECT_EQ(signed_by(creds), "SecurityTokenExpired");
+}
+
+// The answer's status and error code, the headers a store answer may carry
+// over from the object (Content-Range, the standard headers), its checksum
+// and ETag, and the body of a GET, each by the name of the `named` bytes they
+// describe ("@first+length" for a stretch of those named "obj").
+std::string Describe(const Response& r, const std::map<std::string, std::string>& named) {
+    std::string out = Outcome(r);
+    for (const char* h :
+         {"content-range", "cache-control", "content-disposition", "content-encoding", "expires"})
+        if (!r.header(h).empty()) out += " " + std::string(h) + "=" + r.header(h);
+    auto name_of = [&](const std::function<bool(const std::string&)>& is) {
+        for (const auto& n : named)
+            if (is(n.second)) return n.first;
+        return std::string("?");
+    };
+    const std::string crc = r.header("x-oss-hash-crc64ecma"), etag = r.header("etag");
+    if (!crc.empty())
+        out += " crc:" + name_of([&](const std::string& b) { return Crc64(b) == crc; });
+    if (!etag.empty() && r.status < 400)
+        out +=
+            " etag:" + (etag.find('-') != std::string::npos  // of a multipart upload
+                            ? "parts"
+                            : name_of([&](const std::string& b) { return QuotedMd5(b) == etag; }));
+    if (r.body.empty() || r.header("content-type") == "application/xml") return out;
+    const size_t at = named.at("obj").find(r.body);
+    const std::string part = "@" + std::to_string(at) + "+" + std::to_string(r.body.size());
+    return out + " body:" +
+           (at == std::string::npos || r.body == named.at("obj")
+                ? name_of([&](const std::string& b) { return b == r.body; })
+                : part);
+}
+
+// One request per behaviour of the store's API reference, in order (a row
+// may see what an earlier one stored): ranges by the store's default and by
+// x-oss-range-behavior, conditions, no-overwrite, digests, bodies and
+// standard headers as sent, buckets.
+TEST_F(Store, AnswersAsTheStoreReferenceDocuments) {
+    const std::string obj = kBucket + "cf/obj", data = RandomBytes(1000, 70),
+                      gz("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff\x4b\x4a\x4c\xce\x4e\x4d\x51\x28"
+                         "\x2d\xd0\x51\x48\xaa\x2c\x49\x55\x48\xcb\x2f\x02\x33\x00\xd6\x98\x99\x90"
+                         "\x18\x00\x00\x00",
+                         40),
+                      plain = "plain text", p1 = RandomBytes(kMinPart, 71), p2 = "tail";
+    const std::map<std::string, std::string> named = {
+        {"obj", data}, {"gz", gz}, {"plain", plain}, {"mp", p1 + p2}};
+    ASSERT_EQ(Do("PUT", obj, data).status + Do("PUT", kBucket + "cf/mp", "old").status, 400);
+    const Response head = Do("HEAD", obj);
+    const std::string etag = head.header("etag"), at = head.header("last-modified");
+    time_t modified = 0;
+    ASSERT_TRUE(devserver::ParseHttpDate(at, modified));
+    const std::string before = devserver::HttpDate((modified - 1) * 1000LL), other = "\"0000\"";
+    const std::string id = Xml(Do("POST", kBucket + "cf/mp?uploads", "",
+                                  {{"Cache-Control", "no-store"}, {"Expires", "0"}})
+                                   .body,
+                               "UploadId"),
+                      part = kBucket + "cf/mp?partNumber=2&uploadId=" + id,
+                      done = kBucket + "cf/mp?uploadId=" + id;
+    const std::string xml =
+        CompleteXml({{1, PutPart(*server_, "cf/mp", id, 1, p1).header("etag")},
+                     {2, PutPart(*server_, "cf/mp", id, 2, p2).header("etag")}});
+    using Headers = std::map<std::string, std::string>;
+    const Headers standard = {{"x-oss-range-behavior", "standard"}},
+                  forbid = {{"x-oss-forbid-overwrite", "true"}},
+                  given = {{"Cache-Control", "no-cache"},
+                           {"Content-Disposition", "attachment; filename=\"a.txt\""},
+                           {"Content-Encoding", "identity"},
+                           {"Expires", "Sun, 01 Dec 2030 16:00:00 GMT"}};
+    auto with = [](Headers h, const Headers& more) {
+        h.insert(more.begin(), more.end());
+        return h;
+    };
+    const std::string kept =
+        " cache-control=no-cache content-disposition=attachment; "
+        "filename=\"a.txt\" content-encoding=identity expires=Sun, 01 Dec "
+        "2030 16:00:00 GMT crc:plain etag:plain";
+    const struct {
+        std::string method, target;
+        Headers headers;
+        std::string body, outcome;
+    } rows[] = {
+        // Ranges: by default one that does not lie within the object gets
+        // all of it; "standard" gets the part that exists, or 416 beyond the
+        // end. A range's answer carries the whole object's CRC-64.
+        {"GET",
+         obj,
+         {{"Range", "bytes=0-9"}},
+         "",
+         "206 content-range=bytes 0-9/1000 crc:obj etag:obj body:@0+10"},
+        {"GET", obj, {{"Range", "bytes=500-2000"}}, "", "200 crc:obj etag:obj body:obj"},
+        {"GET", obj, {{"Range", "bytes=1000-2000"}}, "", "200 crc:obj etag:obj body:obj"},
+        {"GET", obj, with(standard, {{"Range", "bytes=500-2000"}}), "",
+         "206 content-range=bytes 500-999/1000 crc:obj etag:obj body:@500+500"},
+        {"GET", obj, with(standard, {{"Range", "bytes=1000-2000"}}), "",
+         "416 InvalidRange content-range=bytes */1000"},
+        {"GET", obj, with(standard, {{"Range", "bytes=5-2"}}), "", "200 crc:obj etag:obj body:obj"},
+        // Conditions, checked before the range, in HTTP's order: If-Match,
+        // else If-Unmodified-Since (412); If-None-Match, else
+        // If-Modified-Since (304).
+        {"GET", obj, {{"If-Match", other}}, "", "412 PreconditionFailed"},
+        {"GET", obj, {{"If-Unmodified-Since", before}}, "", "412 PreconditionFailed"},
+        {"GET", obj, {{"If-Unmodified-Since", at}}, "", "200 crc:obj etag:obj body:obj"},
+        {"GET",
+         obj,
+         {{"If-Match", etag}, {"If-Unmodified-Since", before}},
+         "",
+         "200 crc:obj etag:obj body:obj"},
+        {"GET",
+         obj,
+         {{"If-None-Match", other + ", " + etag}, {"Range", "bytes=0-9"}},
+         "",
+         "304 etag:obj"},
+        {"GET", obj, {{"If-None-Match", "*"}}, "", "304 etag:obj"},
+        {"GET", obj, {{"If-Modified-Since", at}}, "", "304 etag:obj"},
+        {"GET", obj, {{"If-Modified-Since", before}}, "", "200 crc:obj etag:obj body:obj"},
+        {"GET",
+         obj,
+         {{"If-None-Match", other}, {"If-Modified-Since", at}},
+         "",
+         "200 crc:obj etag:obj body:obj"},
+        {"GET", obj, {{"If-Match", other}, {"If-None-Match", etag}}, "", "412 PreconditionFailed"},
+        {"HEAD",
+         obj,
+         {{"If-Unmodified-Since", before}, {"If-None-Match", etag}},
+         "",
+         "412 PreconditionFailed"},
+        {"HEAD", obj, {{"If-None-Match", etag}}, "", "304 etag:obj"},
+        // A PUT with a condition is refused, and stores nothing.
+        {"PUT", kBucket + "cf/if", {{"If-Match", etag}}, "x", "400 NotImplemented"},
+        {"PUT", kBucket + "cf/if", {{"If-Modified-Since", at}}, "x", "400 NotImplemented"},
+        {"GET", kBucket + "cf/if", {}, "", "404 NoSuchKey"},
+        // No overwrite: a copy, and a completion, onto an object.
+        {"PUT", kBucket + "cf/copy", with(forbid, {{"x-oss-copy-source", obj}}), "",
+         "200 crc:obj etag:obj"},
+        {"PUT", kBucket + "cf/copy", with(forbid, {{"x-oss-copy-source", obj}}), "",
+         "409 FileAlreadyExists"},
+        {"POST", done, forbid, xml, "409 FileAlreadyExists"},
+        // Digests of a body: an object's, a part's, a completion's document.
+        {"PUT", kBucket + "cf/md5", {{"Content-MD5", Base64Md5("x")}}, "y", "400 InvalidDigest"},
+        {"PUT", part, {{"Content-MD5", Base64Md5("x")}}, p2, "400 InvalidDigest"},
+        {"POST", done, {{"Content-MD5", Base64Md5("x")}}, xml, "400 InvalidDigest"},
+        {"POST", done, {{"Content-MD5", Base64Md5(xml)}}, xml, "200 crc:mp etag:parts"},
+        // The completed object has the headers its upload was initiated with.
+        {"GET",
+         kBucket + "cf/mp",
+         {},
+         "",
+         "200 cache-control=no-store expires=0 crc:mp etag:parts body:mp"},
+        // Bodies stored as sent, whatever their Content-Encoding says;
+        // standard headers kept and returned, by a copy too unless it
+        // replaces them.
+        {"PUT", kBucket + "cf/gz", {{"Content-Encoding", "gzip"}}, gz, "200 crc:gz etag:gz"},
+        {"GET", kBucket + "cf/gz", {}, "", "200 content-encoding=gzip crc:gz etag:gz body:gz"},
+        {"PUT",
+         kBucket + "cf/not",
+         {{"Content-Encoding", "gzip"}},
+         plain,
+         "200 crc:plain etag:plain"},
+        {"PUT", kBucket + "cf/std", given, plain, "200 crc:plain etag:plain"},
+        {"GET", kBucket + "cf/std", {}, "", "200" + kept + " body:plain"},
+        {"PUT",
+         kBucket + "cf/kept",
+         {{"x-oss-copy-source", kBucket + "cf/std"}},
+         "",
+         "200 crc:plain etag:plain"},
+        {"HEAD", kBucket + "cf/kept", {}, "", "200" + kept},
+        {"PUT",
+         kBucket + "cf/new",
+         {{"x-oss-copy-source", kBucket + "cf/std"},
+          {"x-oss-metadata-directive", "REPLACE"},
+          {"Expires", "0"}},
+         "",
+         "200 crc:plain etag:plain"},
+        {"HEAD", kBucket + "cf/new", {}, "", "200 expires=0 crc:plain etag:plain"},
+        // A bucket that does not exist.
+        {"PUT", "/no-such-bucket/k", {}, "v", "404 NoSuchBucket"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Describe(Do(row.method, row.target, row.body, row.headers), named), row.outcome)
+            << "row " << &row - rows;
 }
 
 TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
@@ -915,9 +1103,11 @@ TEST_F(Store, FaultRuleMatchingAndOptions) {
     EXPECT_THROW(server_->AddFault(R"({"action":"explode"})"), std::runtime_error);
 }
 
-// GETs (whole and ranged) and HEADs race overwrites, copies and deletes of
-// their object, each GET holding what it found before opening its bytes:
-// every answer is one version whole (or its exact range), or 404.
+// GETs (whole and ranged), HEADs and copies race overwrites, copies and
+// deletes of their object, each holding what it found before opening or
+// linking its bytes: every answer is one version whole (or its exact range),
+// or 404. Completions race a part sent again: they complete or answer 409
+// PartChanged.
 TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
     const std::string key = kBucket + "race/obj", put = RandomBytes(300000, 51),
                       p1 = RandomBytes(kMinPart, 52), p2 = RandomBytes(70000, 53);
@@ -938,7 +1128,7 @@ TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
         std::lock_guard<std::mutex> lock(mu);
         if (!ok) wrong.push_back(what);
     };
-    std::atomic<int> readers{2};
+    std::atomic<int> readers{3};
     std::thread writer([&] {
         for (int i = 0; readers > 0 && i < 1000; ++i) {
             const Response r = i % 3 == 2 ? Do("DELETE", key)
@@ -946,21 +1136,38 @@ TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
             note(r.status == 200 || r.status == 204, "write " + Outcome(r));
         }
     });
-    auto read = [&] {
-        for (int i = 0; i < 12; ++i) {
-            const bool ranged = i % 3 == 1, head = i % 3 == 2;
-            const Response r = Do(head ? "HEAD" : "GET", key, "", ranged ? range : none);
+    auto read = [&](const std::string& copy_key) {
+        for (int i = 0; i < 16; ++i) {
+            const bool ranged = i % 4 == 1, head = i % 4 == 2, copied = i % 4 == 3;
+            const Response r = copied ? Do("PUT", copy_key, "", {{"x-oss-copy-source", key}})
+                                      : Do(head ? "HEAD" : "GET", key, "", ranged ? range : none);
             const auto v = versions.find(r.header("etag"));
+            const std::string body = copied && r.status == 200 ? Do("GET", copy_key).body : r.body;
             note(r.status == 404 || (v != versions.end() && r.status == (ranged ? 206 : 200) &&
-                                     r.body == (head     ? ""
-                                                : ranged ? v->second.substr(99000, 21001)
-                                                         : v->second)),
+                                     body == (head     ? ""
+                                              : ranged ? v->second.substr(99000, 21001)
+                                                       : v->second)),
                  Outcome(r));
         }
         --readers;
     };
-    std::thread r1(read), r2(read);
-    for (std::thread* t : {&r1, &r2, &writer}) t->join();
+    auto complete = [&] {
+        for (int i = 0; i < 4; ++i) {
+            const std::string upload = Initiate(*server_, "race/done");
+            const std::string e1 = PutPart(*server_, "race/done", upload, 1, p1).header("etag"),
+                              e2 = PutPart(*server_, "race/done", upload, 2, p2).header("etag");
+            std::thread again([&] {
+                const Response r = PutPart(*server_, "race/done", upload, 1, p1);
+                note(r.status == 200 || Code(r) == "NoSuchUpload", "part " + Outcome(r));
+            });
+            const Response r = Complete(*server_, "race/done", upload, {{1, e1}, {2, e2}});
+            again.join();
+            note(r.status == 200 || Code(r) == "PartChanged", "complete " + Outcome(r));
+        }
+        --readers;
+    };
+    std::thread r1(read, kBucket + "race/copy1"), r2(read, kBucket + "race/copy2"), r3(complete);
+    for (std::thread* t : {&r1, &r2, &r3, &writer}) t->join();
     EXPECT_EQ(wrong, Lines{});
 }
 
@@ -1179,6 +1386,52 @@ TEST(MultipartRecords, CompletionRefusesAPartSentAgainMeanwhile) {
     ASSERT_TRUE(db.GetObject("b", "k", stored));
     EXPECT_EQ(stored.blobs.size(), 1u);
     EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), std::out_of_range);
+}
+
+// A database of the version before objects and uploads kept their standard
+// headers is brought up to date on open, and keeps everything; one written by
+// a later version is refused.
+TEST(DatabaseSchema, EarlierDataIsMigratedAndLaterRefused) {
+    TempDir dir;
+    const std::pair<std::string, const char*> files[] = {
+        {dir.file("earlier"),
+         "CREATE TABLE objects (bucket TEXT NOT NULL, key TEXT NOT NULL, size INTEGER NOT NULL, "
+         "etag TEXT NOT NULL, crc64 INTEGER NOT NULL, last_modified_ms INTEGER NOT NULL, "
+         "content_type TEXT NOT NULL, type TEXT NOT NULL, user_meta TEXT NOT NULL, file TEXT NOT "
+         "NULL, PRIMARY KEY (bucket, key)) WITHOUT ROWID;"
+         "CREATE TABLE uploads (upload_id TEXT PRIMARY KEY, bucket TEXT NOT NULL, key TEXT NOT "
+         "NULL, initiated_ms INTEGER NOT NULL, content_type TEXT NOT NULL, user_meta TEXT NOT "
+         "NULL);"
+         "INSERT INTO objects VALUES ('b', 'k', 3, '\"E\"', 7, 9, 'text/plain', 'Normal', '{}', "
+         "'blob');"
+         "INSERT INTO uploads VALUES ('U1', 'b', 'm', 5, 'text/plain', '{}');"},
+        {dir.file("later"), "PRAGMA user_version = 2;"},
+    };
+    for (const auto& f : files) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(f.first.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, f.second, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    devserver::Database db(files[0].first);
+    devserver::ObjectMeta m;
+    devserver::Upload u;
+    ASSERT_TRUE(db.GetObject("b", "k", m) && db.GetUpload("U1", u));
+    EXPECT_EQ(m.etag + m.content_type + m.blobs.at(0).name + m.content_headers + u.key +
+                  u.content_headers,
+              "\"E\"text/plainblob{}m{}");
+    m.content_headers = R"({"Expires":"0"})";
+    db.PutObject(m);
+    ASSERT_TRUE(db.GetObject("b", "k", m));
+    EXPECT_EQ(m.content_headers, R"({"Expires":"0"})");
+    try {
+        devserver::Database later(files[1].first);
+        ADD_FAILURE() << "a later schema was opened";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("written by a newer nimbra-devserver"),
+                  std::string::npos)
+            << e.what();
+    }
 }
 
 }  // namespace

@@ -27,18 +27,24 @@ CREATE TABLE IF NOT EXISTS objects (
   bucket TEXT NOT NULL, key TEXT NOT NULL, size INTEGER NOT NULL, etag TEXT NOT NULL,
   crc64 INTEGER NOT NULL, last_modified_ms INTEGER NOT NULL, content_type TEXT NOT NULL,
   type TEXT NOT NULL, user_meta TEXT NOT NULL, file TEXT NOT NULL,
+  content_headers TEXT NOT NULL DEFAULT '{}',
   PRIMARY KEY (bucket, key)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS object_blobs (
   bucket TEXT NOT NULL, key TEXT NOT NULL, seq INTEGER NOT NULL, size INTEGER NOT NULL,
   file TEXT NOT NULL, PRIMARY KEY (bucket, key, seq)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS uploads (
   upload_id TEXT PRIMARY KEY, bucket TEXT NOT NULL, key TEXT NOT NULL,
-  initiated_ms INTEGER NOT NULL, content_type TEXT NOT NULL, user_meta TEXT NOT NULL);
+  initiated_ms INTEGER NOT NULL, content_type TEXT NOT NULL, user_meta TEXT NOT NULL,
+  content_headers TEXT NOT NULL DEFAULT '{}');
 CREATE TABLE IF NOT EXISTS parts (
   upload_id TEXT NOT NULL, part_number INTEGER NOT NULL, size INTEGER NOT NULL,
   etag TEXT NOT NULL, crc64 INTEGER NOT NULL, last_modified_ms INTEGER NOT NULL,
   file TEXT NOT NULL, PRIMARY KEY (upload_id, part_number)) WITHOUT ROWID;
 )SQL";
+
+// PRAGMA user_version of the schema above. 0: before objects and uploads kept
+// their standard headers (content_headers).
+constexpr int kSchemaVersion = 1;
 
 // Prepared statements kept for reuse, by connection and SQL text: preparing
 // (parsing) the SQL again for every request cost more server time than the
@@ -146,7 +152,8 @@ private:
 };
 
 const char* kObjectColumns =
-    "bucket, key, size, etag, crc64, last_modified_ms, content_type, type, user_meta, file";
+    "bucket, key, size, etag, crc64, last_modified_ms, content_type, type, user_meta, file, "
+    "content_headers";
 
 ObjectMeta ReadObject(const Stmt& s) {
     ObjectMeta m;
@@ -161,6 +168,7 @@ ObjectMeta ReadObject(const Stmt& s) {
     m.user_meta = s.Text(8);
     std::string file = s.Text(9);
     if (!file.empty()) m.blobs.push_back({file, m.size});
+    m.content_headers = s.Text(10);
     return m;
 }
 
@@ -215,8 +223,9 @@ Database::Database(const std::string& path) {
     try {
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");
-        Exec(kSchema);
+        Migrate();
     } catch (...) {
+        StatementCache::Drop(db_);
         sqlite3_close(db_);
         throw;
     }
@@ -225,6 +234,41 @@ Database::Database(const std::string& path) {
 Database::~Database() {
     StatementCache::Drop(db_);
     sqlite3_close(db_);
+}
+
+namespace {
+
+bool HasColumn(sqlite3* db, const std::string& table, const std::string& column) {
+    Stmt s(db, ("SELECT 1 FROM pragma_table_info('" + table + "') WHERE name = ?1").c_str());
+    s.Bind(1, column);
+    return s.Step();
+}
+
+}  // namespace
+
+// A database of an earlier version gains what this one keeps, with the
+// values its objects had implied; one of a later version is left alone.
+void Database::Migrate() {
+    long long version = 0;
+    {
+        Stmt v(db_, "PRAGMA user_version");
+        if (v.Step()) version = v.Int(0);
+    }
+    if (version > kSchemaVersion)
+        throw std::runtime_error(
+            "the data directory was written by a newer nimbra-devserver (database schema " +
+            std::to_string(version) + ", this one knows up to " + std::to_string(kSchemaVersion) +
+            "): run that version, or give another --data-dir");
+    if (version == kSchemaVersion) return;
+    Transaction tx(db_);
+    Exec(kSchema);
+    for (const char* table : {"objects", "uploads"})
+        if (!HasColumn(db_, table, "content_headers"))
+            Exec((std::string("ALTER TABLE ") + table +
+                  " ADD COLUMN content_headers TEXT NOT NULL DEFAULT '{}'")
+                     .c_str());
+    Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    tx.Commit();
 }
 
 void Database::Exec(const char* sql) {
@@ -377,17 +421,24 @@ BlobList RemoveObjectLocked(sqlite3* db, const std::string& bucket, const std::s
 
 // Stores the object in place of any other under its key; returns the blobs
 // the replaced object held and the new one does not.
-BlobList ReplaceObjectLocked(sqlite3* db, const ObjectMeta& m) {
+BlobList ReplaceObjectLocked(sqlite3* db, const ObjectMeta& m, bool keep_existing) {
+    if (keep_existing) {
+        Stmt q(db, "SELECT 1 FROM objects WHERE bucket = ?1 AND key = ?2");
+        q.Bind(1, m.bucket).Bind(2, m.key);
+        if (q.Step()) throw ObjectExists();
+    }
     BlobList old = RemoveObjectLocked(db, m.bucket, m.key);
     // A single blob is named in the object's record, several (in order) in
     // object_blobs.
     const bool single = m.blobs.size() == 1;
     Stmt s(db,
-           "INSERT INTO objects (bucket, key, size, etag, crc64, last_modified_ms, "
-           "content_type, type, user_meta, file) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+           "INSERT INTO objects (bucket, key, size, etag, crc64, last_modified_ms, content_type, "
+           "type, user_meta, file, content_headers) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+           "?10, ?11)");
     s.Bind(1, m.bucket).Bind(2, m.key).Bind(3, m.size).Bind(4, m.etag).BindU64(5, m.crc64);
     s.Bind(6, static_cast<long long>(m.last_modified_ms)).Bind(7, m.content_type).Bind(8, m.type);
     s.Bind(9, m.user_meta).Bind(10, single ? m.blobs[0].name : std::string());
+    s.Bind(11, m.content_headers);
     s.Step();
     if (!single) {
         long long seq = 0;
@@ -410,10 +461,10 @@ BlobList ReplaceObjectLocked(sqlite3* db, const ObjectMeta& m) {
 
 }  // namespace
 
-BlobList Database::PutObject(const ObjectMeta& meta) {
+BlobList Database::PutObject(const ObjectMeta& meta, bool keep_existing) {
     std::lock_guard<std::mutex> lock(mu_);
     Transaction tx(db_);
-    BlobList old = ReplaceObjectLocked(db_, meta);
+    BlobList old = ReplaceObjectLocked(db_, meta, keep_existing);
     tx.Commit();
     return old;
 }
@@ -442,18 +493,19 @@ std::vector<ObjectMeta> Database::ObjectsFrom(const std::string& bucket, const s
 void Database::CreateUpload(const Upload& u) {
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_,
-           "INSERT INTO uploads (upload_id, bucket, key, initiated_ms, content_type, user_meta) "
-           "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+           "INSERT INTO uploads (upload_id, bucket, key, initiated_ms, content_type, user_meta, "
+           "content_headers) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     s.Bind(1, u.upload_id).Bind(2, u.bucket).Bind(3, u.key);
     s.Bind(4, static_cast<long long>(u.initiated_ms)).Bind(5, u.content_type).Bind(6, u.user_meta);
+    s.Bind(7, u.content_headers);
     s.Step();
 }
 
 bool Database::GetUpload(const std::string& upload_id, Upload& out) {
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_,
-           "SELECT upload_id, bucket, key, initiated_ms, content_type, user_meta FROM uploads "
-           "WHERE upload_id = ?1");
+           "SELECT upload_id, bucket, key, initiated_ms, content_type, user_meta, content_headers "
+           "FROM uploads WHERE upload_id = ?1");
     s.Bind(1, upload_id);
     if (!s.Step()) return false;
     out.upload_id = s.Text(0);
@@ -462,6 +514,7 @@ bool Database::GetUpload(const std::string& upload_id, Upload& out) {
     out.initiated_ms = s.Int(3);
     out.content_type = s.Text(4);
     out.user_meta = s.Text(5);
+    out.content_headers = s.Text(6);
     return true;
 }
 
@@ -490,9 +543,11 @@ std::string Database::PutPart(const std::string& upload_id, const Part& p) {
     return old;
 }
 
-std::vector<Part> Database::Parts(const std::string& upload_id, int after_part, int limit) {
-    std::lock_guard<std::mutex> lock(mu_);
-    Stmt s(db_,
+namespace {
+
+std::vector<Part> PartsLocked(sqlite3* db, const std::string& upload_id, int after_part,
+                              int limit) {
+    Stmt s(db,
            "SELECT part_number, size, etag, crc64, last_modified_ms, file FROM parts WHERE "
            "upload_id = ?1 AND part_number > ?2 ORDER BY part_number LIMIT ?3");
     s.Bind(1, upload_id).Bind(2, static_cast<long long>(after_part));
@@ -502,8 +557,21 @@ std::vector<Part> Database::Parts(const std::string& upload_id, int after_part, 
     return out;
 }
 
+}  // namespace
+
+std::vector<Part> Database::Parts(const std::string& upload_id, int after_part, int limit) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return PartsLocked(db_, upload_id, after_part, limit);
+}
+
+void Database::Parts(const std::string& upload_id,
+                     const std::function<void(const std::vector<Part>&)>& pin) {
+    std::lock_guard<std::mutex> lock(mu_);
+    pin(PartsLocked(db_, upload_id, 0, std::numeric_limits<int>::max()));
+}
+
 BlobList Database::CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
-                                  const std::vector<const Part*>& used) {
+                                  const std::vector<const Part*>& used, bool keep_existing) {
     std::lock_guard<std::mutex> lock(mu_);
     Transaction tx(db_);
     {
@@ -518,7 +586,7 @@ BlobList Database::CompleteUpload(const std::string& upload_id, const ObjectMeta
         q.Bind(1, upload_id).Bind(2, static_cast<long long>(p->part_number));
         if (!q.Step() || q.Text(0) != p->file) throw PartChanged();
     }
-    BlobList old = ReplaceObjectLocked(db_, meta);
+    BlobList old = ReplaceObjectLocked(db_, meta, keep_existing);
     Stmt d1(db_, "DELETE FROM parts WHERE upload_id = ?1");
     d1.Bind(1, upload_id);
     d1.Step();

@@ -43,6 +43,9 @@ struct ObjectMeta {
     // The bytes, in order: one object blob, or the part blobs of a completed
     // multipart upload (which ObjectsFrom, for listings, leaves out).
     BlobList blobs;
+    // JSON object of the standard headers given on upload (Cache-Control,
+    // Content-Disposition, Content-Encoding, Expires), returned on download.
+    std::string content_headers = "{}";
 };
 
 struct Upload {
@@ -50,6 +53,7 @@ struct Upload {
     int64_t initiated_ms = 0;
     std::string content_type;
     std::string user_meta;
+    std::string content_headers = "{}";  // for the completed object
 };
 
 struct Part {
@@ -66,9 +70,17 @@ struct PartChanged : std::runtime_error {
     PartChanged() : std::runtime_error("a part changed during completion") {}
 };
 
+// A change that must not overwrite found an object under its key.
+struct ObjectExists : std::runtime_error {
+    ObjectExists() : std::runtime_error("the object exists") {}
+};
+
 class Database {
 public:
-    explicit Database(const std::string& path);  // throws std::runtime_error
+    // Opens or creates the database; one written by an earlier version is
+    // brought up to this one's schema, one by a later version refused. Throws
+    // std::runtime_error.
+    explicit Database(const std::string& path);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -98,7 +110,8 @@ public:
     // ones `out` names. `pin` must not call the database.
     bool GetObject(const std::string& bucket, const std::string& key, ObjectMeta& out,
                    const std::function<void(const ObjectMeta&)>& pin);
-    BlobList PutObject(const ObjectMeta& meta);
+    // With `keep_existing`, throws ObjectExists instead of replacing an object.
+    BlobList PutObject(const ObjectMeta& meta, bool keep_existing = false);
     BlobList DeleteObject(const std::string& bucket, const std::string& key);
     // Objects of `bucket` with key > from (or >= from when inclusive), in byte
     // order, at most `limit`; metadata only.
@@ -110,12 +123,19 @@ public:
     bool GetUpload(const std::string& upload_id, Upload& out);
     std::string PutPart(const std::string& upload_id, const Part& p);  // replaced blob or ""
     std::vector<Part> Parts(const std::string& upload_id, int after_part, int limit);
+    // All parts of an upload, handed to `pin` before the lock is let go: a
+    // part sent again commits, and so releases the blob it replaced, either
+    // before the lookup or after `pin` returns. `pin` must not call the
+    // database.
+    void Parts(const std::string& upload_id,
+               const std::function<void(const std::vector<Part>&)>& pin);
     // Stores the object made of the parts `used`, drops the upload and its
     // parts' records; returns the blobs of the object it replaced. Throws
     // std::out_of_range when the upload is gone, PartChanged when one of
-    // `used` is no longer stored as it was (the part was sent again).
+    // `used` is no longer stored as it was (the part was sent again),
+    // ObjectExists when `keep_existing` and an object has the key.
     BlobList CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
-                            const std::vector<const Part*>& used);
+                            const std::vector<const Part*>& used, bool keep_existing = false);
     // Drops the upload; returns its parts (whose blobs the caller removes).
     std::vector<Part> AbortUpload(const std::string& upload_id);
 
@@ -125,6 +145,7 @@ public:
 
 private:
     void Exec(const char* sql);
+    void Migrate();
     sqlite3* db_ = nullptr;
     std::mutex mu_;
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 
 namespace devserver {
@@ -23,6 +24,20 @@ bool ValidBucketName(const std::string& b) {
     return std::all_of(b.begin(), b.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
     });
+}
+
+// Decimal digits only; values beyond LLONG_MAX saturate there.
+bool ParseDecimal(const std::string& s, long long& out) {
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    out = 0;
+    for (char c : s) {
+        if (out > (LLONG_MAX - (c - '0')) / 10) {
+            out = LLONG_MAX;
+            return true;
+        }
+        out = out * 10 + (c - '0');
+    }
+    return true;
 }
 
 }  // namespace
@@ -113,7 +128,7 @@ bool ResolveAddress(const std::string& host_header, const std::string& path, Sto
     return out.bucket.empty() || ValidBucketName(out.bucket);
 }
 
-ByteRange ParseRange(const std::string& header, long long size) {
+ByteRange ParseRange(const std::string& header, long long size, RangeBehavior behavior) {
     ByteRange r;
     std::string h = header;
     size_t b = h.find_first_not_of(" \t");
@@ -128,34 +143,33 @@ ByteRange ParseRange(const std::string& header, long long size) {
     if (set.find(',') != std::string::npos) return r;  // several ranges: whole object
     size_t dash = set.find('-');
     if (dash == std::string::npos) return r;
-    std::string a = set.substr(0, dash), z = set.substr(dash + 1);
-    auto digits = [](const std::string& s) {
-        return !s.empty() && s.size() <= 18 &&
-               std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if (a.empty()) {
-        if (!digits(z)) return r;
-        long long n = std::stoll(z);
-        if (n == 0 || size == 0) {
-            r.kind = ByteRange::kUnsatisfiable;
+    const std::string a = set.substr(0, dash), z = set.substr(dash + 1);
+    long long first = 0, last = 0;
+    const bool has_first = !a.empty(), has_last = !z.empty();
+    if ((!has_first && !has_last) || (has_first && !ParseDecimal(a, first)) ||
+        (has_last && !ParseDecimal(z, last)) || (has_first && has_last && first > last))
+        return r;  // not a byte range: ignored
+    const bool standard = behavior == RangeBehavior::kStandard;
+    if (!has_first) {
+        // The last `last` bytes; all of them when the object is shorter.
+        if (last == 0 || size == 0) {
+            if (standard) r.kind = ByteRange::kUnsatisfiable;
             return r;
         }
         r.kind = ByteRange::kPartial;
-        r.first = std::max(0LL, size - n);
+        r.first = std::max(0LL, size - last);
         r.last = size - 1;
         return r;
     }
-    if (!digits(a) || (!z.empty() && !digits(z))) return r;
-    long long first = std::stoll(a);
-    long long last = z.empty() ? size - 1 : std::stoll(z);
-    if (!z.empty() && first > last) return r;  // invalid range: whole object
     if (first >= size) {
-        r.kind = ByteRange::kUnsatisfiable;
+        if (standard) r.kind = ByteRange::kUnsatisfiable;
         return r;
     }
+    // An end beyond the object: the store's default answers the whole object.
+    if (has_last && last >= size && !standard) return r;
     r.kind = ByteRange::kPartial;
     r.first = first;
-    r.last = std::min(last, size - 1);
+    r.last = has_last ? std::min(last, size - 1) : size - 1;
     return r;
 }
 

@@ -34,13 +34,20 @@ struct StoreAddress {
 };
 bool ResolveAddress(const std::string& host_header, const std::string& path, StoreAddress& out);
 
-// Byte range of a GET. kNone: serve the whole object (no or ignored Range).
+// Byte range of a GET. kNone: serve the whole object, 200 (no Range, or one
+// that is ignored); kPartial: bytes [first, last], 206; kUnsatisfiable: 416.
 struct ByteRange {
     enum Kind { kNone, kPartial, kUnsatisfiable } kind = kNone;
     long long first = 0;
     long long last = 0;  // inclusive
 };
-ByteRange ParseRange(const std::string& header, long long size);
+// How a range that does not lie within the object is answered, as the store
+// chooses by `x-oss-range-behavior`. kLenient (the store's default): the
+// whole object. kStandard ("standard"): the part that exists, or nothing
+// (416) when it starts at or beyond the end, as HTTP has it. In both, a
+// header that is not one well-formed byte range is ignored.
+enum class RangeBehavior { kLenient, kStandard };
+ByteRange ParseRange(const std::string& header, long long size, RangeBehavior behavior);
 
 // A decimal count within [lo, hi] (max-keys, max-parts, markers).
 bool ParseListCount(const std::string& text, int lo, int hi, int& out);

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <stdexcept>
+#include <thread>
 
 #include "Crc64.h"
 #include "Signer.h"
@@ -39,6 +41,63 @@ std::string RawFromHex(const std::string& hex) {
     return raw;
 }
 
+std::string Md5Of(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+    return std::string(reinterpret_cast<char*>(digest), length);
+}
+
+// Why a completion's part list is refused.
+struct Refusal {
+    int status = 400;
+    std::string code, message;
+    KeyValues extra;
+};
+
+// The stored parts that a completion's list names, in its order: ascending
+// part numbers, each with its ETag (however quoted or cased), all but the
+// last of the minimum size.
+bool ChooseParts(const std::vector<CompletePart>& wanted, const std::vector<Part>& stored,
+                 std::vector<Part>& chosen, Refusal& refusal) {
+    std::map<int, const Part*> by_number;
+    for (const Part& p : stored) by_number[p.part_number] = &p;
+    chosen.clear();
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if (i > 0 && wanted[i].part_number <= wanted[i - 1].part_number) {
+            refusal = {400,
+                       "InvalidPartOrder",
+                       "The list of parts was not in ascending order. The parts list must be "
+                       "specified in order by part number.",
+                       {}};
+            return false;
+        }
+        auto it = by_number.find(static_cast<int>(wanted[i].part_number));
+        if (it == by_number.end() ||
+            NormalizeEtag(it->second->etag) != NormalizeEtag(wanted[i].etag)) {
+            refusal = {
+                400,
+                "InvalidPart",
+                "One or more of the specified parts could not be found or the specified "
+                "entity tag might not have matched the part's entity tag.",
+                {{"PartNumber", std::to_string(wanted[i].part_number)}, {"ETag", wanted[i].etag}}};
+            return false;
+        }
+        chosen.push_back(*it->second);
+    }
+    for (size_t i = 0; i + 1 < chosen.size(); ++i) {
+        if (chosen[i].size < kMinPartSize) {
+            refusal = {400,
+                       "EntityTooSmall",
+                       "Your proposed upload is smaller than the minimum allowed size.",
+                       {{"PartNumber", std::to_string(chosen[i].part_number)},
+                        {"MinSizeAllowed", std::to_string(kMinPartSize)}}};
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void StoreService::InitiateMultipartUpload(StoreContext& c) {
@@ -50,6 +109,7 @@ void StoreService::InitiateMultipartUpload(StoreContext& c) {
     u.content_type = HeaderValue(c.headers, "Content-Type");
     if (u.content_type.empty()) u.content_type = "application/octet-stream";
     u.user_meta = UserMetaJson(c.headers);
+    u.content_headers = ContentHeadersJson(c.headers);
     db_.CreateUpload(u);
     XmlWriter w;
     w.Open("InitiateMultipartUploadResult")
@@ -76,7 +136,7 @@ void StoreService::PrepareUploadPart(StoreContext& c) {
             c, 400, "InvalidArgument",
             "Part number must be an integer between 1 and 10000, inclusive.",
             {{"ArgumentName", "partNumber"}, {"ArgumentValue", QueryValue(c.query, "partNumber")}});
-    if (FindUpload(c)) c.blob = std::make_unique<BlobWriter>(blobs_);
+    if (WithinUploadLimit(c) && FindUpload(c)) c.blob = std::make_unique<BlobWriter>(blobs_);
 }
 
 void StoreService::UploadPart(StoreContext& c) {
@@ -84,10 +144,7 @@ void StoreService::UploadPart(StoreContext& c) {
     const Upload& u = c.upload;
     if (!w.ok()) return SendError(c, 500, "InternalError", "The server could not store the data.");
     std::string md5 = w.Md5();
-    std::string content_md5 = HeaderValue(c.headers, "Content-MD5");
-    if (!content_md5.empty() && Base64Decode(content_md5) != md5)
-        return SendError(c, 400, "BadDigest",
-                         "The Content-MD5 you specified did not match what we received.");
+    if (!DigestMatches(c, md5)) return;
     Part p;
     p.part_number = c.part_number;
     p.size = w.size();
@@ -158,71 +215,69 @@ void StoreService::PrepareCompletion(StoreContext& c) {
 
 void StoreService::CompleteMultipartUpload(StoreContext& c) {
     const Upload& u = c.upload;
+    if (!DigestMatches(c, Md5Of(c.document))) return;
     std::vector<CompletePart> wanted;
     if (!ParseCompleteMultipartUpload(c.document, wanted))
         return SendError(c, 400, "MalformedXML",
                          "The XML you provided was not well-formed or did not validate against "
                          "our published schema.");
-    std::vector<Part> stored = db_.Parts(u.upload_id, 0, kMaxPartNumber + 1);
-    std::map<int, const Part*> by_number;
-    for (const Part& p : stored) by_number[p.part_number] = &p;
+    const bool keep_existing = ForbidsOverwrite(c.headers);
+    ObjectMeta existing;
+    if (keep_existing && db_.GetObject(u.bucket, u.key, existing)) return RefuseOverwrite(c);
 
-    std::vector<const Part*> chosen;
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        if (i > 0 && wanted[i].part_number <= wanted[i - 1].part_number)
-            return SendError(c, 400, "InvalidPartOrder",
-                             "The list of parts was not in ascending order. The parts list must "
-                             "be specified in order by part number.");
-        auto it = by_number.find(static_cast<int>(wanted[i].part_number));
-        if (it == by_number.end() ||
-            NormalizeEtag(it->second->etag) != NormalizeEtag(wanted[i].etag))
-            return SendError(
-                c, 400, "InvalidPart",
-                "One or more of the specified parts could not be found or the "
-                "specified entity tag might not have matched the part's entity tag.",
-                {{"PartNumber", std::to_string(wanted[i].part_number)}, {"ETag", wanted[i].etag}});
-        chosen.push_back(it->second);
-    }
-    for (size_t i = 0; i + 1 < chosen.size(); ++i)
-        if (chosen[i]->size < kMinPartSize)
-            return SendError(c, 400, "EntityTooSmall",
-                             "Your proposed upload is smaller than the minimum allowed size.",
-                             {{"PartNumber", std::to_string(chosen[i]->part_number)},
-                              {"MinSizeAllowed", std::to_string(kMinPartSize)}});
-
-    // The object is the chosen parts' blobs, linked over in order: no byte is
-    // copied, and its CRC-64 follows from the parts' own.
+    // The object is the chosen parts' blobs, linked over in order while the
+    // parts are looked up, so that a part sent again meanwhile cannot take
+    // its blob away first: no byte is copied, and the object's CRC-64 follows
+    // from the parts' own.
+    std::vector<Part> stored, chosen;
+    Refusal refusal;
     ObjectMeta m;
+    bool linked = true;
+    db_.Parts(u.upload_id, [&](const std::vector<Part>& parts) {
+        stored = parts;
+        if (!ChooseParts(wanted, parts, chosen, refusal)) return;
+        if (c.settings.open_delay_ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
+        for (const Part& p : chosen) {
+            BlobRef blob{"", p.size};
+            linked = blobs_.AdoptPart(p.file, blob.name);
+            if (!linked) break;
+            m.blobs.push_back(blob);
+        }
+    });
+    if (!refusal.code.empty())
+        return SendError(c, refusal.status, refusal.code, refusal.message, refusal.extra);
+    if (!linked) {
+        blobs_.Release(m.blobs);
+        return SendError(c, 500, "InternalError", "The server could not assemble the object.");
+    }
     uint64_t crc = 0;
     long long size = 0;
     std::string md5s;
-    for (const Part* p : chosen) {
-        BlobRef blob{"", p->size};
-        if (!blobs_.AdoptPart(p->file, blob.name)) {
-            blobs_.Release(m.blobs);
-            return SendError(c, 500, "InternalError", "The server could not assemble the object.");
-        }
-        m.blobs.push_back(blob);
-        crc = Crc64Combine(crc, p->crc64, static_cast<uint64_t>(p->size));
-        size += p->size;
-        md5s += RawFromHex(NormalizeEtag(p->etag));
+    std::vector<const Part*> used;
+    for (const Part& p : chosen) {
+        crc = Crc64Combine(crc, p.crc64, static_cast<uint64_t>(p.size));
+        size += p.size;
+        md5s += RawFromHex(NormalizeEtag(p.etag));
+        used.push_back(&p);
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digest_len = 0;
-    EVP_Digest(md5s.data(), md5s.size(), digest, &digest_len, EVP_md5(), nullptr);
+    const std::string digest = Md5Of(md5s);
     m.bucket = u.bucket;
     m.key = u.key;
     m.size = size;
-    m.etag = "\"" + HexUpper(std::string(reinterpret_cast<char*>(digest), digest_len)) + "-" +
-             std::to_string(chosen.size()) + "\"";
+    m.etag = "\"" + HexUpper(digest) + "-" + std::to_string(chosen.size()) + "\"";
     m.crc64 = crc;
     m.last_modified_ms = NowMillis();
     m.content_type = u.content_type;
     m.type = "Multipart";
     m.user_meta = u.user_meta;
+    m.content_headers = u.content_headers;
     BlobList old;
     try {
-        old = db_.CompleteUpload(u.upload_id, m, chosen);
+        old = db_.CompleteUpload(u.upload_id, m, used, keep_existing);
+    } catch (const ObjectExists&) {
+        blobs_.Release(m.blobs);
+        return RefuseOverwrite(c);
     } catch (const std::out_of_range&) {
         blobs_.Release(m.blobs);
         return SendError(c, 404, "NoSuchUpload", kNoSuchUpload, {{"UploadId", u.upload_id}});

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "ObjectReader.h"
+#include "Preconditions.h"
 #include "Signer.h"
 #include "StoreServer.h"
 #include "TimeUtil.h"
@@ -46,18 +47,37 @@ std::string ContentTypeOf(const KeyValues& headers) {
 
 }  // namespace
 
+bool StoreService::Record(StoreContext& c, const ObjectMeta& m, bool keep_existing) {
+    BlobList old;
+    try {
+        old = db_.PutObject(m, keep_existing);
+    } catch (const ObjectExists&) {
+        blobs_.Release(m.blobs);
+        RefuseOverwrite(c);
+        return false;
+    } catch (const std::exception&) {
+        blobs_.Release(m.blobs);
+        SendError(c, 500, "InternalError", "The server could not record the object.");
+        return false;
+    }
+    blobs_.Release(old);
+    return true;
+}
+
 void StoreService::PutBucket(StoreContext& c) {
     db_.CreateBucket(c.addr.bucket, NowMillis());
     c.answer.Set("Location", "/" + c.addr.bucket);
 }
 
 void StoreService::PreparePutObject(StoreContext& c) {
-    if (HeaderValue(c.headers, "x-oss-forbid-overwrite") == "true") {
-        ObjectMeta existing;
-        if (db_.GetObject(c.addr.bucket, c.addr.key, existing))
-            return SendError(c, 409, "FileAlreadyExists",
-                             "The object you specified already exists.");
-    }
+    // The store keeps no conditional writes.
+    if (HasPrecondition(c.headers))
+        return SendError(c, 400, "NotImplemented",
+                         "A header you provided implies functionality that is not implemented.");
+    if (!WithinUploadLimit(c)) return;
+    ObjectMeta existing;
+    if (ForbidsOverwrite(c.headers) && db_.GetObject(c.addr.bucket, c.addr.key, existing))
+        return RefuseOverwrite(c);
     c.blob = std::make_unique<BlobWriter>(blobs_);
 }
 
@@ -65,16 +85,7 @@ void StoreService::PutObject(StoreContext& c) {
     BlobWriter& w = *c.blob;
     if (!w.ok()) return SendError(c, 500, "InternalError", "The server could not store the data.");
     std::string md5 = w.Md5();
-    std::string content_md5 = HeaderValue(c.headers, "Content-MD5");
-    if (!content_md5.empty()) {
-        std::string want = Base64Decode(content_md5);
-        if (want.size() != 16)
-            return SendError(c, 400, "InvalidDigest",
-                             "The Content-MD5 you specified is not valid.");
-        if (want != md5)
-            return SendError(c, 400, "BadDigest",
-                             "The Content-MD5 you specified did not match what we received.");
-    }
+    if (!DigestMatches(c, md5)) return;
     ObjectMeta m;
     m.bucket = c.addr.bucket;
     m.key = c.addr.key;
@@ -84,18 +95,12 @@ void StoreService::PutObject(StoreContext& c) {
     m.last_modified_ms = NowMillis();
     m.content_type = ContentTypeOf(c.headers);
     m.user_meta = UserMetaJson(c.headers);
+    m.content_headers = ContentHeadersJson(c.headers);
     BlobRef blob{"", m.size};
     if (!w.Publish(BlobKind::kObject, blob.name))
         return SendError(c, 500, "InternalError", "The server could not store the object.");
     m.blobs = {blob};
-    BlobList old;
-    try {
-        old = db_.PutObject(m);
-    } catch (const std::exception&) {
-        blobs_.Release(m.blobs);
-        return SendError(c, 500, "InternalError", "The server could not record the object.");
-    }
-    blobs_.Release(old);
+    if (!Record(c, m, ForbidsOverwrite(c.headers))) return;
     c.answer.Set("ETag", m.etag);
     c.answer.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     c.answer.Set("Content-MD5",
@@ -104,13 +109,22 @@ void StoreService::PutObject(StoreContext& c) {
 
 void StoreService::GetObject(StoreContext& c, bool head) {
     const std::string range_header = head || c.settings.ignore_range ? "" : c.req.Header("Range");
+    const RangeBehavior behavior = HeaderValue(c.headers, "x-oss-range-behavior") == "standard"
+                                       ? RangeBehavior::kStandard
+                                       : RangeBehavior::kLenient;
+    // GetObjectMeta takes no conditions.
+    bool meta_only = false;
+    QueryValue(c.query, "objectMeta", &meta_only);
+    Precondition condition = Precondition::kPass;
     ByteRange range;
-    // The range follows from the size as found.
+    // The conditions, then the range, follow from the object as found.
     auto pick = [&](const ObjectMeta& found, long long& first, long long& last) {
-        range = ParseRange(range_header, found.size);
+        if (!meta_only)
+            condition = EvaluatePreconditions(c.headers, found.etag, found.last_modified_ms / 1000);
+        range = ParseRange(range_header, found.size, behavior);
         first = range.kind == ByteRange::kPartial ? range.first : 0;
         last = range.kind == ByteRange::kPartial ? range.last : found.size - 1;
-        return !head && range.kind != ByteRange::kUnsatisfiable;
+        return !head && condition == Precondition::kPass && range.kind != ByteRange::kUnsatisfiable;
     };
     ObjectMeta m;
     std::shared_ptr<ObjectReader> reader;
@@ -120,8 +134,18 @@ void StoreService::GetObject(StoreContext& c, bool head) {
     if (found == ObjectLookup::kNoSuchKey)
         return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
                          {{"Key", c.addr.key}});
+    if (condition == Precondition::kFailed)
+        return SendError(c, 412, "PreconditionFailed",
+                         "At least one of the pre-conditions you specified did not hold.");
+    Answer& a = c.answer;
+    if (condition == Precondition::kNotModified) {
+        a.status = 304;
+        a.Set("ETag", m.etag);
+        a.Set("Last-Modified", HttpDate(m.last_modified_ms));
+        return;
+    }
     if (range.kind == ByteRange::kUnsatisfiable) {
-        c.answer.Set("Content-Range", "bytes */" + std::to_string(m.size));
+        a.Set("Content-Range", "bytes */" + std::to_string(m.size));
         return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
     }
     if (found == ObjectLookup::kUnreadable)
@@ -129,18 +153,19 @@ void StoreService::GetObject(StoreContext& c, bool head) {
     const bool partial = range.kind == ByteRange::kPartial;
     const long long first = partial ? range.first : 0, last = partial ? range.last : m.size - 1;
 
-    Answer& a = c.answer;
     a.status = partial ? 206 : 200;
     a.Set("ETag", m.etag);
     a.Set("Last-Modified", HttpDate(m.last_modified_ms));
     a.Set("x-oss-object-type", m.type);
     a.Set("x-oss-storage-class", "Standard");
     a.Set("Accept-Ranges", "bytes");
-    if (!partial) a.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
+    // Also a range's answer carries the whole object's checksum.
+    a.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     if (partial)
         a.Set("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
                                    std::to_string(m.size));
-    SetUserMetaHeaders(a, m.user_meta);
+    SetStoredHeaders(a, m.user_meta);
+    SetStoredHeaders(a, m.content_headers);
     std::string type = m.content_type;
     static const char* kOverrides[][2] = {{"response-content-language", "Content-Language"},
                                           {"response-expires", "Expires"},
@@ -176,36 +201,42 @@ void StoreService::CopyObject(StoreContext& c) {
     size_t slash = source.find('/', 1);
     std::string src_bucket = source.substr(1, slash - 1);
     std::string src_key = source.substr(slash + 1);
-    if (!auth_.MayAccess(src_bucket))
-        return SendError(c, 403, "AccessDenied", "The bucket you access does not belong to you.");
+    std::string directive = HeaderValue(c.headers, "x-oss-metadata-directive");
+    if (!directive.empty() && directive != "COPY" && directive != "REPLACE")
+        return SendError(c, 400, "InvalidArgument", "Invalid x-oss-metadata-directive.");
     if (!db_.BucketExists(src_bucket))
         return SendError(c, 404, "NoSuchBucket", "The specified bucket does not exist.",
                          {{"BucketName", src_bucket}});
-    ObjectMeta src;
-    if (!db_.GetObject(src_bucket, src_key, src))
+    if (!auth_.MayAccess(src_bucket))
+        return SendError(c, 403, "AccessDenied", "The bucket you access does not belong to you.");
+    ObjectMeta existing;
+    const bool keep_existing = ForbidsOverwrite(c.headers);
+    if (keep_existing && db_.GetObject(c.addr.bucket, c.addr.key, existing))
+        return RefuseOverwrite(c);
+    // The source's blobs are linked before a change can take them away, as a
+    // GET opens them (the same hold for tests of that race).
+    ObjectMeta m;
+    BlobList copied;
+    bool linked = false;
+    const bool found = db_.GetObject(src_bucket, src_key, m, [&](const ObjectMeta& src) {
+        if (c.settings.open_delay_ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
+        linked = blobs_.Duplicate(src.blobs, copied);
+    });
+    if (!found)
         return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
                          {{"Key", src_key}});
-    ObjectMeta m = src;
+    if (!linked) return SendError(c, 500, "InternalError", "The server could not copy the object.");
     m.bucket = c.addr.bucket;
     m.key = c.addr.key;
     m.last_modified_ms = NowMillis();
-    std::string directive = HeaderValue(c.headers, "x-oss-metadata-directive");
+    m.blobs = copied;
     if (directive == "REPLACE") {
         m.content_type = ContentTypeOf(c.headers);
         m.user_meta = UserMetaJson(c.headers);
-    } else if (!directive.empty() && directive != "COPY") {
-        return SendError(c, 400, "InvalidArgument", "Invalid x-oss-metadata-directive.");
+        m.content_headers = ContentHeadersJson(c.headers);
     }
-    if (!blobs_.Duplicate(src.blobs, m.blobs))
-        return SendError(c, 500, "InternalError", "The server could not copy the object.");
-    BlobList old;
-    try {
-        old = db_.PutObject(m);
-    } catch (const std::exception&) {
-        blobs_.Release(m.blobs);
-        return SendError(c, 500, "InternalError", "The server could not record the object.");
-    }
-    blobs_.Release(old);
+    if (!Record(c, m, keep_existing)) return;
     c.answer.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     c.answer.Set("ETag", m.etag);
     XmlWriter w;

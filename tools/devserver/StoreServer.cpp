@@ -1,5 +1,7 @@
 #include "StoreServer.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -15,6 +17,12 @@ namespace devserver {
 namespace {
 
 constexpr size_t kMaxKeyBytes = 1023;
+// The largest object a single PUT stores, and the largest part: 5 GiB.
+constexpr long long kMaxUploadBytes = 5ll << 30;
+// Standard headers of an object's content that the store keeps as given on
+// upload and returns on download.
+const char* const kContentHeaders[] = {"Cache-Control", "Content-Disposition", "Content-Encoding",
+                                       "Expires"};
 
 }  // namespace
 
@@ -70,9 +78,11 @@ void StoreService::Begin(StoreContext& c) {
     if (!Admit(c) || !Resolve(c)) return;
     stats_.CountRequest(OperationName(c.operation));
     c.settings = faults_.Settings();
-    if (!FaultsBeforeServing(c) || !Authenticate(c)) return;
+    if (!FaultsBeforeServing(c)) return;
+    // A bucket that does not exist is named so before any credential is
+    // checked against it, as the real store does.
     if (c.operation != Operation::kPutBucket && !RequireBucket(c)) return;
-    Prepare(c);
+    if (Authenticate(c)) Prepare(c);
 }
 
 bool StoreService::Admit(StoreContext& c) {
@@ -147,6 +157,12 @@ void StoreService::Prepare(StoreContext& c) {
 
 void StoreService::Receive(StoreContext& c, const char* data, size_t size) {
     if (c.blob) {
+        // A chunked body announces no length: the limit applies as it comes.
+        if (c.blob->size() + static_cast<long long>(size) > kMaxUploadBytes) {
+            c.blob.reset();
+            return SendError(c, 400, "EntityTooLarge",
+                             "Your proposed upload exceeds the maximum allowed size.");
+        }
         if (!c.blob->Write(data, size))
             SendError(c, 500, "InternalError", "The server could not store the data.");
         return;
@@ -216,6 +232,45 @@ void StoreService::SendXml(StoreContext& c, int status, const std::string& xml) 
     c.answer.SetText(status, xml, "application/xml");
 }
 
+bool StoreService::WithinUploadLimit(StoreContext& c) {
+    const std::string length = HeaderValue(c.headers, "Content-Length");
+    // Checked as it arrives: a valid number of at most 18 digits.
+    if (length.empty() || std::stoll(length) <= kMaxUploadBytes) return true;
+    SendError(c, 400, "EntityTooLarge", "Your proposed upload exceeds the maximum allowed size.");
+    return false;
+}
+
+bool StoreService::DigestMatches(StoreContext& c, const std::string& md5) {
+    const std::string given = HeaderValue(c.headers, "Content-MD5");
+    if (given.empty()) return true;
+    const std::string want = Base64Decode(given);
+    if (want.size() != 16)
+        SendError(c, 400, "InvalidDigest", "The Content-MD5 you specified is not valid.");
+    else if (want != md5)
+        SendError(c, 400, "InvalidDigest",
+                  "The Content-MD5 you specified did not match what we received.");
+    return want == md5;
+}
+
+bool StoreService::ForbidsOverwrite(const KeyValues& headers) {
+    return strcasecmp(HeaderValue(headers, "x-oss-forbid-overwrite").c_str(), "true") == 0;
+}
+
+void StoreService::RefuseOverwrite(StoreContext& c) {
+    SendError(c, 409, "FileAlreadyExists",
+              "The object you specified already exists and can not be overwritten.");
+}
+
+std::string StoreService::ContentHeadersJson(const KeyValues& headers) {
+    JsonPtr j(cJSON_CreateObject());
+    for (const char* name : kContentHeaders) {
+        bool given = false;
+        for (const auto& h : headers) given = given || strcasecmp(h.first.c_str(), name) == 0;
+        if (given) cJSON_AddStringToObject(j.get(), name, HeaderValue(headers, name).c_str());
+    }
+    return JsonText(j.get());
+}
+
 std::string StoreService::UserMetaJson(const KeyValues& headers) {
     JsonPtr j(cJSON_CreateObject());
     for (const auto& h : headers) {
@@ -230,7 +285,7 @@ std::string StoreService::UserMetaJson(const KeyValues& headers) {
     return JsonText(j.get());
 }
 
-void StoreService::SetUserMetaHeaders(Answer& answer, const std::string& json) {
+void StoreService::SetStoredHeaders(Answer& answer, const std::string& json) {
     JsonPtr j = ParseJson(json);
     if (!j) return;
     for (cJSON* m = j->child; m; m = m->next)

@@ -82,6 +82,9 @@ private:
     void GetObject(StoreContext& c, bool head);
     void DeleteObject(StoreContext& c);
     void CopyObject(StoreContext& c);
+    // Stores a new object's metadata; on failure, releases its blobs and
+    // answers (409 FileAlreadyExists when `keep_existing` found one).
+    bool Record(StoreContext& c, const ObjectMeta& m, bool keep_existing);
     // StoreListing.cpp
     void ListObjects(StoreContext& c);
     // StoreMultipart.cpp
@@ -93,14 +96,26 @@ private:
     void CompleteMultipartUpload(StoreContext& c);
     void AbortMultipartUpload(StoreContext& c);
 
-    // Shared helpers. SendError settles the answer.
+    // Shared helpers. SendError settles the answer; so do the checks below
+    // when they fail.
     void SendError(StoreContext& c, int status, const std::string& code, const std::string& message,
                    const KeyValues& extra = {});
     void SendXml(StoreContext& c, int status, const std::string& xml);
     bool FindUpload(StoreContext& c);
     bool RequireBucket(StoreContext& c);
+    // A body the store takes whole (an object, a part) within its limit, as
+    // announced before it is read.
+    bool WithinUploadLimit(StoreContext& c);
+    // The request's Content-MD5, if any, against the raw MD5 of its body.
+    bool DigestMatches(StoreContext& c, const std::string& md5);
+    // x-oss-forbid-overwrite: true.
+    static bool ForbidsOverwrite(const KeyValues& headers);
+    void RefuseOverwrite(StoreContext& c);  // 409 FileAlreadyExists
+    // Stored with an object or upload as JSON, set on the answers that
+    // return it: x-oss-meta-* headers, and the standard headers of its content.
     static std::string UserMetaJson(const KeyValues& headers);
-    static void SetUserMetaHeaders(Answer& answer, const std::string& json);
+    static std::string ContentHeadersJson(const KeyValues& headers);
+    static void SetStoredHeaders(Answer& answer, const std::string& json);
 
     Database& db_;
     BlobStore& blobs_;
