@@ -270,7 +270,8 @@ def goals(data):
         rss = [s["rss_kib"] / 1024 for s in group(samples, contender="nimbra", **match)]
         if rss:
             ok = ok and max(rss) <= GOAL_RSS_MAX_MIB
-            parts.append(f"{kind} {min(rss):.1f}–{max(rss):.1f} MiB")
+            lo, hi = f"{min(rss):.1f}", f"{max(rss):.1f}"
+            parts.append(f"{kind} {lo if lo == hi else f'{lo}–{hi}'} MiB")
     lines.append(f"- Peak RSS of every libNimbra run at most {GOAL_RSS_MAX_MIB} MiB, whatever the "
                  f"size: {verdict(ok)} ({', '.join(parts)}).")
     if "curl" in contenders:
