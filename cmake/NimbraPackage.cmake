@@ -1,5 +1,7 @@
 # Debian packages of the install components (make package, with CPack):
-# libnimbra1 (runtime), libnimbra-dev (dev) and nimbra-tools (tools).
+# libnimbra1 (runtime), libnimbra-dev (dev), nimbra-tools (tools) and, when
+# it is built, nimbra-desktop (desktop: the Qt application, its .desktop
+# entry and icon).
 # Packaging takes what is built; it does not build the whole tree first (the
 # tests' release checks package a tree where only what ships is built).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
@@ -17,6 +19,11 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev tools)
+if(NIMBRA_BUILD_TOOLS AND NIMBRA_BUILD_DESKTOP)
+  list(APPEND CPACK_COMPONENTS_ALL desktop)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/cmake/copyright
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/nimbra-desktop COMPONENT desktop)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -37,5 +44,9 @@ set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers, pkg-config file and CMake package 
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "nimbra command line and nimbra-devserver development server")
 set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME nimbra-desktop)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION utils)
+set(CPACK_COMPONENT_DESKTOP_DESCRIPTION "Nimbra Backup, the desktop application (Qt 6)")
+set(CPACK_COMPONENT_DESKTOP_DEPENDS runtime)
 
 include(CPack)

@@ -38,55 +38,22 @@ done
 [[ $SIZE_MIB =~ ^[1-9][0-9]*$ ]] || die "NIMBRA_DEMO_SIZE_MIB must be a positive whole number"
 
 # The addresses libNimbra was built with decide where the server must listen.
+DEVSERVER_FOR="the demo"
+# shellcheck source=scripts/devserver.sh
+source "$ROOT/scripts/devserver.sh"
 version=$("$NIMBRA" --version) || die "'nimbra --version' failed"
-api_url=$(sed -n 's/^web API: *//p' <<<"$version")
-endpoint=$(sed -n 's/^endpoint: *//p' <<<"$version")
-address_re='^https?://(127\.0\.0\.1|localhost):([0-9]+)/?$'
-[[ $api_url =~ $address_re ]] || die "this build talks to the web API at $api_url, not a local" \
-    "server; the demo needs a build with the default addresses"
-api_port=${BASH_REMATCH[2]}
-[[ $endpoint =~ $address_re ]] || die "this build talks to the store at $endpoint, not a local" \
-    "server; the demo needs a build with the default addresses"
-store_port=${BASH_REMATCH[2]}
-[[ $api_url == https://* ]] || die "the demo server serves the web API over https, but this build uses $api_url"
-
-port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-for port in "$api_port" "$store_port"; do
-    if port_in_use "$port"; then
-        owner=$(ss -ltnpH "sport = :$port" 2>/dev/null | sed -n 's/.*users:((\("[^"]*"\),pid=\([0-9]*\).*/\1, pid \2/p' | head -1)
-        die "port $port on 127.0.0.1 is already in use${owner:+ (by $owner)}." \
-            "libNimbra is built to reach its servers at $api_url and $endpoint;" \
-            "stop whatever listens there and run the demo again."
-    fi
-done
+devserver_ports "$version"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nimbra-demo.XXXXXX") || die "cannot make a temporary folder"
-server_pid=""
 cleanup() {
-    if [[ -n $server_pid ]]; then
-        kill "$server_pid" 2>/dev/null
-        wait "$server_pid" 2>/dev/null
-    fi
+    devserver_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'echo; echo "demo: interrupted" >&2; exit 130' INT TERM
 
 echo "${BOLD}Nimbra demo${RESET}: web API $api_url, store $endpoint (compiled in)"
-"$DEVSERVER" --data-dir "$work/data" --api-port "$api_port" --store-port "$store_port" \
-    >"$work/server.out" 2>"$work/server.log" &
-server_pid=$!
-for _ in $(seq 1 600); do
-    grep -qx ready "$work/server.out" 2>/dev/null && break
-    if ! kill -0 "$server_pid" 2>/dev/null; then
-        wait "$server_pid" 2>/dev/null
-        server_pid=""
-        sed 's/^/  /' "$work/server.log" >&2
-        die "nimbra-devserver did not start (its messages are above)"
-    fi
-    sleep 0.1
-done
-grep -qx ready "$work/server.out" || die "nimbra-devserver did not get ready within 60 seconds"
+devserver_start "$DEVSERVER" "$work"
 echo "started nimbra-devserver (pid $server_pid, data in $work/data)"
 
 cd "$work" || die "cannot enter $work"

@@ -9,6 +9,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libsqlite3-dev libcpp-httplib-dev libcli11-dev
     libmicrohttpd-dev libgnutls28-dev
     clang libclang-rt-14-dev libc++-dev libc++abi-dev
+    qt6-base-dev fonts-dejavu-core
     openssl curl binutils procps time
     nodejs npm gnuplot-nox iproute2 valgrind
 )

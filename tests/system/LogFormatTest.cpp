@@ -3,8 +3,8 @@
 // the rendered line; and the cause nimbra names from those very lines.
 #include <functional>
 
+#include "hostkit/Diagnosis.h"
 #include "tests/system/SystemTest.h"
-#include "tools/nimbra/Diagnosis.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ TEST_F(LogFormats, EachFailureLogsItsOwnFormatAndNamesItsCause) {
                                            : server_->AddFault(c.setup);
         c.call();
         std::vector<std::string> got;
-        std::vector<cli::LibraryLine> lines;
+        std::vector<hostkit::LibraryLine> lines;
         for (const testlog::Entry& e : testlog::Snapshot()) {
             const bool same = e.message == e.format,
                        upload_id = e.format.find("%.*s") != std::string::npos;
@@ -105,7 +105,7 @@ TEST_F(LogFormats, EachFailureLogsItsOwnFormatAndNamesItsCause) {
                 {e.function, e.message.substr(0, e.message.find_last_not_of("\n") + 1)});
         }
         EXPECT_EQ(got, c.lines);
-        const cli::Diagnosis d = cli::Diagnose(lines);
+        const hostkit::Diagnosis d = hostkit::Diagnose(lines);
         EXPECT_EQ(std::string(kLast[static_cast<int>(d.last)]) +
                       (d.unreachable ? ", unreachable" : "") +
                       (d.detail.empty() ? "" : ": " + d.detail),

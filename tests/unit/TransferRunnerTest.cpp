@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "hostkit/Backups.h"
 #include "hostkit/TransferRunner.h"
 
 namespace {
@@ -192,9 +193,11 @@ TEST(TransferRunner, PauseResumeAndStopReachTheRunningJob) {
         EXPECT_TRUE(runner.Resume());
         runner.WaitIdle();
         EXPECT_EQ(fake.flags(), "");
-        runner.Download("a", 3 * kMiB, "/a");
+        const JobId a = runner.Download("a", 3 * kMiB, "/a");
         fake.WaitUntilHeld();
-        EXPECT_TRUE(runner.Stop());
+        // Named, they reach only that job.
+        EXPECT_FALSE(runner.Stop(a + 1) || runner.Resume(a + 1));
+        EXPECT_TRUE(runner.Stop(a));
         EXPECT_FALSE(runner.Pause());  // a stop is on its way
         runner.WaitIdle();
         EXPECT_EQ(fake.flags(), "");
@@ -291,6 +294,23 @@ TEST(TransferRunner, ControlsFromAnotherThreadAtAnyMoment) {
     controls.join();
     EXPECT_EQ(std::count(trace.finished.begin(), trace.finished.end(), ','), 79);
     EXPECT_EQ(fake.flags(), runner.StaleStopPending() ? "stop" : "");
+}
+
+// A backup's key is one no object has (the fake lists "a", "b" and "c" in
+// every folder) and no other backup of this host is about to take.
+TEST(HostKitBackups, SlotsSkipTakenAndReservedKeys) {
+    FakeManager fake;
+    EXPECT_EQ(FindBackupSlot(fake, "u", "b", "a").state, BackupSlot::State::kTaken);
+    EXPECT_EQ(FindBackupSlot(fake, "u", "b", "").state, BackupSlot::State::kBadKey);
+    std::vector<std::string> asked;
+    const BackupSlot slot = FindBackupSlot(fake, "u", "b", "d", [&](const std::string& key) {
+        asked.push_back(key);
+        return asked.size() == 1;
+    });
+    EXPECT_EQ(slot.state, BackupSlot::State::kFree);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(slot.key, asked[1]);
+    EXPECT_NE(slot.key, asked[0]);
 }
 
 }  // namespace

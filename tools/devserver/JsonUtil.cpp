@@ -34,6 +34,8 @@ JsonPtr ParseJson(const std::string& text, std::string* error) {
         problem = "bytes follow the JSON document";
     } else if (EscapesNul(text)) {
         problem = "a string holds \\u0000";
+    } else if (text.find('\0') != std::string::npos) {
+        problem = "the text holds a NUL byte";  // cJSON takes it, and cuts a name or string there
     }
     if (problem == nullptr) return json;
     if (error != nullptr) *error = problem;

@@ -15,8 +15,9 @@ struct JsonDeleter {
 using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
 
 // Parses `text`; null when it is not one JSON document (whitespace may
-// follow it, nothing else) or when a string in it holds \u0000, which cJSON's
-// C strings would silently cut. `error`, when given, says which.
+// follow it, nothing else) or when a string in it holds \u0000 or the text a
+// NUL byte, which cJSON's C strings would silently cut. `error`, when given,
+// says which.
 JsonPtr ParseJson(const std::string& text, std::string* error = nullptr);
 
 // Unformatted text of the document.

@@ -1,8 +1,8 @@
 #include "Xml.h"
 
-#include <mxml.h>
+#include <expat.h>
 
-#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <memory>
 
@@ -27,6 +27,9 @@ std::string XmlEscape(const std::string& text) {
                 break;
             case '\'':
                 out += "&apos;";
+                break;
+            case '\r':  // a parser reads a literal one as a line feed
+                out += "&#13;";
                 break;
             default:
                 out += c;
@@ -77,70 +80,123 @@ std::string ErrorXml(const std::string& code, const std::string& message,
 
 namespace {
 
-struct NodeDeleter {
-    void operator()(mxml_node_t* n) const { mxmlDelete(n); }
-};
+// The completion request, read as expat reports it: a root element
+// CompleteMultipartUpload holding only Part elements, each with one PartNumber
+// and one ETag of plain text (other children of a Part are skipped). Expat,
+// not Mini-XML: Mini-XML 3.3 leaks the nodes it drops on some malformed
+// documents (an unterminated attribute, markup after the root), which every
+// such request would cost.
+class CompletionReader {
+public:
+    explicit CompletionReader(std::vector<CompletePart>& parts) : parts_(parts) {}
 
-void IgnoreXmlError(const char*) {}
+    bool Read(const std::string& body) {
+        if (body.find('\0') != std::string::npos || body.size() > INT_MAX) return false;
+        std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(
+            XML_ParserCreate("UTF-8"), XML_ParserFree);
+        if (!parser) return false;
+        parser_ = parser.get();
+        XML_SetUserData(parser_, this);
+        XML_SetElementHandler(parser_, OnStart, OnEnd);
+        XML_SetCharacterDataHandler(parser_, OnText);
+        XML_SetStartDoctypeDeclHandler(parser_, OnDoctype);
+        const bool parsed = XML_Parse(parser_, body.data(), static_cast<int>(body.size()),
+                                      XML_TRUE) == XML_STATUS_OK;
+        return parsed && !failed_ && !parts_.empty();
+    }
 
-// Concatenated text of an element's children (mxml keeps opaque runs).
-std::string TextOf(mxml_node_t* element) {
-    std::string text;
-    for (mxml_node_t* c = mxmlGetFirstChild(element); c; c = mxmlGetNextSibling(c)) {
-        if (mxmlGetType(c) == MXML_OPAQUE) {
-            const char* s = mxmlGetOpaque(c);
-            if (s) text += s;
-        } else if (mxmlGetType(c) == MXML_ELEMENT) {
-            return "\x01";  // nested element where text was expected
+private:
+    enum class Field { kNone, kNumber, kEtag };
+    // The document nests three levels; deeper markup inside an unknown
+    // element is refused before it costs memory.
+    static constexpr int kMaxDepth = 16;
+
+    void Fail() {
+        if (!failed_) XML_StopParser(parser_, XML_FALSE);
+        failed_ = true;
+    }
+
+    void Start(const std::string& name) {
+        const int depth = depth_++;
+        if (depth == kMaxDepth) return Fail();
+        if (depth == 0 && name != "CompleteMultipartUpload") return Fail();
+        if (depth == 1) {
+            if (name != "Part") return Fail();
+            part_ = CompletePart();
+            have_number_ = have_etag_ = false;
+        } else if (depth == 2) {
+            field_ = name == "PartNumber" ? Field::kNumber
+                     : name == "ETag"     ? Field::kEtag
+                                          : Field::kNone;
+            bool& seen = field_ == Field::kNumber ? have_number_ : have_etag_;
+            if (field_ != Field::kNone && seen) return Fail();  // one of each
+            text_.clear();
+        } else if (depth > 2 && field_ != Field::kNone) {
+            Fail();  // an element where text belongs
         }
     }
-    size_t b = text.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    size_t e = text.find_last_not_of(" \t\r\n");
-    return text.substr(b, e - b + 1);
-}
+
+    void End() {
+        const int depth = --depth_;
+        if (depth == 2 && field_ != Field::kNone) {
+            const size_t first = text_.find_first_not_of(kBlanks);
+            const std::string text =
+                first == std::string::npos
+                    ? ""
+                    : text_.substr(first, text_.find_last_not_of(kBlanks) + 1 - first);
+            if (field_ == Field::kEtag) {
+                part_.etag = text;
+                have_etag_ = true;
+            } else if (text.empty() || text.size() > 9 ||
+                       text.find_first_not_of("0123456789") != std::string::npos) {
+                return Fail();
+            } else {
+                part_.part_number = std::atoll(text.c_str());
+                have_number_ = true;
+            }
+            field_ = Field::kNone;
+        } else if (depth == 1) {
+            if (!have_number_ || !have_etag_) return Fail();
+            parts_.push_back(part_);
+        }
+    }
+
+    static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char**) {
+        auto* r = static_cast<CompletionReader*>(self);
+        if (!r->failed_) r->Start(name);
+    }
+    static void XMLCALL OnEnd(void* self, const XML_Char*) {
+        auto* r = static_cast<CompletionReader*>(self);
+        if (!r->failed_) r->End();
+    }
+    static void XMLCALL OnText(void* self, const XML_Char* s, int len) {
+        auto* r = static_cast<CompletionReader*>(self);
+        if (!r->failed_ && r->depth_ == 3 && r->field_ != Field::kNone)
+            r->text_.append(s, static_cast<size_t>(len));
+    }
+    // Clients send no document type; one could declare entities that expand
+    // beyond any bound.
+    static void XMLCALL OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*,
+                                  int) {
+        static_cast<CompletionReader*>(self)->Fail();
+    }
+
+    static constexpr const char* kBlanks = " \t\r\n";
+    std::vector<CompletePart>& parts_;
+    XML_Parser parser_ = nullptr;
+    bool failed_ = false;
+    int depth_ = 0;
+    Field field_ = Field::kNone;
+    std::string text_;  // of the field being read
+    CompletePart part_;
+    bool have_number_ = false, have_etag_ = false;
+};
 
 }  // namespace
 
 bool ParseCompleteMultipartUpload(const std::string& body, std::vector<CompletePart>& parts) {
     parts.clear();
-    mxmlSetErrorCallback(IgnoreXmlError);
-    std::unique_ptr<mxml_node_t, NodeDeleter> doc(
-        mxmlLoadString(nullptr, body.c_str(), MXML_OPAQUE_CALLBACK));
-    if (!doc || body.find('\0') != std::string::npos) return false;
-    mxml_node_t* root = mxmlFindElement(doc.get(), doc.get(), "CompleteMultipartUpload", nullptr,
-                                        nullptr, MXML_DESCEND_FIRST);
-    if (!root) {
-        // mxmlLoadString may return the root element itself.
-        const char* name = mxmlGetElement(doc.get());
-        if (name && std::string(name) == "CompleteMultipartUpload") root = doc.get();
-    }
-    if (!root) return false;
-    for (mxml_node_t* p = mxmlGetFirstChild(root); p; p = mxmlGetNextSibling(p)) {
-        if (mxmlGetType(p) != MXML_ELEMENT) continue;
-        if (std::string(mxmlGetElement(p)) != "Part") return false;
-        CompletePart part;
-        bool have_number = false;
-        bool have_etag = false;
-        for (mxml_node_t* f = mxmlGetFirstChild(p); f; f = mxmlGetNextSibling(f)) {
-            if (mxmlGetType(f) != MXML_ELEMENT) continue;
-            std::string name = mxmlGetElement(f);
-            std::string text = TextOf(f);
-            if (name == "PartNumber") {
-                if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-                    text.size() > 9)
-                    return false;
-                part.part_number = std::atoll(text.c_str());
-                have_number = true;
-            } else if (name == "ETag") {
-                if (text == "\x01") return false;
-                part.etag = text;
-                have_etag = true;
-            }
-        }
-        if (!have_number || !have_etag) return false;
-        parts.push_back(part);
-    }
+    if (!CompletionReader(parts).Read(body)) parts.clear();
     return !parts.empty();
 }
 

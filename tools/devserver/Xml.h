@@ -35,8 +35,10 @@ struct CompletePart {
     std::string etag;
 };
 
-// Parses <CompleteMultipartUpload><Part><PartNumber/><ETag/></Part>...</...>.
-// False for anything that is not such a document (MalformedXML).
+// Parses <CompleteMultipartUpload><Part><PartNumber/><ETag/></Part>...</...>:
+// at least one part, each with one PartNumber of at most nine digits and one
+// ETag, their text trimmed. False, with `parts` empty, for anything else
+// (MalformedXML), a document type and nesting deeper than 16 levels included.
 bool ParseCompleteMultipartUpload(const std::string& body, std::vector<CompletePart>& parts);
 
 }  // namespace devserver

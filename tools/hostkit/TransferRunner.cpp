@@ -79,23 +79,23 @@ JobId TransferRunner::Queue(Job job) {
     return queue_.back().id;
 }
 
-bool TransferRunner::Pause() {
+bool TransferRunner::Pause(JobId only) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!running_ || !IsTransfer(running_kind_) || stop_requested_) return false;
+    if (!Reaches(only) || !IsTransfer(running_kind_) || stop_requested_) return false;
     manager_.PauseDownload();
     return true;
 }
 
-bool TransferRunner::Resume() {
+bool TransferRunner::Resume(JobId only) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!running_ || !IsTransfer(running_kind_)) return false;
+    if (!Reaches(only) || !IsTransfer(running_kind_)) return false;
     manager_.ContinueDownload();
     return true;
 }
 
-bool TransferRunner::Stop() {
+bool TransferRunner::Stop(JobId only) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return StopLocked();
+    return Reaches(only) && StopLocked();
 }
 
 bool TransferRunner::StopLocked() {
@@ -147,6 +147,7 @@ void TransferRunner::Work() {
         if (run) {
             running_ = true;
             running_kind_ = job.kind;
+            running_id_ = job.id;
             stop_requested_ = false;
             list_stop_ = false;
         }

@@ -90,10 +90,12 @@ public:
     JobId Call(std::function<bool(IOssManager&)> call);
 
     // The running job: Pause and Resume act on uploads and downloads, Stop
-    // on those and on listings. Each returns whether it reached a job.
-    bool Pause();
-    bool Resume();
-    bool Stop();
+    // on those and on listings. Each returns whether it reached a job. With
+    // `only`, they act only while that job runs: a host that heard of a job
+    // late (through a queue) never reaches the one after it.
+    bool Pause(JobId only = 0);
+    bool Resume(JobId only = 0);
+    bool Stop(JobId only = 0);
     // Cancels a queued job; false when it has started or is unknown.
     bool Cancel(JobId id);
 
@@ -119,6 +121,7 @@ private:
     JobOutcome Run(const Job& job);
     JobOutcome RunTransfer(const Job& job);
     bool StopLocked();
+    bool Reaches(JobId only) const { return running_ && (only == 0 || only == running_id_); }
 
     IOssManager& manager_;
     JobSink& sink_;
@@ -131,6 +134,7 @@ private:
     bool busy_ = false;     // a job was taken and is not yet reported finished
     bool running_ = false;  // its library call may be under way: Pause, Resume, Stop reach it
     JobKind running_kind_ = JobKind::kCall;
+    JobId running_id_ = 0;
     bool stop_requested_ = false;
     bool list_stop_ = false;   // the running listing's stop request, read by the library
     bool stale_stop_ = false;  // a Stop passed on that no transfer consumed

@@ -1,8 +1,6 @@
 // backup and restore: each backup's bytes under a key of its own
 // (hostkit/Backups.h), registered as a record at the web API.
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "BuildInfo.h"
 #include "Commands.h"
@@ -26,57 +24,44 @@ using hostkit::kUserNameMax;
 using hostkit::NameProblem;
 using hostkit::SafeText;
 
-// Record field widths, terminator excluded.
-constexpr size_t kBackupMax = sizeof(_ST_UserInfo::szBackupName) - 1;
-constexpr size_t kPathMax = sizeof(_ST_UserInfo::szFilePath) - 1;
-// Tries for a key that no object has yet (two backups in one millisecond).
-constexpr int kKeyAttempts = 3;
-
 }  // namespace
 
 int RunBackup(Session& session, const BackupArgs& args) {
     IOssManager& manager = session.manager();
-    std::string problem = NameProblem("user name", args.user, kUserNameMax);
-    if (problem.empty()) problem = NameProblem("backup name", args.backup, kBackupMax);
+    std::string problem = hostkit::BackupNamesProblem(args.user, args.backup);
     if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra backup --help'.");
-    if (args.expire_days < 0 || args.expire_days > 365LL * 1000)
-        return Fail(kExitUsage, "--expire-days must be from 0 to 365000",
+    if (args.expire_days < 0 || args.expire_days > hostkit::kMaxExpireDays)
+        return Fail(kExitUsage,
+                    "--expire-days must be from 0 to " + std::to_string(hostkit::kMaxExpireDays),
                     "Try 'nimbra backup --help'.");
 
     LocalFile file;
     if (int status = InspectLocalFile(args.local, file)) return status;
-    if (file.absolute.size() > kPathMax)
-        return Fail(kExitFailed, "the path " + file.absolute + " is longer than " +
-                                     std::to_string(kPathMax) + " bytes, too long for the record");
-    if (file.name.size() > hostkit::kFileNameMax)
-        return Fail(kExitFailed, "the file name " + file.name + " is longer than " +
-                                     std::to_string(hostkit::kFileNameMax) +
-                                     " bytes, too long for the record");
+    problem = hostkit::RecordFitProblem(file);
+    if (!problem.empty()) return Fail(kExitFailed, problem);
 
     // A key of its own, from the record's date and time; never over an
     // object that is there already.
-    std::chrono::system_clock::time_point now;
-    std::string date_time, key;
-    for (int attempt = 1;; ++attempt) {
-        now = std::chrono::system_clock::now();
-        date_time = hostkit::BackupDateTime(now);
-        key = hostkit::BackupKey(args.user, args.backup, date_time, file.name);
-        problem = KeyProblem(key);
-        if (!problem.empty()) return Fail(kExitUsage, problem, "Try 'nimbra backup --help'.");
-        const Lookup lookup = FindObject(manager, key);
-        if (lookup.state == Lookup::State::kFailed) return lookup.status;
-        if (lookup.state == Lookup::State::kMissing) break;
-        if (attempt == kKeyAttempts)
-            return Fail(kExitFailed, key + " exists already; nothing was uploaded",
+    ForgetLibraryLines();
+    const hostkit::BackupSlot slot =
+        hostkit::FindBackupSlot(manager, args.user, args.backup, file.name);
+    switch (slot.state) {
+        case hostkit::BackupSlot::State::kBadKey:
+            return Fail(kExitUsage, slot.problem, "Try 'nimbra backup --help'.");
+        case hostkit::BackupSlot::State::kFailed:
+            return FailCall("cannot look up " + slot.key, slot.result);
+        case hostkit::BackupSlot::State::kTaken:
+            return Fail(kExitFailed, slot.key + " exists already; nothing was uploaded",
                         "Is another backup of " + args.user + " running? Try again.");
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        case hostkit::BackupSlot::State::kFree:
+            break;
     }
+    const std::string& key = slot.key;
     if (int status = UploadWithProgress(session, file, key)) return status;
 
-    hostkit::BackupRecord backup{args.user, args.backup, date_time, file.absolute, file.name};
+    hostkit::BackupRecord backup{args.user, args.backup, slot.date_time, file.absolute, file.name};
     backup.size = file.size;
-    const long long seconds = std::chrono::system_clock::to_time_t(now);
-    backup.expire_time = args.expire_days > 0 ? seconds + args.expire_days * 86400LL : 0;
+    backup.expire_time = hostkit::ExpiryTime(slot.when, args.expire_days);
     const _ST_UserInfo info = hostkit::MakeRecord(backup);
     bool registered = false;
     ForgetLibraryLines();
@@ -92,7 +77,7 @@ int RunBackup(Session& session, const BackupArgs& args) {
     }
     std::printf("registered backup '%s' of %s: %s, %s, %s as %s\n", SafeText(args.backup).c_str(),
                 SafeText(args.user).c_str(), SafeText(file.name).c_str(),
-                FormatBytes(file.size).c_str(), date_time.c_str(), SafeText(key).c_str());
+                FormatBytes(file.size).c_str(), slot.date_time.c_str(), SafeText(key).c_str());
     return kExitOk;
 }
 

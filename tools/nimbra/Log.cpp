@@ -2,30 +2,24 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <deque>
 #include <mutex>
 #include <string>
 
-#include "Contracts/LogHandler.h"
+#include "hostkit/LibraryLog.h"
 
 namespace cli {
 namespace {
-
-constexpr size_t kRecentLines = 12;
 
 std::mutex g_log_mutex;
 std::string g_log_path;  // empty: stderr
 FILE* g_log_file = nullptr;
 bool g_log_open_failed = false;
-std::deque<LibraryLine> g_recent;
+hostkit::RecentLines g_recent;
 
 std::string DefaultLogPath() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
@@ -63,15 +57,19 @@ FILE* Stream() {
     return g_log_file;
 }
 
-// Keeps a line for RecentLibraryLines; g_log_mutex is held.
-void Remember(const char* function, const std::string& message) {
-    g_recent.push_back({function != nullptr ? function : "", message});
-    if (g_recent.size() > kRecentLines) g_recent.pop_front();
+// One line per call: "<local time> [L<level>] <function> <file>:<line> <message>".
+void WriteLibraryLine(const hostkit::LogCall& call) {
+    g_recent.Add(call);
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    FILE* out = Stream();
+    std::fprintf(out, "%s\n", hostkit::LogCallText(call).c_str());
+    std::fflush(out);
 }
 
 }  // namespace
 
 void ConfigureLog(bool verbose) {
+    hostkit::SetLogReceiver(&WriteLibraryLine);
     std::lock_guard<std::mutex> lock(g_log_mutex);
     g_log_path.clear();
     if (verbose) return;
@@ -88,14 +86,12 @@ std::string LogLocation() {
     return g_log_path.empty() || g_log_open_failed ? "stderr" : g_log_path;
 }
 
-std::vector<LibraryLine> RecentLibraryLines() {
-    std::lock_guard<std::mutex> lock(g_log_mutex);
-    return std::vector<LibraryLine>(g_recent.begin(), g_recent.end());
+std::vector<hostkit::LibraryLine> RecentLibraryLines() {
+    return g_recent.Lines();
 }
 
 void ForgetLibraryLines() {
-    std::lock_guard<std::mutex> lock(g_log_mutex);
-    g_recent.clear();
+    g_recent.Clear();
 }
 
 StderrToLog::StderrToLog() {
@@ -118,34 +114,3 @@ StderrToLog::~StderrToLog() {
 }
 
 }  // namespace cli
-
-// One line per call: "<local time> [L<level>] <function> <file>:<line> <message>".
-extern "C" __attribute__((visibility("default"))) void LogHandlerA(const char* function,
-                                                                   const char* file, int line,
-                                                                   int level, const char* format,
-                                                                   ...) {
-    char message[4096];
-    message[0] = '\0';
-    if (format != nullptr) {
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(message, sizeof message, format, args);
-        va_end(args);
-    }
-    std::string text(message);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    tm local{};
-    localtime_r(&tv.tv_sec, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-
-    std::lock_guard<std::mutex> lock(cli::g_log_mutex);
-    cli::Remember(function, text);
-    FILE* out = cli::Stream();
-    std::fprintf(out, "%s.%03ld [L%d] %s %s:%d %s\n", stamp, static_cast<long>(tv.tv_usec / 1000),
-                 level, function ? function : "?", file ? file : "?", line, text.c_str());
-    std::fflush(out);
-}

@@ -1,11 +1,14 @@
-// The logging function libNimbra imports (LogHandlerA) is exported by this
-// executable, so it takes precedence over the stand-in logging library: the
-// library's lines go to a log file, or to stderr with --verbose.
+// The logging function libNimbra imports (LogHandlerA, the kit's: see
+// hostkit/LibraryLog.h) is exported by this executable, so it takes
+// precedence over the stand-in logging library: the library's lines go to a
+// log file, or to stderr with --verbose.
 #ifndef NIMBRA_CLI_LOG_H
 #define NIMBRA_CLI_LOG_H
 
 #include <string>
 #include <vector>
+
+#include "hostkit/Diagnosis.h"
 
 namespace cli {
 
@@ -18,15 +21,9 @@ void ConfigureLog(bool verbose);
 // "stderr" or the path of the log file.
 std::string LogLocation();
 
-// One line the library logged.
-struct LibraryLine {
-    std::string function;
-    std::string message;  // without the line end
-};
-
 // The library's latest lines since ForgetLibraryLines (at most a dozen),
 // oldest first: failure messages read the cause from them.
-std::vector<LibraryLine> RecentLibraryLines();
+std::vector<hostkit::LibraryLine> RecentLibraryLines();
 void ForgetLibraryLines();
 
 // While alive, whatever is written to file descriptor 2 goes to the log file

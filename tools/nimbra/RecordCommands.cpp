@@ -2,11 +2,11 @@
 #include <cstdio>
 
 #include "Commands.h"
-#include "Diagnosis.h"
 #include "Log.h"
 #include "Output.h"
 #include "RemoteObjects.h"
 #include "Status.h"
+#include "hostkit/Diagnosis.h"
 #include "hostkit/Names.h"
 #include "hostkit/SafeText.h"
 
@@ -43,7 +43,7 @@ int RunUsage(Session& session, const UsageArgs& args) {
         // 0 is also what the library gives for every failure: a failed
         // request shows in its log; an answer without a size, against the
         // user's records.
-        if (Diagnose(RecentLibraryLines()).last == Diagnosis::Last::kWebApiFailed)
+        if (hostkit::Diagnose(RecentLibraryLines()).last == hostkit::Diagnosis::Last::kWebApiFailed)
             return FailCall(what);
         std::vector<_ST_UserInfo> records;
         if (int status = FetchRecords(manager, args.user, records)) return status;

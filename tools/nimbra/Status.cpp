@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "BuildInfo.h"
-#include "Diagnosis.h"
 #include "Format.h"
 #include "Log.h"
+#include "hostkit/Diagnosis.h"
 #include "hostkit/SafeText.h"
 
 namespace cli {
@@ -17,27 +17,9 @@ int Fail(int code, const std::string& what, const std::string& hint) {
 }
 
 int FailCall(const std::string& what, int result) {
-    const Diagnosis d = Diagnose(RecentLibraryLines());
-    std::string text = what;
-    bool network = result == 1;
-    switch (d.last) {
-        case Diagnosis::Last::kWebApiFailed:
-            network = network || d.unreachable;
-            text += d.unreachable ? ": cannot reach the web API: " + d.detail
-                                  : ": the web API answered " + d.detail;
-            break;
-        case Diagnosis::Last::kWebApiAnswered:
-            // The request went through, and nothing came after it.
-            if (result == 0) text += ": the web API's answer could not be read";
-            break;
-        case Diagnosis::Last::kStoreFailed:
-            text += ": " + d.detail;
-            break;
-        case Diagnosis::Last::kNothing:
-            break;
-    }
-    if (network && d.last != Diagnosis::Last::kWebApiFailed) text += " (network failure)";
-    return Fail(network ? kExitNetwork : kExitFailed, text, network ? NetworkHint() : LogHint());
+    const hostkit::Failure failure = hostkit::ExplainFailure(what, RecentLibraryLines(), result);
+    return Fail(failure.network ? kExitNetwork : kExitFailed, failure.text,
+                failure.network ? NetworkHint() : LogHint());
 }
 
 std::string NetworkHint() {

@@ -1,12 +1,7 @@
 #include "Transfer.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -34,33 +29,11 @@ std::string Summary(long long bytes, double seconds) {
 }  // namespace
 
 int InspectLocalFile(const std::string& path, LocalFile& file) {
-    if (file.shown.empty()) file.shown = path;
-    const std::string& shown = file.shown;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return Fail(kExitFailed, "cannot read " + shown + ": " + std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) return Fail(kExitFailed, shown + " is a folder; give one file");
-    if (!S_ISREG(info.st_mode))
-        return Fail(kExitFailed, shown + " is not a regular file",
+    const hostkit::FileStatus status = hostkit::InspectSource(path, file);
+    if (status.error == ENODEV)
+        return Fail(kExitFailed, status.text,
                     "To upload from a pipe, give '-' and send it on standard input.");
-    if (::access(path.c_str(), R_OK) != 0)
-        return Fail(kExitFailed, "cannot read " + shown + ": " + std::strerror(errno));
-    if (info.st_size == 0)
-        return Fail(kExitFailed,
-                    shown + " is empty; the store's multipart upload needs at least one byte");
-    if (info.st_size > kMaxUploadSize)
-        return Fail(kExitFailed, shown + " is " + FormatBytes(info.st_size) +
-                                     "; uploads are limited to " + FormatBytes(kMaxUploadSize) +
-                                     " (" + std::to_string(kOssMaxParts) + " parts of " +
-                                     FormatBytes(kOssPartSize) + ")");
-    file.path = path;
-    file.size = info.st_size;
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    file.absolute = resolved != nullptr ? resolved : path;
-    std::free(resolved);
-    const size_t slash = file.absolute.rfind('/');
-    file.name = slash == std::string::npos ? file.absolute : file.absolute.substr(slash + 1);
-    return kExitOk;
+    return status.ok() ? kExitOk : Fail(kExitFailed, status.text);
 }
 
 int UploadWithProgress(Session& session, const LocalFile& file, const std::string& key) {

@@ -8,16 +8,11 @@
 #include "LocalFiles.h"
 #include "Nimbra/OssLimits.h"
 #include "Session.h"
+#include "hostkit/SourceFile.h"
 
 namespace cli {
 
-struct LocalFile {
-    std::string path;      // what the library reads
-    std::string shown;     // as the user named it
-    std::string absolute;  // absolute, for the backup record
-    std::string name;      // last component
-    long long size = 0;
-};
+using LocalFile = hostkit::SourceFile;
 
 // The most one upload takes: the library's own limit.
 constexpr long long kMaxUploadSize = kOssMaxUploadSize;

@@ -20,11 +20,13 @@ if [[ $mode == install ]]; then
     mv "$work/prefix" "$work/moved"
     prefix=$work/moved
 else
-    # Three packages: the runtime, the development files and the tools; the
-    # latter two depend on the runtime of the same version.
+    # The runtime, the development files, the tools and the desktop host
+    # (when built); the others depend on the runtime of the same version.
     (cd "$build" && quiet cpack -G DEB -B "$work/debs")
     version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
-    for package in libnimbra1 libnimbra-dev nimbra-tools; do
+    packages=(libnimbra1 libnimbra-dev nimbra-tools)
+    [[ -x $build/tools/desktop/nimbra-desktop ]] && packages+=(nimbra-desktop)
+    for package in "${packages[@]}"; do
         deb=$(ls "$work"/debs/${package}_"$version"_*.deb 2>/dev/null) || fail "$package missing"
         if [[ $package != libnimbra1 ]]; then
             dpkg-deb -f "$deb" Depends | grep -q "libnimbra1 (= $version)" ||
@@ -49,6 +51,13 @@ for file in include/Nimbra/Nimbra.h include/Nimbra/NimbraConfig.h include/KestLi
     [[ -f $prefix/$file ]] || fail "$file missing"
 done
 "$prefix/bin/nimbra" --version | grep -q '^nimbra ' || fail "installed nimbra does not run"
+if [[ -x $build/tools/desktop/nimbra-desktop ]]; then
+    "$prefix/bin/nimbra-desktop" --version | grep -q '^nimbra-desktop ' ||
+        fail "installed nimbra-desktop does not run"
+    grep -q '^Exec=nimbra-desktop$' "$prefix/share/applications/nimbra-desktop.desktop" ||
+        fail "nimbra-desktop.desktop missing or wrong"
+    [[ -f $prefix/share/icons/hicolor/scalable/apps/nimbra-desktop.svg ]] || fail "icon missing"
+fi
 
 export PKG_CONFIG_PATH=$lib/pkgconfig
 # shellcheck disable=SC2046

@@ -1,4 +1,4 @@
-#include "Diagnosis.h"
+#include "hostkit/Diagnosis.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 #include "Nimbra/LogTexts.h"
 
-namespace cli {
+namespace hostkit {
 namespace {
 
 std::string CurlText(int code) {
@@ -125,4 +125,28 @@ Diagnosis Diagnose(const std::vector<LibraryLine>& lines) {
     return d;
 }
 
-}  // namespace cli
+Failure ExplainFailure(const std::string& what, const std::vector<LibraryLine>& lines, int result) {
+    const Diagnosis d = Diagnose(lines);
+    Failure failure{what, result == 1};
+    switch (d.last) {
+        case Diagnosis::Last::kWebApiFailed:
+            failure.network = failure.network || d.unreachable;
+            failure.text += d.unreachable ? ": cannot reach the web API: " + d.detail
+                                          : ": the web API answered " + d.detail;
+            break;
+        case Diagnosis::Last::kWebApiAnswered:
+            // The request went through, and nothing came after it.
+            if (result == 0) failure.text += ": the web API's answer could not be read";
+            break;
+        case Diagnosis::Last::kStoreFailed:
+            failure.text += ": " + d.detail;
+            break;
+        case Diagnosis::Last::kNothing:
+            break;
+    }
+    if (failure.network && d.last != Diagnosis::Last::kWebApiFailed)
+        failure.text += " (network failure)";
+    return failure;
+}
+
+}  // namespace hostkit

@@ -1,9 +1,9 @@
-#include "Format.h"
+#include "hostkit/Format.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace cli {
+namespace hostkit {
 
 std::string FormatBytes(long long bytes) {
     static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
@@ -60,4 +60,4 @@ std::string FormatIsoLocal(time_t t) {
     return std::string(text) + zone;
 }
 
-}  // namespace cli
+}  // namespace hostkit
