@@ -83,7 +83,7 @@ constexpr uint64_t kFold128Hi = XPowModP(128 + 63), kFold128Lo = XPowModP(128 - 
 constexpr uint64_t kFold512Hi = XPowModP(512 + 63), kFold512Lo = XPowModP(512 - 1);
 constexpr uint64_t kFold2048Hi = XPowModP(2048 + 63), kFold2048Lo = XPowModP(2048 - 1);
 const size_t kClmulMin = 64;  // below this the tables are as quick
-const size_t kWideMin = 256;  // the 512-bit step's first four blocks
+const size_t kWideMin = 256;  // the 512-bit step's four first accumulators
 
 __attribute__((target("pclmul,sse2"))) inline __m128i Load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -124,8 +124,8 @@ __attribute__((target("pclmul,sse2"))) size_t ClmulStep(uint64_t& reg, const uns
 // The same folding four 128-bit lanes at a time (VPCLMULQDQ on 512-bit
 // registers, about four times the speed of ClmulStep where the processor has
 // it): four accumulators of 64 bytes, 2048 bits apart, are folded into one
-// 64-byte accumulator and its lanes into one block, which ClmulStep's tail
-// takes on with the rest.
+// 64-byte accumulator and its lanes into one block, which then takes the
+// remaining whole blocks as in ClmulStep.
 #define AOS_CRC64_WIDE __attribute__((target("avx512f,vpclmulqdq,pclmul,sse2")))
 
 AOS_CRC64_WIDE inline __m512i Load512(const unsigned char* p) {
