@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -28,8 +27,10 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Fetches bytes llStart..llEnd (inclusive) into szBuffer, which holds
-// kChunkSize bytes. Everything the request allocates goes with its child
-// pool. A failure is logged and ends the download.
+// kChunkSize bytes: the buffer is the body list's only buffer, and the store
+// layer fills its room before appending any other, so the range arrives
+// there with no staging copy. Everything else the request allocates goes
+// with its child pool. A failure is logged and ends the download.
 _ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& target,
                           aos_table_t* pParams, long long llStart, long long llEnd,
                           char* szBuffer) {
@@ -45,6 +46,9 @@ _ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& targe
     apr_table_set(pHeaders, OSS_RANGE, szRange);
     aos_list_t body;
     aos_list_init(&body);
+    aos_buf_t staging;
+    aos_buf_over(&staging, szBuffer, kChunkSize);
+    aos_list_add_tail(&staging.node, &body);
     aos_status_t* pStatus = oss_get_object_to_buffer(chunk.Options(), &target.bucket, &target.key,
                                                      pHeaders, pParams, &body, nullptr);
     if (!StatusOk(pStatus)) {
@@ -52,20 +56,13 @@ _ST_OssOutcome FetchChunk(const COssSession& session, const _ST_OssObject& targe
         return OssFailed(DownloadResultOf(StatusCode(pStatus)));
     }
     // A store that ignores the Range header, or a short answer, would put
-    // the wrong bytes at this offset: the chunk fails instead.
+    // the wrong bytes at this offset: the chunk fails instead. A range of
+    // the right length lies in the staging buffer whole.
     const long long llWant = llEnd - llStart + 1;
     const long long llGot = aos_buf_list_len(&body);
-    if (llGot != llWant) {
+    if (llGot != llWant || aos_buf_size(&staging) != llWant) {
         OSS_LOG("DownloadFile", "range %lld-%lld returned %lld bytes", llStart, llEnd, llGot);
         return OssFailed(-1);
-    }
-    char* pOut = szBuffer;
-    aos_buf_t* pBuf;
-    aos_list_for_each_entry(aos_buf_t, pBuf, &body, node) {
-        const size_t nLen = static_cast<size_t>(aos_buf_size(pBuf));
-        if (nLen == 0) continue;
-        memcpy(pOut, pBuf->pos, nLen);
-        pOut += nLen;
     }
     return OssGoOn();
 }

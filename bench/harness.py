@@ -9,6 +9,11 @@ each file size and repeat, one upload and one download per contender:
   curl     one PUT and one GET of the whole object (anonymous): the ceiling
   ali-oss  the store's Node.js client, multipart 10 MiB parts, parallel 1
 
+Every download is made twice per contender and repeat: into a tmpfs (the
+protocol path alone: no disk, no writeback) and to disk (the cache directory,
+as a user's download lands), so the ratio to curl is the library's and not
+the page cache's.
+
 Then, with a round-trip delay on the loopback, the library's ranged download
 against curl fetching the same 1 MiB ranges over one kept-alive connection
 and over a new connection per range, and the library's multipart upload
@@ -26,6 +31,9 @@ Environment (all optional):
   BENCH_WAIT_LOAD   wait for the 1-minute load average to drop below this
   BENCH_WAIT_MAX    longest wait for that, seconds (1800)
   BENCH_ONLY        comma-separated contenders to run (all)
+  BENCH_TMPFS       directory on a tmpfs for the tmpfs downloads (default
+                    /dev/shm, or a tmpfs mounted under the cache when root);
+                    "none" measures downloads to disk only
 """
 import json
 import os
@@ -51,6 +59,7 @@ GiB = 1 << 30
 BENCH_DIR = Path(__file__).resolve().parent
 ROOT = BENCH_DIR.parent
 CONTENDERS = ["nimbra", "curl", "ali-oss"]
+DESTINATIONS = ["tmpfs", "disk"]  # where downloads are written
 CHILD_TIMEOUT = 1200  # seconds; a stuck transfer is killed and fails the run
 NPM_TIMEOUT = 600  # seconds; npm that cannot reach its registry may retry for long
 
@@ -92,6 +101,7 @@ class Settings:
         only = env.get("BENCH_ONLY", "")
         self.contenders = [c for c in CONTENDERS if not only or c in only.split(",")]
         self.netns = env.get("BENCH_IN_NETNS", "")
+        self.tmpfs = env.get("BENCH_TMPFS", "")
         self.devserver = self.build / "tools/devserver/nimbra-devserver"
         self.host = self.build / "bench/nimbra-bench-host"
         self.compiled = read_compiled_config(self.build)
@@ -150,6 +160,59 @@ def free_port():
 
 def load_average():
     return os.getloadavg()[0]
+
+
+def fs_type(path):
+    """The file system type of the mount holding path, from /proc/self/mounts."""
+    path = os.path.realpath(path)
+    best, kind = "", None
+    for line in Path("/proc/self/mounts").read_text().splitlines():
+        fields = line.split()
+        mount = fields[1].replace("\\040", " ")
+        if (path == mount or path.startswith(mount.rstrip("/") + "/")) and len(mount) >= len(best):
+            best, kind = mount, fields[2]
+    return kind
+
+
+class Tmpfs:
+    """A directory on a tmpfs for the tmpfs downloads, or none (path None).
+
+    BENCH_TMPFS names one; otherwise /dev/shm when it is a tmpfs, else, as
+    root, a tmpfs mounted under the cache for the run.
+    """
+
+    def __init__(self, setting, cache):
+        self.path, self.mounted, self.why = None, None, ""
+        if setting == "none":
+            self.why = "BENCH_TMPFS=none"
+            return
+        candidates = [Path(setting)] if setting else [Path("/dev/shm")]
+        for base in candidates:
+            if base.is_dir() and fs_type(base) == "tmpfs" and os.access(base, os.W_OK):
+                self.path = base / f"nimbra-bench-{os.getpid()}"
+                self.path.mkdir()
+                self.why = f"{base} (tmpfs)"
+                return
+        if setting:
+            raise BenchError(f"BENCH_TMPFS={setting} is not a writable directory on a tmpfs")
+        if os.geteuid() == 0:
+            mount = cache / "tmpfs"
+            mount.mkdir(exist_ok=True)
+            r = subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0700", "nimbra-bench", str(mount)],
+                               capture_output=True, text=True)
+            if r.returncode == 0:
+                self.path = self.mounted = mount
+                self.why = f"a tmpfs mounted at {mount}"
+                return
+            self.why = f"/dev/shm is no tmpfs and mounting one failed: {r.stderr.strip()}"
+        else:
+            self.why = "/dev/shm is no tmpfs and only root may mount one"
+
+    def close(self):
+        if self.mounted:
+            subprocess.run(["umount", str(self.mounted)], capture_output=True)
+        elif self.path:
+            shutil.rmtree(self.path, ignore_errors=True)
 
 
 def wait_for_quiet_machine(threshold, longest):
@@ -267,6 +330,12 @@ class DevServer:
         except urllib.error.HTTPError:
             return -1
 
+    def get(self, bucket, key):
+        r = subprocess.run(["curl", "-sS", "--fail", "-o", os.devnull, f"{self.base}/{bucket}/{key}"],
+                           capture_output=True, text=True)
+        if r.returncode != 0:
+            raise BenchError(f"reading {key} failed: {r.stderr.strip()}")
+
     def put(self, bucket, key, path):
         r = subprocess.run(["curl", "-sS", "--fail", "-H", "Expect:", "-T", str(path), "-o",
                             os.devnull, f"{self.base}/{bucket}/{key}"], capture_output=True,
@@ -334,10 +403,14 @@ def run_child(argv, env, out_path, err_path):
 
 
 class Runner:
-    def __init__(self, settings, server, scratch):
+    def __init__(self, settings, server, scratch, tmpfs=None):
         self.s = settings
         self.server = server
         self.scratch = scratch
+        # Where downloads are written: the tmpfs (if there is one) and disk.
+        self.dest_dirs = {"disk": scratch}
+        if tmpfs is not None:
+            self.dest_dirs["tmpfs"] = tmpfs
         self.err_log = scratch / "clients.log"
         self.env = dict(os.environ)
         self.env.update({
@@ -398,7 +471,7 @@ class Runner:
                 sample[key] = answer[key]
         return sample
 
-    def transfer(self, contender, direction, size_mib, source):
+    def transfer(self, contender, direction, size_mib, source, dest_kind="disk"):
         bucket = self.s.compiled["bucket"]
         nbytes = size_mib * MiB
         if direction == "upload":
@@ -411,7 +484,7 @@ class Runner:
             return self.measure(self.argv(contender, direction, source, key), nbytes, verify)
 
         key = seed_key(size_mib)
-        dest = self.scratch / f"{contender}-{size_mib}MiB.bin"
+        dest = self.dest_dirs[dest_kind] / f"{contender}-{size_mib}MiB.bin"
 
         def verify():
             same = subprocess.run(["cmp", "-s", str(source), str(dest)]).returncode == 0
@@ -435,22 +508,31 @@ def rotated(items, by):
 # ---------------------------------------------------------------- parts
 
 
-def main_runs(s, server, scratch, files):
-    runner = Runner(s, server, scratch)
+def main_runs(s, server, scratch, files, tmpfs):
+    runner = Runner(s, server, scratch, tmpfs)
+    dests = [d for d in DESTINATIONS if d in runner.dest_dirs]
     samples = []
     for size in s.sizes:
         server.put(s.compiled["bucket"], seed_key(size), files[size])
+        # The server may store blobs bypassing the page cache: one read
+        # first, so the first timed download does not pay the disk alone.
+        server.get(s.compiled["bucket"], seed_key(size))
         for rep in range(s.repeat):
-            # Each repeat starts with another contender, so drift and
-            # position hit all of them alike.
+            # Each repeat starts with another contender (and destination),
+            # so drift and position hit all of them alike.
             order = rotated(s.contenders, rep)
-            for direction in ("upload", "download"):
+            runs = [("upload", None)] + [("download", d) for d in rotated(dests, rep)]
+            for direction, dest in runs:
                 for contender in order:
-                    sample = runner.transfer(contender, direction, size, files[size])
+                    sample = runner.transfer(contender, direction, size, files[size],
+                                             dest or "disk")
                     sample.update(size_mib=size, contender=contender, direction=direction,
                                   repeat=rep + 1)
+                    if dest:
+                        sample["dest"] = dest
                     samples.append(sample)
-                    log(f"{size:>5} MiB {direction:<8} {contender:<8} "
+                    where = f"{direction} to {dest}" if dest else direction
+                    log(f"{size:>5} MiB {where:<16} {contender:<8} "
                         f"{nbytes_per_s(sample) / MiB:8.1f} MiB/s  "
                         f"rss {sample['rss_kib'] / 1024:6.1f} MiB  conns {sample['connections']}")
     return samples
@@ -486,7 +568,7 @@ def delay_method(s):
     return "delayline", f"tc netem refused: {r.stderr.strip()}"
 
 
-def delay_runs(s, scratch, source):
+def delay_runs(s, scratch, source, tmpfs):
     """Ranged downloads and uploads with a round-trip delay; returns (info, samples)."""
     method, why = delay_method(s)
     size_mib = s.delay_size
@@ -503,16 +585,19 @@ def delay_runs(s, scratch, source):
     samples = []
     try:
         server.put(c["bucket"], seed_key(size_mib), source)
+        server.get(c["bucket"], seed_key(size_mib))
         if method == "delayline":
             relay = DelayLine(c["store_port"], store_port, s.delay_ms, scratch / "delayline.log")
-        runner = Runner(s, server, scratch)
+        runner = Runner(s, server, scratch, tmpfs)
+        dest = "tmpfs" if tmpfs is not None else "disk"
+        info["dest"] = dest
         url = f"{c['endpoint']}/{c['bucket']}/{seed_key(size_mib)}"
         nbytes = size_mib * MiB
         kinds = ["nimbra", "curl-keepalive", "curl-newconn", "nimbra-upload", "curl-put"]
         for rep in range(s.repeat):
             for kind in rotated(kinds, rep):
                 if kind == "nimbra":
-                    sample = runner.transfer("nimbra", "download", size_mib, source)
+                    sample = runner.transfer("nimbra", "download", size_mib, source, dest)
                 elif kind in ("nimbra-upload", "curl-put"):
                     contender = "nimbra" if kind == "nimbra-upload" else "curl"
                     sample = runner.transfer(contender, "upload", size_mib, source)
@@ -585,16 +670,22 @@ def main():
     meta["load_wait"] = waited
     started = time.monotonic()
 
-    server = DevServer(s.devserver, s.cache / "server", c["api_port"], c["store_port"],
-                       scratch / "server.log")
+    tmpfs = Tmpfs(s.tmpfs, s.cache)
+    log(f"tmpfs downloads: {tmpfs.path or 'none'} ({tmpfs.why})")
+    meta["tmpfs"] = tmpfs.why if tmpfs.path else f"none: {tmpfs.why}"
     try:
-        samples = main_runs(s, server, scratch, files)
-    finally:
-        server.stop()
+        server = DevServer(s.devserver, s.cache / "server", c["api_port"], c["store_port"],
+                           scratch / "server.log")
+        try:
+            samples = main_runs(s, server, scratch, files, tmpfs.path)
+        finally:
+            server.stop()
 
-    delay = None
-    if s.delay_ms > 0:
-        delay = delay_runs(s, scratch, files[s.delay_size])
+        delay = None
+        if s.delay_ms > 0:
+            delay = delay_runs(s, scratch, files[s.delay_size], tmpfs.path)
+    finally:
+        tmpfs.close()
 
     meta["load_end"] = os.getloadavg()
     meta["duration_s"] = time.monotonic() - started

@@ -13,6 +13,12 @@ aos_buf_t* aos_create_buf(aos_pool_t* p, int64_t size) {
     return b;
 }
 
+void aos_buf_over(aos_buf_t* b, void* mem, int64_t size) {
+    b->start = b->pos = b->last = (uint8_t*)mem;
+    b->end = b->start + size;
+    aos_list_init(&b->node);
+}
+
 aos_buf_t* aos_buf_pack(aos_pool_t* p, const void* data, int64_t len) {
     aos_buf_t* b = aos_create_buf(p, len);
     if (b == NULL) return NULL;

@@ -19,6 +19,11 @@ typedef struct {
 // An empty buffer with room for `size` bytes, or NULL when size < 0.
 aos_buf_t* aos_create_buf(aos_pool_t* p, int64_t size);
 
+// An empty buffer over the caller's `size` bytes at `mem`, which must outlive
+// it: a body list ending in such a buffer receives a body into its room
+// first (see oss_get_object_to_buffer), so a caller can reuse one block.
+void aos_buf_over(aos_buf_t* b, void* mem, int64_t size);
+
 // A buffer over a copy of `len` bytes.
 aos_buf_t* aos_buf_pack(aos_pool_t* p, const void* data, int64_t len);
 

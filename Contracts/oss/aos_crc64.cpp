@@ -81,7 +81,9 @@ constexpr uint64_t XPowModP(int n) {
 
 constexpr uint64_t kFold128Hi = XPowModP(128 + 63), kFold128Lo = XPowModP(128 - 1);
 constexpr uint64_t kFold512Hi = XPowModP(512 + 63), kFold512Lo = XPowModP(512 - 1);
+constexpr uint64_t kFold2048Hi = XPowModP(2048 + 63), kFold2048Lo = XPowModP(2048 - 1);
 const size_t kClmulMin = 64;  // below this the tables are as quick
+const size_t kWideMin = 256;  // the 512-bit step's four first accumulators
 
 __attribute__((target("pclmul,sse2"))) inline __m128i Load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -117,6 +119,65 @@ __attribute__((target("pclmul,sse2"))) size_t ClmulStep(uint64_t& reg, const uns
     _mm_storeu_si128(reinterpret_cast<__m128i*>(block), x);
     reg = TableStep(0, block, sizeof block);
     return done;
+}
+
+// The same folding four 128-bit lanes at a time (VPCLMULQDQ on 512-bit
+// registers, about four times the speed of ClmulStep where the processor has
+// it): four accumulators of 64 bytes, 2048 bits apart, are folded into one
+// 64-byte accumulator and its lanes into one block, which then takes the
+// remaining whole blocks as in ClmulStep.
+#define AOS_CRC64_WIDE __attribute__((target("avx512f,vpclmulqdq,pclmul,sse2")))
+
+AOS_CRC64_WIDE inline __m512i Load512(const unsigned char* p) {
+    return _mm512_loadu_si512(p);
+}
+
+AOS_CRC64_WIDE inline __m512i Fold512(__m512i x, __m512i k, __m512i d) {
+    // 0x96: a ^ b ^ c.
+    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(x, k, 0x00),
+                                     _mm512_clmulepi64_epi128(x, k, 0x11), d, 0x96);
+}
+
+// Takes len >= kWideMin bytes; consumes whole 16-byte blocks and returns how
+// many, leaving the register after them in reg.
+AOS_CRC64_WIDE size_t WideStep(uint64_t& reg, const unsigned char* p, size_t len) {
+    const __m512i k2048 =
+        _mm512_set_epi64((long long)kFold2048Lo, (long long)kFold2048Hi, (long long)kFold2048Lo,
+                         (long long)kFold2048Hi, (long long)kFold2048Lo, (long long)kFold2048Hi,
+                         (long long)kFold2048Lo, (long long)kFold2048Hi);
+    const __m512i k512 = _mm512_set_epi64(
+        (long long)kFold512Lo, (long long)kFold512Hi, (long long)kFold512Lo, (long long)kFold512Hi,
+        (long long)kFold512Lo, (long long)kFold512Hi, (long long)kFold512Lo, (long long)kFold512Hi);
+    const __m128i k128 = _mm_set_epi64x((long long)kFold128Lo, (long long)kFold128Hi);
+    __m512i x0 =
+        _mm512_xor_si512(Load512(p), _mm512_set_epi64(0, 0, 0, 0, 0, 0, 0, (long long)reg));
+    __m512i x1 = Load512(p + 64), x2 = Load512(p + 128), x3 = Load512(p + 192);
+    size_t done = 256;
+    for (; len - done >= 256; done += 256) {
+        x0 = Fold512(x0, k2048, Load512(p + done));
+        x1 = Fold512(x1, k2048, Load512(p + done + 64));
+        x2 = Fold512(x2, k2048, Load512(p + done + 128));
+        x3 = Fold512(x3, k2048, Load512(p + done + 192));
+    }
+    const __m512i x = Fold512(Fold512(Fold512(x0, k512, x1), k512, x2), k512, x3);
+    __m128i y = _mm512_maskz_extracti32x4_epi32(0xF, x, 0);
+    y = Fold(y, k128, _mm512_maskz_extracti32x4_epi32(0xF, x, 1));
+    y = Fold(y, k128, _mm512_maskz_extracti32x4_epi32(0xF, x, 2));
+    y = Fold(y, k128, _mm512_maskz_extracti32x4_epi32(0xF, x, 3));
+    for (; len - done >= 16; done += 16) y = Fold(y, k128, Load(p + done));
+    unsigned char block[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block), y);
+    reg = TableStep(0, block, sizeof block);
+    return done;
+}
+
+bool HaveWide() {
+    static const bool have = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq") &&
+               __builtin_cpu_supports("pclmul");
+    }();
+    return have;
 }
 
 bool HaveClmul() {
@@ -160,7 +221,11 @@ uint64_t aos_crc64(uint64_t crc, const void* data, size_t len) {
     const unsigned char* p = (const unsigned char*)data;
     uint64_t reg = ~crc;
 #ifdef AOS_CRC64_CLMUL
-    if (len >= kClmulMin && HaveClmul()) {
+    if (len >= kWideMin && HaveWide()) {
+        const size_t done = WideStep(reg, p, len);
+        p += done;
+        len -= done;
+    } else if (len >= kClmulMin && HaveClmul()) {
         const size_t done = ClmulStep(reg, p, len);
         p += done;
         len -= done;

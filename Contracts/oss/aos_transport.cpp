@@ -95,10 +95,14 @@ size_t OnHeader(char* data, size_t size, size_t nitems, void* userdata) {
     return n;
 }
 
+bool IsObjectBody(const Transfer* t) {
+    const int status = t->resp->status;
+    return t->req->object_body && status >= 200 && status <= 299;
+}
+
 // The most of this answer's body that is kept.
 int64_t BodyLimit(const Transfer* t) {
-    const int status = t->resp->status;
-    if (t->req->object_body && status >= 200 && status <= 299) return t->max_body;
+    if (IsObjectBody(t)) return t->max_body;
     return t->max_body < AOS_MAX_DOCUMENT_SIZE ? t->max_body : AOS_MAX_DOCUMENT_SIZE;
 }
 
@@ -117,6 +121,17 @@ size_t OnBody(char* data, size_t size, size_t nmemb, void* userdata) {
     if (resp->status == 200) resp->body_crc64 = aos_crc64(resp->body_crc64, data, (size_t)n);
     resp->body_len += n;
     const char* src = data;
+    // The caller's buffer first: the bytes are copied once, to where they
+    // are used.
+    aos_buf_t* own = IsObjectBody(t) ? t->req->object_buf : nullptr;
+    if (own != nullptr && own->last < own->end) {
+        int64_t k = own->end - own->last;
+        if (k > n) k = n;
+        memcpy(own->last, src, (size_t)k);
+        own->last += k;
+        src += k;
+        n -= k;
+    }
     while (n > 0) {
         aos_buf_t* b = t->cur_buf;
         if (b == nullptr || b->last == b->end) {

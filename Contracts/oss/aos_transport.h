@@ -27,12 +27,16 @@ typedef struct {
     // 1: a 2xx answer's body is object data, kept up to max_memory_size.
     // Every other answer is a document, kept up to AOS_MAX_DOCUMENT_SIZE.
     int object_body;
+    // With object_body: a buffer whose room [last, end) a 2xx body fills
+    // before any pool buffer is made (it is not put in the response's body
+    // list), or NULL.
+    aos_buf_t* object_buf;
 } aos_http_request_t;
 
 typedef struct {
     int status;            // HTTP status of the answer
     aos_table_t* headers;  // names as received; lookups ignore case
-    aos_list_t body;       // the body received
+    aos_list_t body;       // the body received (after what went into the request's object_buf)
     int64_t body_len;
     uint64_t body_crc64;  // CRC-64 of the body received with status 200 (else 0)
     int64_t sent_len;

@@ -50,7 +50,10 @@ aos_status_t* oss_get_object_meta(const oss_request_options_t* options, const ao
 int oss_get_crc64_header(const aos_table_t* headers, uint64_t* crc);
 // GET with the request `headers` (e.g. "Range": "bytes=0-1048575") and query
 // `params` (both may be NULL); the body is appended to `buffer` as
-// aos_buf_t in order. A whole-object answer (200) is CRC-64 checked.
+// aos_buf_t in order: into the room of the list's last buffer first (one
+// made with aos_buf_over, say), so a caller that leaves room for the whole
+// body receives it there, copied once. A whole-object answer (200) is
+// CRC-64 checked. On failure the list is as it was.
 aos_status_t* oss_get_object_to_buffer(const oss_request_options_t* options,
                                        const aos_string_t* bucket, const aos_string_t* object,
                                        aos_table_t* headers, aos_table_t* params,

@@ -22,6 +22,8 @@
 #define OSS_COPY_SOURCE "x-oss-copy-source"
 #define OSS_HASH_CRC64_ECMA "x-oss-hash-crc64ecma"
 #define OSS_REQUEST_ID "x-oss-request-id"
+// A bodiless (HEAD) error answer's error document, base64 encoded.
+#define OSS_ERROR_HEADER "x-oss-err"
 #define OSS_DEFAULT_CONTENT_TYPE "application/octet-stream"
 
 #define OSS_PER_RET_NUM 1000    // default page size of the listings

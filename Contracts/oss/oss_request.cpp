@@ -1,6 +1,7 @@
 #include "Contracts/oss/oss_request.h"
 
 #include <errno.h>
+#include <openssl/evp.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -14,12 +15,43 @@ namespace {
 
 thread_local aos_status_t t_invalid_options;
 
+// The base64 text of an error document runs to a few hundred bytes; a longer
+// x-oss-err value is not decoded.
+const size_t kMaxErrorHeader = 16 * 1024;
+
 bool IsSuccess(int code) {
     return code >= 200 && code <= 299;
 }
 
 int CrcEnabled(const oss_request_options_t* o) {
     return o->ctl == NULL || o->ctl->options == NULL || o->ctl->options->enable_crc;
+}
+
+// A HEAD answer has no body: the store sends the error document base64
+// encoded in x-oss-err. Read into the status like a body's; a value that is
+// too long or not base64 is left alone.
+void ParseErrorHeader(aos_pool_t* p, const aos_table_t* headers, aos_status_t* s) {
+    const char* v = apr_table_get(headers, OSS_ERROR_HEADER);
+    const size_t len = v ? strlen(v) : 0;
+    if (len == 0 || len > kMaxErrorHeader || len % 4 != 0) return;
+    aos_buf_t* b = aos_create_buf(p, (int64_t)(len / 4 * 3));
+    int n = EVP_DecodeBlock(b->last, (const unsigned char*)v, (int)len);
+    if (n < 0) return;
+    // The padding is counted as decoded zero bytes.
+    n -= (v[len - 1] == '=') + (v[len - 2] == '=');
+    b->last += n;
+    aos_list_t body;
+    aos_list_init(&body);
+    aos_list_add_tail(&b->node, &body);
+    oss_error_parse_from_body(p, &body, s);
+}
+
+// The caller's buffer at the tail of body_out with room left, which the
+// body of a successful answer fills first, or NULL.
+aos_buf_t* RoomAtTail(aos_list_t* list) {
+    if (list == NULL || aos_list_empty(list)) return NULL;
+    aos_buf_t* b = aos_list_entry(list->prev, aos_buf_t, node);
+    return b->last < b->end ? b : NULL;
 }
 
 }  // namespace
@@ -84,7 +116,9 @@ int oss_request_init(oss_request_t* r, const oss_request_options_t* options, htt
     return AOSE_OK;
 }
 
-aos_status_t* oss_request_send(oss_request_t* r) {
+namespace {
+
+aos_status_t* SendAndCheck(oss_request_t* r) {
     const oss_request_options_t* o = r->options;
     aos_pool_t* p = o->pool;
     aos_http_request_t* req = r->req;
@@ -102,7 +136,10 @@ aos_status_t* oss_request_send(oss_request_t* r) {
     const char* req_id = apr_table_get(resp->headers, OSS_REQUEST_ID);
     if (req_id) s->req_id = apr_pstrdup(p, req_id);
     if (!IsSuccess(resp->status)) {
-        if (!aos_list_empty(&resp->body)) oss_error_parse_from_body(p, &resp->body, s);
+        if (!aos_list_empty(&resp->body))
+            oss_error_parse_from_body(p, &resp->body, s);
+        else
+            ParseErrorHeader(p, resp->headers, s);
         return s;
     }
 
@@ -136,7 +173,21 @@ aos_status_t* oss_request_send(oss_request_t* r) {
                              (apr_uint64_t)store_crc));
         }
     }
-    if (r->body_out) aos_list_splice_tail(&resp->body, r->body_out);
+    return s;
+}
+
+}  // namespace
+
+aos_status_t* oss_request_send(oss_request_t* r) {
+    aos_buf_t* own = r->req->object_body ? RoomAtTail(r->body_out) : NULL;
+    uint8_t* const own_last = own ? own->last : NULL;
+    r->req->object_buf = own;
+    aos_status_t* s = SendAndCheck(r);
+    if (aos_status_is_ok(s)) {
+        if (r->body_out) aos_list_splice_tail(&r->resp->body, r->body_out);
+    } else if (own) {
+        own->last = own_last;  // what a failed answer put there is no body
+    }
     return s;
 }
 

@@ -38,7 +38,8 @@ int oss_request_init(oss_request_t* r, const oss_request_options_t* options, htt
 // store's error document read into it, or the layer's failure code. A 2xx
 // answer whose CRC-64 differs from the one checked (the body sent, the body
 // received, or object_crc) fails with AOSE_CRC_INCONSISTENT_ERROR. Only a
-// successful answer's body reaches body_out, whole.
+// successful answer's body reaches body_out, whole; for an object body
+// (req->object_body) a buffer at body_out's tail with room receives it first.
 aos_status_t* oss_request_send(oss_request_t* r);
 
 // Hands the response headers to the caller's pointer, when given.

@@ -377,8 +377,9 @@ TEST_F(Ops, DownloadFailuresKeepTheRangesWrittenBefore) {
          "crc64 of " + out},
         {R"({"method":"HEAD","action":"bad_crc"})", static_cast<long>(data.size()),
          "47 94 95 -1:100 3", "crc64 of " + out},
-        // A HEAD answer has no body, so there is no store message to log.
-        {R"({"method":"HEAD","action":"expire"})", 0, "-1:100 0", "oss_get_object_meta fail, "},
+        // A HEAD answer's error document comes in its x-oss-err header.
+        {R"({"method":"HEAD","action":"expire"})", 0, "-1:100 0",
+         "oss_get_object_meta fail, The security token you provided has expired."},
         {"", -1, "-1:100 0", "open " + dir_.file("no/dir") + " fail", dir_.file("no/dir")},
         // Writes to /dev/full fail with "no space left".
         {"", -1, "-1:100 1", "write /dev/full fail", "/dev/full"},
@@ -662,15 +663,24 @@ protected:
 // message of answers, request id), and which bodies reach the caller's list.
 TEST_F(Layer, AnswersBecomeStatusesAndBodiesReachTheListOnlyWhenWholeAndRight) {
     const std::string data = RandomBytes(5000, 2);
+    const std::string no_key =
+        "<Error><Code>NoSuchKey</Code><Message>No such key.</Message></Error>";
     auto peer = ScriptedPeer(
         {Answer(403,
                 "<?xml version=\"1.0\"?><Error><Code>SecurityTokenExpired</Code><Message>The "
                 "security token you provided has expired.</Message><RequestId>R-XML</RequestId>"
                 "</Error>",
                 {"x-oss-request-id: R-HDR"}),
-         // A HEAD answer has no body: the request id comes from the header.
-         Answer(404, "", {"x-oss-request-id: R-404"}), Answer(502, "<html>bad gateway</html>"), "",
-         "this is not http\r\n\r\n", Answer(300, ""), Answer(299, ""),
+         // A HEAD answer has no body: the error document comes base64 encoded
+         // in x-oss-err (left alone when it is not base64), the request id
+         // from its header.
+         Answer(404, "",
+                {"x-oss-request-id: R-404",
+                 "x-oss-err: " +
+                     devserver::Base64Encode(reinterpret_cast<const unsigned char*>(no_key.data()),
+                                             no_key.size())}),
+         Answer(502, "<html>bad gateway</html>"), "", "this is not http\r\n\r\n", Answer(300, ""),
+         Answer(299, ""), Answer(404, "", {"x-oss-err: PEVycm9yPg=!"}),
          Answer(206, data.substr(0, 1000), {"x-oss-hash-crc64ecma: " + Crc64(data)}),
          Answer(200, data, {"x-oss-hash-crc64ecma: " + Crc64("other")}),
          Answer(404, "<Error><Code>NoSuchKey</Code></Error>"), Answer(200, data),
@@ -678,9 +688,9 @@ TEST_F(Layer, AnswersBecomeStatusesAndBodiesReachTheListOnlyWhenWholeAndRight) {
     oss_request_options_t* o = Options(peer->url(""));
     auto text = [](const char* s) { return std::string(s ? s : "-"); };
     Lines statuses;
-    for (int i = 0; i < 7; ++i) {
-        aos_status_t* s = i == 1 ? oss_get_object_meta(o, &bucket_, &key_, nullptr)
-                                 : oss_delete_object(o, &bucket_, &key_, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        aos_status_t* s = i == 1 || i == 7 ? oss_get_object_meta(o, &bucket_, &key_, nullptr)
+                                           : oss_delete_object(o, &bucket_, &key_, nullptr);
         statuses.push_back(std::to_string(s->code) + " " + std::to_string(aos_status_is_ok(s)) +
                            " " + text(s->error_code) + "|" +
                            (s->code > 0 ? text(s->error_msg) + "|" : "") + text(s->req_id));
@@ -688,27 +698,35 @@ TEST_F(Layer, AnswersBecomeStatusesAndBodiesReachTheListOnlyWhenWholeAndRight) {
     EXPECT_EQ(
         statuses,
         (Lines{"403 0 SecurityTokenExpired|The security token you provided has expired.|R-XML",
-               "404 0 -|-|R-404", "502 0 -|-|-",
+               "404 0 NoSuchKey|No such key.|R-404", "502 0 -|-|-",
                std::to_string(AOSE_CONNECTION_FAILED) + " 0 ConnectionFailed|-",
                std::to_string(AOSE_SERVICE_ERROR) + " 0 ServiceError|-", "300 0 -|-|-",
-               "299 1 -|-|-"}));
+               "299 1 -|-|-", "404 0 -|-|-"}));
 
     aos_table_t* range = apr_table_make(pool_, 1);
     apr_table_set(range, "Range", "bytes=0-999");
     aos_list_t body;
     aos_list_init(&body);
-    aos_list_add_tail(&aos_buf_pack(pool_, "head:", 5)->node, &body);
-    // A range is appended to what the list holds; its checksum describes the
-    // whole object, so it is not checked.
+    aos_buf_t* room = aos_create_buf(pool_, 600);
+    room->last = static_cast<uint8_t*>(memcpy(room->last, "head:", 5)) + 5;
+    aos_list_add_tail(&room->node, &body);
+    // A range fills the room of the list's last buffer, then is appended;
+    // its checksum describes the whole object, so it is not checked.
     EXPECT_TRUE(aos_status_is_ok(Get(o, &body, range)));
-    EXPECT_EQ(Text(&body), "head:" + data.substr(0, 1000));
+    EXPECT_EQ(Text(&body) + std::to_string(aos_buf_size(room)),
+              "head:" + data.substr(0, 1000) + "600");
+    // Failed answers leave the list as it was, the room of its buffer too.
+    std::string memory(8000, '\0');
+    aos_buf_t own;
+    aos_buf_over(&own, &memory[0], 8000);
     aos_list_t none;
     aos_list_init(&none);
+    aos_list_add_tail(&own.node, &none);
     EXPECT_EQ(Get(o, &none)->code, AOSE_CRC_INCONSISTENT_ERROR);
     EXPECT_EQ(Get(o, &none)->code, 404);
     o->ctl->options->max_memory_size = 4096;
     EXPECT_EQ(Get(o, &none)->code, AOSE_OUT_MEMORY);
-    EXPECT_TRUE(aos_list_empty(&none));
+    EXPECT_TRUE(aos_buf_size(&own) == 0 && none.prev == &own.node);
     oss_list_object_params_t* params = oss_create_list_object_params(pool_);
     EXPECT_EQ(oss_list_object(o, &bucket_, params, nullptr)->code, AOSE_XML_PARSE_ERROR);
     o->ctl->options->speed_limit = 1;

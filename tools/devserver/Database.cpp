@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <stdexcept>
+#include <utility>
 
 namespace devserver {
 namespace {
@@ -43,14 +46,54 @@ CREATE TABLE IF NOT EXISTS parts (
 // their standard headers (content_headers).
 constexpr int kSchemaVersion = 1;
 
-// One prepared statement; binds by position (1-based), steps, finalizes.
+// Prepared statements kept for reuse, by connection and SQL text: preparing
+// (parsing) the SQL again for every request cost more server time than the
+// lookups themselves. A statement is taken out while in use, so a nested use
+// of the same SQL prepares its own, and is put back reset.
+class StatementCache {
+public:
+    static sqlite3_stmt* Take(sqlite3* db, const std::string& sql) {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = free_.find({db, sql});
+        if (it == free_.end()) return nullptr;
+        sqlite3_stmt* st = it->second;
+        free_.erase(it);
+        return st;
+    }
+    static void Give(sqlite3* db, std::string sql, sqlite3_stmt* st) {
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!free_.emplace(std::make_pair(db, std::move(sql)), st).second) sqlite3_finalize(st);
+    }
+    // Before the connection closes.
+    static void Drop(sqlite3* db) {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (auto it = free_.begin(); it != free_.end();) {
+            if (it->first.first != db) {
+                ++it;
+                continue;
+            }
+            sqlite3_finalize(it->second);
+            it = free_.erase(it);
+        }
+    }
+
+private:
+    static inline std::mutex mu_;
+    static inline std::map<std::pair<sqlite3*, std::string>, sqlite3_stmt*> free_;
+};
+
+// One prepared statement; binds by position (1-based), steps, goes back to
+// the cache.
 class Stmt {
 public:
-    Stmt(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK)
+    Stmt(sqlite3* db, const char* sql) : db_(db), sql_(sql) {
+        st_ = StatementCache::Take(db, sql_);
+        if (st_ == nullptr && sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK)
             throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
     }
-    ~Stmt() { sqlite3_finalize(st_); }
+    ~Stmt() { StatementCache::Give(db_, std::move(sql_), st_); }
     Stmt(const Stmt&) = delete;
     Stmt& operator=(const Stmt&) = delete;
 
@@ -83,6 +126,7 @@ public:
 
 private:
     sqlite3* db_;
+    std::string sql_;
     sqlite3_stmt* st_ = nullptr;
 };
 
@@ -181,12 +225,14 @@ Database::Database(const std::string& path) {
         Exec("PRAGMA synchronous=NORMAL");
         Migrate();
     } catch (...) {
+        StatementCache::Drop(db_);
         sqlite3_close(db_);
         throw;
     }
 }
 
 Database::~Database() {
+    StatementCache::Drop(db_);
     sqlite3_close(db_);
 }
 
