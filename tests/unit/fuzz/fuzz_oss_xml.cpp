@@ -7,6 +7,7 @@
 // are refused.
 #include <mxml.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "Contracts/oss/oss_api.h"
@@ -26,7 +27,28 @@ std::string Text(const aos_string_t& s) {
     return std::string(s.data, static_cast<size_t>(s.len));
 }
 
-// The result of one parse, flattened: code, flag, marker, then the items.
+// A decimal part number of at most 10000 and at least `lowest`, leading
+// zeros allowed.
+bool PartNumber(const std::string& number, int lowest) {
+    const std::string value = number.substr(std::min(number.find_first_not_of('0'), number.size()));
+    return fuzz::IsDecimal(number) && value.size() <= 5 && std::atoi(value.c_str()) >= lowest &&
+           std::atoi(value.c_str()) <= OSS_MAX_PART_NUM;
+}
+
+// A page's flag and marker, or "error" with the outputs left untouched.
+Strings PageHead(int rc, bool empty, const aos_string_t& marker, int truncated) {
+    Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
+    if (rc != AOSE_OK) {
+        Check(empty && marker.data == kUntouched && truncated == -7);
+        return {"error"};
+    }
+    Check(truncated == 0 || truncated == 1);
+    Strings out = {std::to_string(truncated), Text(marker)};
+    if (truncated == 1) Check(!out[1].empty());  // a truncated page says where to go on
+    return out;
+}
+
+// The result of one parse, flattened: flag, marker, then the items.
 Strings ParseListing(const std::string& text, size_t piece) {
     unit::StorePool pool;
     aos_list_t objects, prefixes;
@@ -37,15 +59,9 @@ Strings ParseListing(const std::string& text, size_t piece) {
     int truncated = -7;
     const int rc = oss_list_objects_parse_from_body(pool.get(), pool.Body(text, piece), &objects,
                                                     &prefixes, &marker, &truncated);
-    Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
-    if (rc != AOSE_OK) {
-        Check(aos_list_empty(&objects) && aos_list_empty(&prefixes));
-        Check(marker.data == kUntouched && truncated == -7);
-        return {"error"};
-    }
-    Check(truncated == 0 || truncated == 1);
-    Strings out = {std::to_string(truncated), Text(marker)};
-    if (truncated == 1) Check(!out[1].empty());  // a truncated page says where to go on
+    Strings out =
+        PageHead(rc, aos_list_empty(&objects) && aos_list_empty(&prefixes), marker, truncated);
+    if (rc != AOSE_OK) return out;
     oss_list_object_content_t* o;
     aos_list_for_each_entry(oss_list_object_content_t, o, &objects, node) {
         const std::string key = Text(o->key), size = Text(o->size);
@@ -99,23 +115,13 @@ Strings ParseParts(const std::string& text, size_t piece, bool complete) {
     int truncated = -7;
     const int rc = oss_list_parts_parse_from_body(pool.get(), pool.Body(text, piece), &parts, &next,
                                                   &truncated);
-    Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
-    if (rc != AOSE_OK) {
-        Check(aos_list_empty(&parts) && next.data == kUntouched && truncated == -7);
-        return {"error"};
-    }
-    Check(truncated == 0 || truncated == 1);
-    Strings out = {std::to_string(truncated), Text(next)};
-    if (truncated == 1) Check(!out[1].empty());
+    Strings out = PageHead(rc, aos_list_empty(&parts), next, truncated);
+    if (rc != AOSE_OK) return out;
     Parts listed;
     oss_list_part_content_t* part;
     aos_list_for_each_entry(oss_list_part_content_t, part, &parts, node) {
         const std::string number = Text(part->part_number), etag = Text(part->etag);
-        const std::string value =
-            number.substr(std::min(number.find_first_not_of('0'), number.size()));
-        Check(fuzz::IsDecimal(number) && value.size() <= 5 && std::atoi(value.c_str()) >= 1 &&
-              std::atoi(value.c_str()) <= OSS_MAX_PART_NUM);
-        Check(!etag.empty() && fuzz::Trimmed(etag));
+        Check(PartNumber(number, 1) && !etag.empty() && fuzz::Trimmed(etag));
         Check(Text(part->size).empty() || fuzz::IsDecimal(Text(part->size)));
         Text(part->last_modified);
         out.push_back(number + " " + etag);
@@ -175,10 +181,7 @@ void CheckBuiltCompletion(FuzzedDataProvider& fdp) {
                                  : fdp.ConsumeRandomLengthString(6);
         number = number.substr(0, number.find('\0'));
         const std::string etag = fuzz::Printable(fdp.ConsumeRandomLengthString(40));
-        const size_t digits = number.find_first_not_of('0');
-        const std::string value = digits == std::string::npos ? "0" : number.substr(digits);
-        valid = valid && fuzz::IsDecimal(number) && value.size() <= 5 &&
-                std::atoi(value.c_str()) <= OSS_MAX_PART_NUM && !etag.empty();
+        valid = valid && PartNumber(number, 0) && !etag.empty();
         oss_complete_part_content_t* entry = oss_create_complete_part_content(pool.get());
         aos_str_pset(pool.get(), &entry->part_number, number.data(), number.size());
         aos_str_pset(pool.get(), &entry->etag, etag.data(), etag.size());
