@@ -857,7 +857,8 @@ TEST_F(Store, SignaturesAndCredentials) {
 // The answer's status and error code, the headers a store answer may carry
 // over from the object (Content-Range, the standard headers), its checksum
 // and ETag, and the body of a GET, each by the name of the `named` bytes they
-// describe ("@first+length" for a stretch of those named "obj").
+// describe ("of:" when checksum and ETag name the same; "@first+length" for a
+// stretch of those named "obj").
 std::string Describe(const Response& r, const std::map<std::string, std::string>& named) {
     std::string out = Outcome(r);
     for (const char* h :
@@ -869,13 +870,16 @@ std::string Describe(const Response& r, const std::map<std::string, std::string>
         return std::string("?");
     };
     const std::string crc = r.header("x-oss-hash-crc64ecma"), etag = r.header("etag");
-    if (!crc.empty())
-        out += " crc:" + name_of([&](const std::string& b) { return Crc64(b) == crc; });
-    if (!etag.empty() && r.status < 400)
-        out +=
-            " etag:" + (etag.find('-') != std::string::npos  // of a multipart upload
-                            ? "parts"
-                            : name_of([&](const std::string& b) { return QuotedMd5(b) == etag; }));
+    const std::string of_crc =
+        crc.empty() ? "" : name_of([&](const std::string& b) { return Crc64(b) == crc; });
+    const std::string of_etag =
+        etag.empty() || r.status >= 400 ? ""
+        : etag.find('-') != std::string::npos  // of a multipart upload
+            ? "parts"
+            : name_of([&](const std::string& b) { return QuotedMd5(b) == etag; });
+    if (!of_crc.empty() && of_crc == of_etag) out += " of:" + of_crc;
+    if (!of_crc.empty() && of_crc != of_etag) out += " crc:" + of_crc;
+    if (!of_etag.empty() && of_crc != of_etag) out += " etag:" + of_etag;
     if (r.body.empty() || r.header("content-type") == "application/xml") return out;
     const size_t at = named.at("obj").find(r.body);
     const std::string part = "@" + std::to_string(at) + "+" + std::to_string(r.body.size());
@@ -883,6 +887,17 @@ std::string Describe(const Response& r, const std::map<std::string, std::string>
            (at == std::string::npos || r.body == named.at("obj")
                 ? name_of([&](const std::string& b) { return b == r.body; })
                 : part);
+}
+
+// "Name: value" lines as headers.
+std::map<std::string, std::string> HeaderLines(const std::string& lines) {
+    std::map<std::string, std::string> headers;
+    for (size_t at = 0, end; at < lines.size(); at = end + 1) {
+        end = std::min(lines.find('\n', at), lines.size());
+        const size_t colon = lines.find(": ", at);
+        headers[lines.substr(at, colon - at)] = lines.substr(colon + 2, end - colon - 2);
+    }
+    return headers;
 }
 
 // One request per behaviour of the store's API reference, in order (a row
@@ -905,133 +920,96 @@ TEST_F(Store, AnswersAsTheStoreReferenceDocuments) {
     ASSERT_TRUE(devserver::ParseHttpDate(at, modified));
     const std::string before = devserver::HttpDate((modified - 1) * 1000LL), other = "\"0000\"";
     const std::string id = Xml(Do("POST", kBucket + "cf/mp?uploads", "",
-                                  {{"Cache-Control", "no-store"}, {"Expires", "0"}})
+                                  HeaderLines("Cache-Control: no-store\nExpires: 0"))
                                    .body,
-                               "UploadId"),
-                      part = kBucket + "cf/mp?partNumber=2&uploadId=" + id,
-                      done = kBucket + "cf/mp?uploadId=" + id;
+                               "UploadId");
     const std::string xml =
         CompleteXml({{1, PutPart(*server_, "cf/mp", id, 1, p1).header("etag")},
                      {2, PutPart(*server_, "cf/mp", id, 2, p2).header("etag")}});
-    using Headers = std::map<std::string, std::string>;
-    const Headers standard = {{"x-oss-range-behavior", "standard"}},
-                  forbid = {{"x-oss-forbid-overwrite", "true"}},
-                  given = {{"Cache-Control", "no-cache"},
-                           {"Content-Disposition", "attachment; filename=\"a.txt\""},
-                           {"Content-Encoding", "identity"},
-                           {"Expires", "Sun, 01 Dec 2030 16:00:00 GMT"}};
-    auto with = [](Headers h, const Headers& more) {
-        h.insert(more.begin(), more.end());
-        return h;
-    };
-    const std::string kept =
-        " cache-control=no-cache content-disposition=attachment; "
-        "filename=\"a.txt\" content-encoding=identity expires=Sun, 01 Dec "
-        "2030 16:00:00 GMT crc:plain etag:plain";
+    const std::string part = "PUT mp?partNumber=2&uploadId=" + id, done = "POST mp?uploadId=" + id;
+    const std::string standard = "x-oss-range-behavior: standard\nRange: bytes=",
+                      forbid = "x-oss-forbid-overwrite: true", md5 = "Content-MD5: ",
+                      given =
+                          "Cache-Control: no-cache\nContent-Disposition: attachment; "
+                          "filename=\"a.txt\"\nContent-Encoding: identity\nExpires: Sun, 01 Dec "
+                          "2030 16:00:00 GMT",
+                      kept =
+                          " cache-control=no-cache content-disposition=attachment; "
+                          "filename=\"a.txt\" content-encoding=identity expires=Sun, 01 Dec "
+                          "2030 16:00:00 GMT of:plain";
+    // Requests: the method, then the target after "cf/" (or, with a leading
+    // '/', all of it), the header lines and the body.
     const struct {
-        std::string method, target;
-        Headers headers;
-        std::string body, outcome;
+        std::string request, headers, body, outcome;
     } rows[] = {
         // Ranges: by default one that does not lie within the object gets
         // all of it; "standard" gets the part that exists, or 416 beyond the
         // end. A range's answer carries the whole object's CRC-64.
-        {"GET",
-         obj,
-         {{"Range", "bytes=0-9"}},
-         "",
-         "206 content-range=bytes 0-9/1000 crc:obj etag:obj body:@0+10"},
-        {"GET", obj, {{"Range", "bytes=500-2000"}}, "", "200 crc:obj etag:obj body:obj"},
-        {"GET", obj, {{"Range", "bytes=1000-2000"}}, "", "200 crc:obj etag:obj body:obj"},
-        {"GET", obj, with(standard, {{"Range", "bytes=500-2000"}}), "",
-         "206 content-range=bytes 500-999/1000 crc:obj etag:obj body:@500+500"},
-        {"GET", obj, with(standard, {{"Range", "bytes=1000-2000"}}), "",
-         "416 InvalidRange content-range=bytes */1000"},
-        {"GET", obj, with(standard, {{"Range", "bytes=5-2"}}), "", "200 crc:obj etag:obj body:obj"},
+        {"GET obj", "Range: bytes=0-9", "", "206 content-range=bytes 0-9/1000 of:obj body:@0+10"},
+        {"GET obj", "Range: bytes=500-2000", "", "200 of:obj body:obj"},
+        {"GET obj", standard + "500-2000", "",
+         "206 content-range=bytes 500-999/1000 of:obj body:@500+500"},
+        {"GET obj", standard + "1000-2000", "", "416 InvalidRange content-range=bytes */1000"},
         // Conditions, checked before the range, in HTTP's order: If-Match,
         // else If-Unmodified-Since (412); If-None-Match, else
         // If-Modified-Since (304).
-        {"GET", obj, {{"If-Match", other}}, "", "412 PreconditionFailed"},
-        {"GET", obj, {{"If-Unmodified-Since", before}}, "", "412 PreconditionFailed"},
-        {"GET", obj, {{"If-Unmodified-Since", at}}, "", "200 crc:obj etag:obj body:obj"},
-        {"GET",
-         obj,
-         {{"If-Match", etag}, {"If-Unmodified-Since", before}},
-         "",
-         "200 crc:obj etag:obj body:obj"},
-        {"GET",
-         obj,
-         {{"If-None-Match", other + ", " + etag}, {"Range", "bytes=0-9"}},
-         "",
+        {"GET obj", "If-Match: " + other, "", "412 PreconditionFailed"},
+        {"GET obj", "If-Unmodified-Since: " + before, "", "412 PreconditionFailed"},
+        {"GET obj", "If-Unmodified-Since: " + at, "", "200 of:obj body:obj"},
+        {"GET obj", "If-Match: " + etag + "\nIf-Unmodified-Since: " + before, "",
+         "200 of:obj body:obj"},
+        {"GET obj", "If-None-Match: " + other + ", " + etag + "\nRange: bytes=0-9", "",
          "304 etag:obj"},
-        {"GET", obj, {{"If-None-Match", "*"}}, "", "304 etag:obj"},
-        {"GET", obj, {{"If-Modified-Since", at}}, "", "304 etag:obj"},
-        {"GET", obj, {{"If-Modified-Since", before}}, "", "200 crc:obj etag:obj body:obj"},
-        {"GET",
-         obj,
-         {{"If-None-Match", other}, {"If-Modified-Since", at}},
-         "",
-         "200 crc:obj etag:obj body:obj"},
-        {"GET", obj, {{"If-Match", other}, {"If-None-Match", etag}}, "", "412 PreconditionFailed"},
-        {"HEAD",
-         obj,
-         {{"If-Unmodified-Since", before}, {"If-None-Match", etag}},
-         "",
+        {"GET obj", "If-None-Match: *", "", "304 etag:obj"},
+        {"GET obj", "If-Modified-Since: " + at, "", "304 etag:obj"},
+        {"GET obj", "If-Modified-Since: " + before, "", "200 of:obj body:obj"},
+        {"GET obj", "If-None-Match: " + other + "\nIf-Modified-Since: " + at, "",
+         "200 of:obj body:obj"},
+        {"GET obj", "If-Match: " + other + "\nIf-None-Match: " + etag, "",
          "412 PreconditionFailed"},
-        {"HEAD", obj, {{"If-None-Match", etag}}, "", "304 etag:obj"},
+        {"HEAD obj", "If-None-Match: " + etag, "", "304 etag:obj"},
         // A PUT with a condition is refused, and stores nothing.
-        {"PUT", kBucket + "cf/if", {{"If-Match", etag}}, "x", "400 NotImplemented"},
-        {"PUT", kBucket + "cf/if", {{"If-Modified-Since", at}}, "x", "400 NotImplemented"},
-        {"GET", kBucket + "cf/if", {}, "", "404 NoSuchKey"},
+        {"PUT if", "If-Match: " + etag, "x", "400 NotImplemented"},
+        {"PUT if", "If-Modified-Since: " + at, "x", "400 NotImplemented"},
+        {"GET if", "", "", "404 NoSuchKey"},
         // No overwrite: a copy, and a completion, onto an object.
-        {"PUT", kBucket + "cf/copy", with(forbid, {{"x-oss-copy-source", obj}}), "",
-         "200 crc:obj etag:obj"},
-        {"PUT", kBucket + "cf/copy", with(forbid, {{"x-oss-copy-source", obj}}), "",
-         "409 FileAlreadyExists"},
-        {"POST", done, forbid, xml, "409 FileAlreadyExists"},
+        {"PUT copy", forbid + "\nx-oss-copy-source: " + obj, "", "200 of:obj"},
+        {"PUT copy", forbid + "\nx-oss-copy-source: " + obj, "", "409 FileAlreadyExists"},
+        {done, forbid, xml, "409 FileAlreadyExists"},
         // Digests of a body: an object's, a part's, a completion's document.
-        {"PUT", kBucket + "cf/md5", {{"Content-MD5", Base64Md5("x")}}, "y", "400 InvalidDigest"},
-        {"PUT", part, {{"Content-MD5", Base64Md5("x")}}, p2, "400 InvalidDigest"},
-        {"POST", done, {{"Content-MD5", Base64Md5("x")}}, xml, "400 InvalidDigest"},
-        {"POST", done, {{"Content-MD5", Base64Md5(xml)}}, xml, "200 crc:mp etag:parts"},
+        {"PUT md5", md5 + Base64Md5("x"), "y", "400 InvalidDigest"},
+        {part, md5 + Base64Md5("x"), p2, "400 InvalidDigest"},
+        {done, md5 + Base64Md5("x"), xml, "400 InvalidDigest"},
+        {done, md5 + Base64Md5(xml), xml, "200 crc:mp etag:parts"},
         // The completed object has the headers its upload was initiated with.
-        {"GET",
-         kBucket + "cf/mp",
-         {},
-         "",
-         "200 cache-control=no-store expires=0 crc:mp etag:parts body:mp"},
+        {"GET mp", "", "", "200 cache-control=no-store expires=0 crc:mp etag:parts body:mp"},
         // Bodies stored as sent, whatever their Content-Encoding says;
         // standard headers kept and returned, by a copy too unless it
         // replaces them.
-        {"PUT", kBucket + "cf/gz", {{"Content-Encoding", "gzip"}}, gz, "200 crc:gz etag:gz"},
-        {"GET", kBucket + "cf/gz", {}, "", "200 content-encoding=gzip crc:gz etag:gz body:gz"},
-        {"PUT",
-         kBucket + "cf/not",
-         {{"Content-Encoding", "gzip"}},
-         plain,
-         "200 crc:plain etag:plain"},
-        {"PUT", kBucket + "cf/std", given, plain, "200 crc:plain etag:plain"},
-        {"GET", kBucket + "cf/std", {}, "", "200" + kept + " body:plain"},
-        {"PUT",
-         kBucket + "cf/kept",
-         {{"x-oss-copy-source", kBucket + "cf/std"}},
-         "",
-         "200 crc:plain etag:plain"},
-        {"HEAD", kBucket + "cf/kept", {}, "", "200" + kept},
-        {"PUT",
-         kBucket + "cf/new",
-         {{"x-oss-copy-source", kBucket + "cf/std"},
-          {"x-oss-metadata-directive", "REPLACE"},
-          {"Expires", "0"}},
-         "",
-         "200 crc:plain etag:plain"},
-        {"HEAD", kBucket + "cf/new", {}, "", "200 expires=0 crc:plain etag:plain"},
+        {"PUT gz", "Content-Encoding: gzip", gz, "200 of:gz"},
+        {"GET gz", "", "", "200 content-encoding=gzip of:gz body:gz"},
+        {"PUT not", "Content-Encoding: gzip", plain, "200 of:plain"},
+        {"PUT std", given, plain, "200 of:plain"},
+        {"GET std", "", "", "200" + kept + " body:plain"},
+        {"PUT kept", "x-oss-copy-source: " + kBucket + "cf/std", "", "200 of:plain"},
+        {"HEAD kept", "", "", "200" + kept},
+        {"PUT new",
+         "x-oss-copy-source: " + kBucket + "cf/std\nx-oss-metadata-directive: REPLACE\nExpires: 0",
+         "", "200 of:plain"},
+        {"HEAD new", "", "", "200 expires=0 of:plain"},
         // A bucket that does not exist.
-        {"PUT", "/no-such-bucket/k", {}, "v", "404 NoSuchBucket"},
+        {"PUT /no-such-bucket/k", "", "v", "404 NoSuchBucket"},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(Describe(Do(row.method, row.target, row.body, row.headers), named), row.outcome)
-            << "row " << &row - rows;
+    for (const auto& row : rows) {
+        const size_t space = row.request.find(' ');
+        const std::string target = row.request.substr(space + 1);
+        EXPECT_EQ(Describe(Do(row.request.substr(0, space),
+                              target[0] == '/' ? target : kBucket + "cf/" + target, row.body,
+                              HeaderLines(row.headers)),
+                           named),
+                  row.outcome)
+            << row.request << " " << row.headers;
+    }
 }
 
 TEST_F(Store, ListingFoldsByTheDelimiterAndPagesByMarker) {
