@@ -142,6 +142,20 @@ Response Complete(DevServer& server, const std::string& key, const std::string& 
                   const std::vector<std::pair<int, std::string>>& parts) {
     return server.StoreExchange("POST", kBucket + key + "?uploadId=" + id, CompleteXml(parts));
 }
+// `a` and `b` uploaded as parts 1 and 2: the completion's answer, or the
+// first failed part's.
+Response UploadParts(DevServer& server, const std::string& key, const std::string& a,
+                     const std::string& b) {
+    const std::string id = Initiate(server, key);
+    const Response one = PutPart(server, key, id, 1, a), two = PutPart(server, key, id, 2, b);
+    if (one.status != 200 || two.status != 200) return one.status != 200 ? one : two;
+    return Complete(server, key, id, {{1, one.header("etag")}, {2, two.header("etag")}});
+}
+// The object's bytes, or "<status N>" when it cannot be read.
+std::string Stored(DevServer& server, const std::string& key) {
+    const Response r = server.StoreExchange("GET", kBucket + key);
+    return r.status == 200 ? r.body : "<status " + std::to_string(r.status) + ">";
+}
 
 // A complete answer; the peer closes the connection after it.
 std::string Answer(int status, const std::string& body, const Lines& headers = {}) {
@@ -218,11 +232,7 @@ protected:
     const char* tok() const { return creds_.security_token.c_str(); }
     const char* bucket() const { return server_->bucket().c_str(); }
 
-    // The object's bytes, or "<status N>" when it cannot be read.
-    static std::string Stored(const std::string& key) {
-        const Response r = Do("GET", kBucket + key);
-        return r.status == 200 ? r.body : "<status " + std::to_string(r.status) + ">";
-    }
+    static std::string Stored(const std::string& key) { return ::Stored(*server_, key); }
     long Requests(const std::string& operation) { return server_->GetStats().requests[operation]; }
     std::string Local(const std::string& name, const std::string& data) {
         EXPECT_TRUE(WriteFileBytes(dir_.file(name), data));
@@ -1071,10 +1081,7 @@ TEST_F(Store, FaultRuleMatchingAndOptions) {
 TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
     const std::string key = kBucket + "race/obj", put = RandomBytes(300000, 51),
                       p1 = RandomBytes(kMinPart, 52), p2 = RandomBytes(70000, 53);
-    const std::string id = Initiate(*server_, "race/mp");
-    const Response mp = Complete(*server_, "race/mp", id,
-                                 {{1, PutPart(*server_, "race/mp", id, 1, p1).header("etag")},
-                                  {2, PutPart(*server_, "race/mp", id, 2, p2).header("etag")}});
+    const Response mp = UploadParts(*server_, "race/mp", p1, p2);
     ASSERT_EQ(mp.status + Do("PUT", key, put).status, 400);
     const std::map<std::string, std::string> versions = {{QuotedMd5(put), put},
                                                          {mp.header("etag"), p1 + p2}};
@@ -1131,46 +1138,53 @@ TEST_F(Store, ReadsRacingOverwritesAndDeletesSeeOneWholeVersionOr404) {
     EXPECT_EQ(wrong, Lines{});
 }
 
+// A server of the test's own, which it kills and restarts: unsigned requests
+// pass, signed ones are checked.
+class Persistence : public ::testing::Test {
+protected:
+    Response Do(const std::string& method, const std::string& key, const std::string& body = "",
+                const std::string& headers = "") {
+        return server_.StoreExchange(method, key[0] == '/' ? key : kBucket + key, body,
+                                     HeaderLines(headers));
+    }
+    DevServer server_{DevServerOptions{true}};
+};
+
 // What was acknowledged survives a kill (objects, records, credentials, parts;
 // not unfinished writes). The upload then completes, once its part list passes
 // the checks, as the blobs of the parts it names, which outlive a restart.
-TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
-    DevServer server({true});  // unsigned requests allowed, signed ones checked
+TEST_F(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     const std::string data = RandomBytes(200000, 41), p1 = RandomBytes(kMinPart, 42), p2 = "tail",
-                      p3 = RandomBytes(kMiB + 7, 43), whole = p1 + p3;
-    ASSERT_EQ(server.StoreExchange("PUT", kBucket + "keep", data).status, 200);
-    ASSERT_EQ(server.ApiRequest("POST", "/uploadUserInfo", R"({"name":"carol","file_size":200000})")
-                  .first,
-              200);
-    const std::string id = Initiate(server, "mp"), e3 = QuotedMd5(p3);
+                      p3 = RandomBytes(kMiB + 7, 43), whole = p1 + p3, dir = server_.data_dir();
+    ASSERT_EQ(Do("PUT", "keep", data).status, 200);
+    ASSERT_EQ(
+        server_.ApiRequest("POST", "/uploadUserInfo", R"({"name":"carol","file_size":9})").first,
+        200);
+    const std::string id = Initiate(server_, "mp"), e3 = QuotedMd5(p3);
     ASSERT_EQ(id.size(), 32u);
-    EXPECT_EQ(PutPart(server, "mp", id, 3, p3).header("etag"), e3);
-    const std::string e1 = PutPart(server, "mp", id, 1, p1).header("etag");
-    const DevServer::Credentials creds = server.IssueCredentials();
-    const std::string certificate = ReadFileBytes(server.data_dir() + "/api-cert.pem");
-    server.Kill();
-    ASSERT_TRUE(WriteFileBytes(server.data_dir() + "/tmp/interrupted", "half"));
-    server.Restart();
-    EXPECT_TRUE(server.StoreExchange("GET", kBucket + "keep").body == data);
-    EXPECT_EQ(server.ApiRequest("GET", "/getUserSpace?name=carol").second, R"({"size":200000})");
+    EXPECT_EQ(PutPart(server_, "mp", id, 3, p3).header("etag"), e3);
+    const std::string e1 = PutPart(server_, "mp", id, 1, p1).header("etag");
+    const DevServer::Credentials creds = server_.IssueCredentials();
+    const std::string certificate = ReadFileBytes(dir + "/api-cert.pem");
+    server_.Kill();
+    ASSERT_TRUE(WriteFileBytes(dir + "/tmp/interrupted", "half"));
+    server_.Restart();
+    EXPECT_TRUE(Stored(server_, "keep") == data);
+    EXPECT_EQ(server_.ApiRequest("GET", "/getUserSpace?name=carol").second, R"({"size":9})");
     std::map<std::string, std::string> h;
     DevServer::SignRequest(creds, "HEAD", kBucket + "keep", h);
-    EXPECT_EQ(server.StoreExchange("HEAD", kBucket + "keep", "", h).status, 200);
-    const std::map<std::string, std::string> anonymous = {{"Authorization", ""}};
-    EXPECT_EQ((Lines{Outcome(server.StoreExchange("PUT", "/other-bucket", "", anonymous)),
-                     Outcome(server.StoreExchange("PUT", "/other-bucket/k", "v", anonymous)),
-                     server.StoreExchange("GET", "/other-bucket/k", "", anonymous).body,
-                     Outcome(server.StoreExchange("GET", "/no-bucket/k", "", anonymous)),
-                     Outcome(server.StoreExchange("HEAD", kBucket + "keep", "",
-                                                  {{"Authorization", "OSS x:y"}}))}),
-              (Lines{"200", "200", "v", "404 NoSuchBucket", "403 InvalidAccessKeyId"}));
-    EXPECT_EQ(ReadFileBytes(server.data_dir() + "/tmp/interrupted"), "");
-    EXPECT_EQ(ReadFileBytes(server.data_dir() + "/api-cert.pem"), certificate);
+    EXPECT_EQ(server_.StoreExchange("HEAD", kBucket + "keep", "", h).status, 200);
+    const std::string anonymous = "Authorization: ";
+    EXPECT_EQ((Lines{Outcome(Do("PUT", "/other-bucket", "", anonymous)),
+                     Outcome(Do("PUT", "/other-bucket/k", "v", anonymous)),
+                     Do("GET", "/other-bucket/k", "", anonymous).body,
+                     Outcome(Do("HEAD", "keep", "", "Authorization: OSS x:y"))}),
+              (Lines{"200", "200", "v", "403 InvalidAccessKeyId"}));
+    EXPECT_EQ(ReadFileBytes(dir + "/tmp/interrupted"), "");
+    EXPECT_EQ(ReadFileBytes(dir + "/api-cert.pem"), certificate);
 
-    const std::string e2 = PutPart(server, "mp", id, 2, p2).header("etag");
-    const std::string parts = server.data_dir() + "/parts",
-                      objects = server.data_dir() + "/objects";
-    const size_t before = FileNames(objects).size();
+    const std::string e2 = PutPart(server_, "mp", id, 2, p2).header("etag");
+    const size_t before = FileNames(dir + "/objects").size();
     // Refused: parts out of order or repeated, an unknown part or ETag, no
     // part, a part below the minimum size that is not the last.
     using Parts = std::vector<std::pair<int, std::string>>;
@@ -1178,65 +1192,58 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
     for (const Parts& list :
          {Parts{{3, e3}, {1, e1}}, Parts{{1, e1}, {1, e1}}, Parts{{1, e3}}, Parts{{1, e1}, {4, e1}},
           Parts{{2, e2}, {4, e1}}, Parts{}, Parts{{2, e2}, {3, e3}}})
-        codes.push_back(Code(Complete(server, "mp", id, list)));
+        codes.push_back(Code(Complete(server_, "mp", id, list)));
     EXPECT_EQ(codes, (Lines{"InvalidPartOrder", "InvalidPartOrder", "InvalidPart", "InvalidPart",
                             "InvalidPart", "MalformedXML", "EntityTooSmall"}));
     // A part may be left out; ETags match whatever their quoting or case.
     std::string lower = e3.substr(1, 32);
     for (char& ch : lower) ch = static_cast<char>(tolower(ch));
-    const Response done = Complete(server, "mp", id, {{1, e1}, {3, lower}});
+    const Response done = Complete(server_, "mp", id, {{1, e1}, {3, lower}});
     ASSERT_EQ(done.status, 200) << done.body;
     EXPECT_EQ(done.header("x-oss-hash-crc64ecma"), Crc64(whole));
-    EXPECT_EQ(Code(server.StoreExchange("GET", kBucket + "mp?uploadId=" + id)), "NoSuchUpload");
-    ASSERT_EQ(
-        server.StoreExchange("PUT", kBucket + "copy", "", {{"x-oss-copy-source", kBucket + "mp"}})
-            .status,
-        200);
+    EXPECT_EQ(Code(Do("GET", "mp?uploadId=" + id)), "NoSuchUpload");
+    ASSERT_EQ(Do("PUT", "copy", "", "x-oss-copy-source: " + kBucket + "mp").status, 200);
     // The object is the named parts' blobs, moved; the others are gone.
-    EXPECT_EQ(std::to_string(FileNames(parts).size()) + " " +
-                  std::to_string(FileNames(objects).size() - before),
-              "0 4");
-    server.Restart();
+    EXPECT_EQ(FileNames(dir + "/parts").size(), 0u);
+    EXPECT_EQ(FileNames(dir + "/objects").size(), before + 4);
+    server_.Restart();
+    // Ranges within, up to and across the boundary, and deep in the second part.
+    const size_t m = kMinPart,
+                 ranges[][2] = {{0, 0}, {m - 1, m}, {m - 3, m + 3}, {m + kMiB, m + kMiB + 6}};
     for (const char* key : {"mp", "copy"}) {
-        const Response got = server.StoreExchange("GET", kBucket + key);
+        const Response got = Do("GET", key);
         EXPECT_TRUE(got.body == whole) << key;
         EXPECT_EQ(got.header("etag").substr(33) + " " + got.header("x-oss-object-type") + " " +
                       got.header("x-oss-hash-crc64ecma"),
                   "-2\" Multipart " + Crc64(whole));
-        // Ranges within, up to and across the boundary, and deep in the second part.
-        for (const auto& r :
-             std::vector<std::pair<size_t, size_t>>{{0, 0},
-                                                    {kMinPart - 1, kMinPart},
-                                                    {kMinPart - 3, kMinPart + 3},
-                                                    {kMinPart + kMiB, whole.size() - 1}}) {
-            const std::string range = std::to_string(r.first) + "-" + std::to_string(r.second);
+        for (const auto& r : ranges) {
             const Response part =
-                server.StoreExchange("GET", kBucket + key, "", {{"Range", "bytes=" + range}});
-            EXPECT_TRUE(part.status == 206 &&
-                        part.body == whole.substr(r.first, r.second - r.first + 1))
-                << key << " " << range;
+                Do("GET", key, "",
+                   "Range: bytes=" + std::to_string(r[0]) + "-" + std::to_string(r[1]));
+            EXPECT_TRUE(part.status == 206 && part.body == whole.substr(r[0], r[1] - r[0] + 1))
+                << key << " " << r[0];
         }
     }
     // The copy outlives its source; an object replaced or deleted releases its blobs.
-    ASSERT_EQ(server.StoreExchange("DELETE", kBucket + "mp").status, 204);
-    EXPECT_TRUE(server.StoreExchange("GET", kBucket + "copy").body == whole);
-    ASSERT_EQ(server.StoreExchange("PUT", kBucket + "copy", "small").status, 200);
-    EXPECT_EQ(FileNames(objects).size(), before + 1);
+    ASSERT_EQ(Do("DELETE", "mp").status, 204);
+    EXPECT_TRUE(Stored(server_, "copy") == whole);
+    ASSERT_EQ(Do("PUT", "copy", "small").status, 200);
+    EXPECT_EQ(FileNames(dir + "/objects").size(), before + 1);
 
     // An aborted upload takes no more parts.
-    const std::string gone = Initiate(server, "gone");
-    EXPECT_EQ(server.StoreExchange("DELETE", kBucket + "gone?uploadId=" + gone).status, 204);
-    EXPECT_EQ(Code(PutPart(server, "gone", gone, 1, "z")), "NoSuchUpload");
+    const std::string gone = Initiate(server_, "gone");
+    EXPECT_EQ(Do("DELETE", "gone?uploadId=" + gone).status, 204);
+    EXPECT_EQ(Code(PutPart(server_, "gone", gone, 1, "z")), "NoSuchUpload");
     // A clean shutdown, also with an idle kept-alive connection open and a
     // request held by a long delay.
-    httplib::Client idle("127.0.0.1", server.store_port());
+    httplib::Client idle("127.0.0.1", server_.store_port());
     idle.set_keep_alive(true);
     ASSERT_TRUE(idle.Get("/__dev/health"));
-    server.Reset();
-    server.AddFault(R"({"action":"delay","delay_ms":600000})");
-    std::thread held([&server] { server.StoreExchange("GET", kBucket + "keep"); });
-    while (server.GetStats().requests["GetObject"] == 0) std::this_thread::yield();
-    EXPECT_EQ(server.Stop(), 0);
+    server_.Reset();
+    server_.AddFault(R"({"action":"delay","delay_ms":600000})");
+    std::thread held([this] { Do("GET", "keep"); });
+    while (server_.GetStats().requests["GetObject"] == 0) std::this_thread::yield();
+    EXPECT_EQ(server_.Stop(), 0);
     held.join();
 }
 
@@ -1246,33 +1253,22 @@ TEST(Persistence, WhatWasAcknowledgedSurvivesAKillAndCompletesAsItsParts) {
 // objects/ and parts/ hold exactly the blobs the database names, also when
 // blobs were left that no commit named (as a kill between a blob's move into
 // place and its commit leaves them; planted after the first kill).
-TEST(Persistence, KillsDuringWritesLoseNothingAcknowledgedAndLeaveNoOrphans) {
-    DevServer server;
+TEST_F(Persistence, KillsDuringWritesLoseNothingAcknowledgedAndLeaveNoOrphans) {
     const std::string absent = "<status 404>", head = RandomBytes(kMinPart, 60);
-    auto stored = [&](const std::string& key) {
-        const Response r = server.StoreExchange("GET", kBucket + key);
-        return r.status == 200 ? r.body : "<status " + std::to_string(r.status) + ">";
-    };
-    stored("warm");  // the fixture's credentials, fetched before threads share them
+    Stored(server_, "warm");  // the fixture's credentials, fetched before threads share them
     std::mutex mu;
     Lines wrong;
-    // Whether `r` is the answer wanted; anything but no answer at all (the
-    // server killed) is wrong.
-    auto answered = [&](const Response& r, int status) {
+    // Deletes `key`, puts `bytes` there, or completes them as two parts:
+    // whether that was acknowledged. Anything but that or no answer at all
+    // (the server killed) is wrong.
+    auto write = [&](const std::string& key, const std::string& bytes, int op) {
+        const Response r = op == 3   ? Do("DELETE", key)
+                           : op != 1 ? Do("PUT", key, bytes)
+                                     : UploadParts(server_, key, head, bytes.substr(kMinPart));
+        const int status = op == 3 ? 204 : 200;
         std::lock_guard<std::mutex> lock(mu);
         if (r.status != status && r.status != 0) wrong.push_back("write " + Outcome(r));
         return r.status == status;
-    };
-    // Deletes `key`, puts `bytes` there, or completes them as two parts.
-    auto write = [&](const std::string& key, const std::string& bytes, int op) {
-        if (op == 3) return answered(server.StoreExchange("DELETE", kBucket + key), 204);
-        if (op != 1) return answered(server.StoreExchange("PUT", kBucket + key, bytes), 200);
-        const std::string id = Initiate(server, key);
-        const Response a = PutPart(server, key, id, 1, head),
-                       b = PutPart(server, key, id, 2, bytes.substr(kMinPart));
-        return answered(a, 200) && answered(b, 200) &&
-               answered(Complete(server, key, id, {{1, a.header("etag")}, {2, b.header("etag")}}),
-                        200);
     };
     struct Writer {
         std::map<std::string, std::string> acked;  // key: bytes, or absent
@@ -1300,29 +1296,30 @@ TEST(Persistence, KillsDuringWritesLoseNothingAcknowledgedAndLeaveNoOrphans) {
             std::unique_lock<std::mutex> lock(mu);
             progress.wait_for(lock, std::chrono::seconds(30), [&] { return acks >= 8; });
         }
-        server.Kill();
+        server_.Kill();
         for (std::thread& t : threads) t.join();
         if (round == 0) {
-            EXPECT_TRUE(WriteFileBytes(server.data_dir() + "/objects/0badc0de", "orphan") &&
-                        WriteFileBytes(server.data_dir() + "/parts/0badc0de", "orphan"));
+            EXPECT_TRUE(WriteFileBytes(server_.data_dir() + "/objects/0badc0de", "orphan") &&
+                        WriteFileBytes(server_.data_dir() + "/parts/0badc0de", "orphan"));
         }
-        server.Restart();
+        server_.Restart();
         for (Writer& w : writers) {
             if (!w.key.empty()) w.acked.emplace(w.key, absent);
             for (auto& [key, bytes] : w.acked) {
-                const std::string got = stored(key);
+                const std::string got = Stored(server_, key);
                 EXPECT_TRUE(got == bytes || (key == w.key && got == w.pending))
                     << "round " << round << " " << key << ": " << got.size() << " bytes";
                 bytes = got;
             }
             w.key.clear();
         }
-        devserver::Database db(server.data_dir() + "/devserver.db");
-        for (const auto kind : {devserver::BlobKind::kObject, devserver::BlobKind::kPart})
-            EXPECT_EQ(FileNames(server.data_dir() +
-                                (kind == devserver::BlobKind::kPart ? "/parts" : "/objects")),
-                      db.NamedBlobs(kind))
-                << round;
+        devserver::Database db(server_.data_dir() + "/devserver.db");
+        EXPECT_EQ(FileNames(server_.data_dir() + "/objects"),
+                  db.NamedBlobs(devserver::BlobKind::kObject))
+            << round;
+        EXPECT_EQ(FileNames(server_.data_dir() + "/parts"),
+                  db.NamedBlobs(devserver::BlobKind::kPart))
+            << round;
     }
     EXPECT_EQ(wrong, Lines{});
 }
