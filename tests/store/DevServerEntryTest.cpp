@@ -156,6 +156,25 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
     }
 }
 
+// Header values reach the handlers as sent, not decoded: user metadata comes
+// back as it went (a decoded value would also break the signature).
+TEST_F(DevServerEntry, HeaderValuesAreKeptAsSent) {
+    const std::map<std::string, std::string> meta = {{"x-oss-meta-space", "a%20b"},
+                                                     {"x-oss-meta-slash", "dir%2Fkey%3Fq%3D1"},
+                                                     {"x-oss-meta-percent", "100%25"},
+                                                     {"x-oss-meta-plus", "a+b%2Bc"},
+                                                     {"x-oss-meta-utf8", "%C3%A9t%C3%A9"}};
+    ASSERT_EQ(server_->StoreExchange("PUT", "/nimbra-backup/meta", "raw", meta).status, 200);
+    std::map<std::string, std::string> h;
+    DevServer::SignRequest(server_->IssueCredentials(), "HEAD", "/nimbra-backup/meta", h);
+    std::string head = "Host: 127.0.0.1\r\nConnection: close\r\n";
+    for (const auto& kv : h) head += kv.first + ": " + kv.second + "\r\n";
+    const std::string answer =
+        Exchange(server_->store_port(), Request("HEAD /nimbra-backup/meta", head));
+    for (const auto& m : meta)
+        EXPECT_NE(answer.find(m.first + ": " + m.second + "\r\n"), std::string::npos) << answer;
+}
+
 // 64 clients that open a new connection for every request all get an
 // answer, none a 5xx, and every store connection is counted. The run lasts
 // NIMBRA_STORM_SECONDS (default 2; 20 makes the longer check).

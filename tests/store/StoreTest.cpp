@@ -751,36 +751,6 @@ TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
     }
 }
 
-// The development server's handlers see request header values as sent, not
-// decoded: user metadata comes back as the layer, which decodes nothing, sent
-// it. Decoded values would also break the signature, which covers them.
-TEST_F(Layer, PercentEncodedHeaderValuesReachTheServerUnchanged) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"x-oss-meta-space", "a%20b"},        {"x-oss-meta-slash", "dir%2Fkey%3Fq%3D1"},
-        {"x-oss-meta-percent", "100%25"},     {"x-oss-meta-plus", "a+b%2Bc"},
-        {"x-oss-meta-utf8", "%C3%A9t%C3%A9"},
-    };
-    DevServer server;
-    const DevServer::Credentials creds = server.IssueCredentials();
-    oss_request_options_t* o = Options(server.store_endpoint());
-    aos_str_set(&o->config->access_key_id, creds.access_key_id.c_str());
-    aos_str_set(&o->config->access_key_secret, creds.access_key_secret.c_str());
-    aos_str_set(&o->config->sts_token, creds.security_token.c_str());
-    aos_str_set(&bucket_, server.bucket().c_str());
-    const std::string path = dir_.file("object");
-    ASSERT_TRUE(WriteFileBytes(path, "raw header values"));
-    aos_string_t file;
-    aos_str_set(&file, path.c_str());
-    aos_table_t* headers = apr_table_make(pool_, 8);
-    for (const auto& c : cases) apr_table_set(headers, c.first, c.second);
-    aos_status_t* put = oss_put_object_from_file(o, &bucket_, &key_, &file, headers, nullptr);
-    EXPECT_EQ(put->code, 200) << (put->error_msg ? put->error_msg : "");
-    aos_table_t* meta = nullptr;
-    EXPECT_EQ(oss_get_object_meta(o, &bucket_, &key_, &meta)->code, 200);
-    for (const auto& c : cases)
-        EXPECT_STREQ(meta ? apr_table_get(meta, c.first) : nullptr, c.second) << c.first;
-}
-
 using Store = OnServer;
 
 TEST_F(Store, ObjectsDigestsCopiesAndAddressing) {
