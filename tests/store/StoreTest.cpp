@@ -31,6 +31,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 #include "tests/support/TestServers.h"
+#include "tests/unit/StoreBody.h"
 
 namespace {
 
@@ -650,11 +651,6 @@ protected:
     aos_status_t* Get(oss_request_options_t* o, aos_list_t* body, aos_table_t* headers = nullptr) {
         return oss_get_object_to_buffer(o, &bucket_, &key_, headers, nullptr, body, nullptr);
     }
-    std::string Text(const aos_list_t* list) {
-        int64_t len = 0;
-        const char* text = aos_buf_list_flatten(pool_, list, &len);
-        return std::string(text, static_cast<size_t>(len));
-    }
 
     apr_pool_t* pool_ = nullptr;
     aos_string_t bucket_, key_;
@@ -704,7 +700,7 @@ TEST_F(Layer, AnswersBecomeStatusesAndBodiesReachTheListOnlyWhenWholeAndRight) {
     // A range is appended to what the list holds; its checksum describes the
     // whole object, so it is not checked.
     EXPECT_TRUE(aos_status_is_ok(Get(o, &body, range)));
-    EXPECT_EQ(Text(&body), "head:" + data.substr(0, 1000));
+    EXPECT_EQ(unit::BodyText(&body), "head:" + data.substr(0, 1000));
     aos_list_t none;
     aos_list_init(&none);
     EXPECT_EQ(Get(o, &none)->code, AOSE_CRC_INCONSISTENT_ERROR);
@@ -740,7 +736,7 @@ TEST_F(Layer, TlsVerifiesThePeerAndItsName) {
         aos_list_t body;
         aos_list_init(&body);
         EXPECT_EQ(Get(o, &body)->code, c.second);
-        EXPECT_EQ(Text(&body), c.second == 200 ? "secure bytes" : "");
+        EXPECT_EQ(unit::BodyText(&body), c.second == 200 ? "secure bytes" : "");
     }
 }
 
