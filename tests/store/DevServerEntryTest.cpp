@@ -1,8 +1,8 @@
 // The development server's checks on requests as they arrive, over real
 // sockets: control routes that answer at once, and only loopback hosts and
 // JSON requests; request framing and header limits; object names and sizes
-// the real store refuses; a storm of new connections; the web API's records, strict
-// JSON and integers written in full.
+// the real store refuses; header values kept as sent; a storm of new
+// connections; the web API's records, strict JSON and integers written in full.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
