@@ -1,8 +1,8 @@
 // The development server's checks on requests as they arrive, over real
 // sockets: control routes that answer at once, and only loopback hosts and
 // JSON requests; request framing and header limits; object names and sizes
-// the real store refuses; a storm of new connections; the web API's records, strict
-// JSON and integers written in full.
+// the real store refuses; header values kept as sent; a storm of new
+// connections; the web API's records, strict JSON and integers written in full.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -72,9 +72,15 @@ protected:
     static inline std::unique_ptr<DevServer> server_;
 };
 
+// A request: its start line, header lines, the blank line and `body`.
+std::string Request(const std::string& start, const std::string& headers,
+                    const std::string& body = "") {
+    return start + " HTTP/1.1\r\n" + headers + "\r\n" + body;
+}
+
 TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
-    const std::string json = "Content-Type: application/json\r\n";
-    const std::string host = "Host: 127.0.0.1\r\n";
+    const std::string json = "Content-Type: application/json\r\n", ok = "{\"ok\":true}";
+    const std::string host = "Host: 127.0.0.1\r\n", put = "PUT /nimbra-backup/k";
     // Requests that pass the entry checks ask to close; those refused there
     // are closed by the server.
     const std::string last = host + "Connection: close\r\n";
@@ -83,83 +89,90 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
     auto announce = [&](const std::string& target, long long length) {
         std::map<std::string, std::string> h = {{"Expect", "100-continue"}};
         DevServer::SignRequest(creds, "PUT", target, h);
-        std::string head = "PUT " + target + " HTTP/1.1\r\n" + host;
+        std::string head = host;
         for (const auto& kv : h) head += kv.first + ": " + kv.second + "\r\n";
-        return head + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+        return Request("PUT " + target,
+                       head + "Content-Length: " + std::to_string(length) + "\r\n");
     };
     const std::string initiated = server_->StoreExchange("POST", "/nimbra-backup/k?uploads").body;
     const std::string part = "/nimbra-backup/k?partNumber=1&uploadId=" +
                              initiated.substr(initiated.find("<UploadId>") + 10, 32);
     const struct {
         std::string request;
-        std::string answer;  // the start of the status line, and a part of the body
+        std::string answer;  // the status line after "HTTP/1.1 ", and a part of the body
         std::string body;
         bool next_served = false;  // a request sent after it is answered too
     } cases[] = {
         // Control routes: an empty body is {} (or a clear error), at once.
-        {"POST /__dev/reset HTTP/1.1\r\n" + last + json + "\r\n", "HTTP/1.1 200", "{\"ok\":true}"},
-        {"POST /__dev/settings HTTP/1.1\r\nHost: localhost:9\r\nConnection: close\r\n" + json +
-             "Content-Length: 0\r\n\r\n",
-         "HTTP/1.1 200", "{\"ok\":true}"},
-        {"POST /__dev/faults HTTP/1.1\r\n" + last + json + "\r\n", "HTTP/1.1 400",
-         "the body must be one fault rule"},
-        {"POST /__dev/settings HTTP/1.1\r\n" + last + json + "Content-Length: 4\r\n\r\n{} x",
-         "HTTP/1.1 400", "bytes follow the JSON document"},
-        {"POST /__dev/settings HTTP/1.1\r\n" + host + json + "Content-Length: abc\r\n\r\n",
-         "HTTP/1.1 400", "Content-Length"},
+        {Request("POST /__dev/reset", last + json), "200", ok},
+        {Request("POST /__dev/settings",
+                 "Host: localhost:9\r\nConnection: close\r\n" + json + "Content-Length: 0\r\n"),
+         "200", ok},
+        {Request("POST /__dev/faults", last + json), "400", "the body must be one fault rule"},
+        {Request("POST /__dev/settings", last + json + "Content-Length: 4\r\n", "{} x"), "400",
+         "bytes follow the JSON document"},
+        {Request("POST /__dev/settings", host + json + "Content-Length: abc\r\n"), "400",
+         "Content-Length"},
         // Only JSON requests for a loopback host: a web page cannot send them.
-        {"POST /__dev/reset HTTP/1.1\r\n" + host +
-             "Content-Type: text/plain\r\nContent-Length: 2\r\n\r\n{}GET /__dev/health "
-             "HTTP/1.1\r\n" +
-             host + "\r\n",
-         "HTTP/1.1 415", "as Content-Type: application/json\"}"},
-        {"POST /__dev/reset HTTP/1.1\r\nHost: evil.example\r\n" + json + "\r\n", "HTTP/1.1 403",
+        {Request("POST /__dev/reset", host + "Content-Type: text/plain\r\nContent-Length: 2\r\n",
+                 "{}" + Request("GET /__dev/health", host)),
+         "415", "as Content-Type: application/json\"}"},
+        {Request("POST /__dev/reset", "Host: evil.example\r\n" + json), "403",
          "a loopback host only"},
         // The store: framing, and object names starting with / or \.
-        {"PUT /nimbra-backup/k HTTP/1.1\r\n" + host +
-             "Content-Length: 1\r\nContent-Length: 2\r\n\r\nx",
-         "HTTP/1.1 400", "<Code>InvalidArgument</Code>"},
-        {"PUT /nimbra-backup/k HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 411",
-         "<Code>MissingContentLength</Code>"},
-        {"GET /nimbra-backup//k HTTP/1.1\r\n" + last + "\r\n", "HTTP/1.1 400",
-         "<Code>InvalidObjectName</Code>"},
-        {"GET /nimbra-backup/%5Ck HTTP/1.1\r\n" + last + "\r\n", "HTTP/1.1 400",
-         "<Code>InvalidObjectName</Code>"},
+        {Request(put, host + "Content-Length: 1\r\nContent-Length: 2\r\n", "x"), "400",
+         "<Code>InvalidArgument</Code>"},
+        {Request(put, host), "411", "<Code>MissingContentLength</Code>"},
+        {Request("GET /nimbra-backup//k", last), "400", "<Code>InvalidObjectName</Code>"},
+        {Request("GET /nimbra-backup/%5Ck", last), "400", "<Code>InvalidObjectName</Code>"},
         // An object, or a part, of at most 5 GiB: refused from the length
         // announced, before any byte of the body.
-        {announce("/nimbra-backup/big", 5LL << 30), "HTTP/1.1 100 Continue", ""},
-        {announce("/nimbra-backup/big", (5LL << 30) + 1), "HTTP/1.1 400",
-         "<Code>EntityTooLarge</Code>"},
-        {announce(part, 5LL << 30), "HTTP/1.1 100 Continue", ""},
-        {announce(part, (5LL << 30) + 1), "HTTP/1.1 400", "<Code>EntityTooLarge</Code>"},
+        {announce("/nimbra-backup/big", 5LL << 30), "100 Continue", ""},
+        {announce("/nimbra-backup/big", (5LL << 30) + 1), "400", "<Code>EntityTooLarge</Code>"},
+        {announce(part, 5LL << 30), "100 Continue", ""},
+        {announce(part, (5LL << 30) + 1), "400", "<Code>EntityTooLarge</Code>"},
         // At most 100 header lines, 64 KiB in all.
-        {"GET /__dev/health HTTP/1.1\r\n" + last + Lines("X-A", 97, 1) + "\r\n", "HTTP/1.1 200",
-         "{\"ok\":true}"},
-        {"GET /__dev/health HTTP/1.1\r\n" + host + Lines("X-A", 101, 1) + "\r\n", "HTTP/1.1 400",
-         ""},
-        {"GET /__dev/health HTTP/1.1\r\n" + host + Lines("X-B", 9, 8000) + "\r\n", "HTTP/1.1 400",
-         ""},
+        {Request("GET /__dev/health", last + Lines("X-A", 97, 1)), "200", ok},
+        {Request("GET /__dev/health", host + Lines("X-A", 101, 1)), "400", ""},
+        {Request("GET /__dev/health", host + Lines("X-B", 9, 8000)), "400", ""},
         // A body the answer does not need: read and dropped (this one looks
         // like a request), and the connection goes on; refused with it when
         // long; dropped from where a chunked document gets too long, and
         // answered after it.
-        {"PUT /nimbra-backup/k HTTP/1.1\r\n" + host +
-             "Content-Length: 5\r\n\r\nGET /GET /__dev/health HTTP/1.1\r\n" + last + "\r\n",
-         "HTTP/1.1 403", "{\"ok\":true}", true},
-        {"PUT /nimbra-backup/k HTTP/1.1\r\n" + host + "Content-Length: 100000000\r\n\r\n",
-         "HTTP/1.1 403", "<Code>AccessDenied</Code>"},
-        {"POST /__dev/settings HTTP/1.1\r\n" + last + json +
-             "Transfer-Encoding: chunked\r\n\r\n100001\r\n" + std::string(0x100001, ' ') +
-             "\r\n0\r\n\r\n",
-         "HTTP/1.1 413", "one small JSON object"},
+        {Request(put, host + "Content-Length: 5\r\n", "GET /" + Request("GET /__dev/health", last)),
+         "403", ok, true},
+        {Request(put, host + "Content-Length: 100000000\r\n"), "403", "<Code>AccessDenied</Code>"},
+        {Request("POST /__dev/settings", last + json + "Transfer-Encoding: chunked\r\n",
+                 "100001\r\n" + std::string(0x100001, ' ') + "\r\n0\r\n\r\n"),
+         "413", "one small JSON object"},
     };
     for (const auto& c : cases) {
         const std::string answer = Exchange(server_->store_port(), c.request);
-        EXPECT_EQ(answer.substr(0, c.answer.size()), c.answer) << c.request.substr(0, 60);
+        EXPECT_EQ(answer.substr(0, 9 + c.answer.size()), "HTTP/1.1 " + c.answer)
+            << c.request.substr(0, 60);
         EXPECT_NE(answer.find(c.body), std::string::npos) << answer;
         EXPECT_EQ(answer.find("<open>"), std::string::npos) << answer;
         EXPECT_EQ(answer.find("HTTP/1.1 200", 1) != std::string::npos, c.next_served) << answer;
     }
+}
+
+// Header values reach the handlers as sent, not decoded: user metadata comes
+// back as it went (a decoded value would also break the signature).
+TEST_F(DevServerEntry, HeaderValuesAreKeptAsSent) {
+    const std::map<std::string, std::string> meta = {{"x-oss-meta-space", "a%20b"},
+                                                     {"x-oss-meta-slash", "dir%2Fkey%3Fq%3D1"},
+                                                     {"x-oss-meta-percent", "100%25"},
+                                                     {"x-oss-meta-plus", "a+b%2Bc"},
+                                                     {"x-oss-meta-utf8", "%C3%A9t%C3%A9"}};
+    ASSERT_EQ(server_->StoreExchange("PUT", "/nimbra-backup/meta", "raw", meta).status, 200);
+    std::map<std::string, std::string> h;
+    DevServer::SignRequest(server_->IssueCredentials(), "HEAD", "/nimbra-backup/meta", h);
+    std::string head = "Host: 127.0.0.1\r\nConnection: close\r\n";
+    for (const auto& kv : h) head += kv.first + ": " + kv.second + "\r\n";
+    const std::string answer =
+        Exchange(server_->store_port(), Request("HEAD /nimbra-backup/meta", head));
+    for (const auto& m : meta)
+        EXPECT_NE(answer.find(m.first + ": " + m.second + "\r\n"), std::string::npos) << answer;
 }
 
 // 64 clients that open a new connection for every request all get an
@@ -226,11 +239,9 @@ TEST_F(DevServerEntry, WebApiRecordsSpaceDeletionAndStrictInput) {
         EXPECT_EQ(call("/uploadUserInfo", body).substr(0, 13), "400 {\"error\":") << body;
     EXPECT_EQ(call("/getUser?name=u&per_page=0").substr(0, 13) + call("/no/such/path").substr(0, 3),
               "400 {\"error\":404");
-    EXPECT_EQ(
-        Exchange(server_->api_port(),
-                 "POST /uploadUserInfo HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
-            .substr(0, 12),
-        "HTTP/1.1 400");
+    const std::string unsent =
+        Request("POST /uploadUserInfo", "Host: 127.0.0.1\r\nConnection: close\r\n");
+    EXPECT_EQ(Exchange(server_->api_port(), unsent).substr(0, 12), "HTTP/1.1 400");
 
     // Integers are written in full; 1025 records of 2^53 bytes pass 2^63:
     // the sum stops there.
@@ -238,9 +249,8 @@ TEST_F(DevServerEntry, WebApiRecordsSpaceDeletionAndStrictInput) {
     EXPECT_NE(call("/uploadUserInfo", R"({"name":"huge",)" + big + "}").find(big),
               std::string::npos);
     EXPECT_NE(call("/getUser?name=huge").find(big), std::string::npos);
-    for (int i = 0; i < 1024; ++i) {
+    for (int i = 0; i < 1024; ++i)
         ASSERT_EQ(call("/uploadUserInfo", R"({"name":"huge",)" + big + "}").substr(0, 4), "200 ");
-    }
     EXPECT_EQ(call("/getUserSpace?name=huge"), R"(200 {"size":9223372036854775807})");
 }
 

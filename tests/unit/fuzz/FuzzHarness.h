@@ -1,16 +1,23 @@
 // What every fuzz target (one translation unit each) shares: the property
 // check, which names itself and aborts (a crash with its input to libFuzzer),
-// fixed-size text fields, and the log sink.
+// the input as text, small text tests, a record's fixed-size text fields, and
+// the log sink.
 #ifndef TESTS_UNIT_FUZZ_FUZZHARNESS_H
 #define TESTS_UNIT_FUZZ_FUZZHARNESS_H
 
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Contracts/LogHandler.h"
+#include "Nimbra/Nimbra.h"
 
 #define Check(condition)                                                                       \
     do {                                                                                       \
@@ -32,6 +39,58 @@ extern "C" void LogHandlerA(const char*, const char*, int, int, const char* form
 }
 
 namespace fuzz {
+
+inline std::string Text(const uint8_t* data, size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// The pieces between the `at` bytes: one more than there are of them.
+inline std::vector<std::string> Split(const std::string& text, char at) {
+    std::vector<std::string> pieces(1);
+    for (char c : text) {
+        if (c == at) pieces.emplace_back();
+        if (c != at) pieces.back().push_back(c);
+    }
+    return pieces;
+}
+
+inline bool IsDecimal(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Neither first nor last byte is one of `blanks` (nor a NUL).
+inline bool Trimmed(const std::string& s, const char* blanks = " \t\n\r\f\v") {
+    return s.empty() || (!std::strchr(blanks, s.front()) && !std::strchr(blanks, s.back()));
+}
+
+// Every byte mapped onto printable ASCII.
+inline std::string Printable(std::string text) {
+    for (char& c : text) c = static_cast<char>(0x20 + static_cast<unsigned char>(c) % 0x5f);
+    return text;
+}
+
+// A record's text fields, in their order: name, address and width.
+struct Field {
+    const char* name;
+    char* text;
+    size_t width;
+};
+inline std::vector<Field> RecordFields(_ST_UserInfo& r) {
+    return {{"name", r.szName, sizeof r.szName},
+            {"backup_name", r.szBackupName, sizeof r.szBackupName},
+            {"date_time", r.szDateTime, sizeof r.szDateTime},
+            {"file_path", r.szFilePath, sizeof r.szFilePath},
+            {"file_name", r.szFileName, sizeof r.szFileName}};
+}
+
+// Raw bytes into a zeroed record's fields, up to `over` more than each width
+// (cut to it): a field may fill its width without terminator.
+inline void FillFields(FuzzedDataProvider& fdp, const std::vector<Field>& fields, size_t over) {
+    for (const Field& f : fields) {
+        const std::string bytes = fdp.ConsumeRandomLengthString(f.width + over);
+        std::memcpy(f.text, bytes.data(), std::min(bytes.size(), f.width));
+    }
+}
 
 // A fixed field as the library leaves it: NUL-terminated within its width
 // and zero after the terminator (records start zeroed).

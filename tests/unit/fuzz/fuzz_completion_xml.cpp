@@ -5,11 +5,6 @@
 // document, and the server's own writer gives a document read back the same.
 // A made-up part list, written with padding, comments, declarations and
 // unknown elements, reads back exactly.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdint>
-#include <vector>
-
 #include "Xml.h"
 #include "tests/unit/fuzz/FuzzHarness.h"
 
@@ -51,8 +46,7 @@ void CheckAnyBytes(const std::string& body) {
     Check(body.find('\0') == std::string::npos);
     for (const CompletePart& p : parts) {
         Check(p.part_number >= 0 && p.part_number <= 999999999);
-        Check(p.etag.empty() || (std::strchr(kBlanks, p.etag.front()) == nullptr &&
-                                 std::strchr(kBlanks, p.etag.back()) == nullptr));
+        Check(fuzz::Trimmed(p.etag, kBlanks));
     }
     Parts again;
     Check(ParseCompleteMultipartUpload(Written(parts), again) && Same(again, parts));
@@ -74,9 +68,7 @@ std::string Filler(FuzzedDataProvider& fdp) {
 
 // Printable ASCII, which a document carries as it is (after escaping).
 std::string PrintableText(FuzzedDataProvider& fdp) {
-    std::string text = fdp.ConsumeRandomLengthString(24);
-    for (char& c : text) c = static_cast<char>(0x20 + static_cast<unsigned char>(c) % 0x5f);
-    return text;
+    return fuzz::Printable(fdp.ConsumeRandomLengthString(24));
 }
 
 // A made-up part list as a client might write it, each piece of markup after
@@ -119,7 +111,7 @@ void CheckWritten(FuzzedDataProvider& fdp) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    CheckAnyBytes(std::string(reinterpret_cast<const char*>(data), size));
+    CheckAnyBytes(fuzz::Text(data, size));
     FuzzedDataProvider fdp(data, size);
     CheckWritten(fdp);
     return 0;

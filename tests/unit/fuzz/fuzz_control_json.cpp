@@ -10,13 +10,10 @@
 // changes and the refusal says why.
 #include <cjson/cJSON.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
-#include <vector>
 
 #include "Faults.h"
 #include "JsonUtil.h"
@@ -210,6 +207,6 @@ void CheckDocument(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    CheckDocument(std::string(reinterpret_cast<const char*>(data), size));
+    CheckDocument(fuzz::Text(data, size));
     return 0;
 }

@@ -5,11 +5,7 @@
 // the record's user, backup, stamp and file name, so it never starts with
 // '/'. SafeText's output is valid UTF-8 without control characters or
 // direction overrides, and its escapes undo to the text.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
 #include <cwchar>
-#include <vector>
 
 #include "hostkit/Backups.h"
 #include "hostkit/FileTarget.h"
@@ -22,15 +18,6 @@
 using namespace hostkit;
 
 namespace {
-
-std::vector<std::string> Split(const std::string& text, char at) {
-    std::vector<std::string> pieces(1);
-    for (char c : text) {
-        if (c == at) pieces.emplace_back();
-        if (c != at) pieces.back().push_back(c);
-    }
-    return pieces;
-}
 
 bool Controls(const std::string& text) {
     for (unsigned char c : text)
@@ -48,17 +35,12 @@ void CheckFileName(const std::string& name, const std::string& folder) {
     Check(path.compare(0, inside.size(), inside) == 0 && path.substr(inside.size()) == name);
 }
 
-// A record whose text fields hold raw bytes, some filling their width.
+// A record whose key fields (not the file path) hold raw bytes.
 _ST_UserInfo MadeUpRecord(FuzzedDataProvider& fdp) {
-    _ST_UserInfo record;
-    std::memset(&record, 0, sizeof record);
-    for (auto field : {std::make_pair(record.szName, sizeof record.szName),
-                       std::make_pair(record.szBackupName, sizeof record.szBackupName),
-                       std::make_pair(record.szDateTime, sizeof record.szDateTime),
-                       std::make_pair(record.szFileName, sizeof record.szFileName)}) {
-        const std::string bytes = fdp.ConsumeRandomLengthString(field.second + 4);
-        std::memcpy(field.first, bytes.data(), std::min(bytes.size(), field.second));
-    }
+    _ST_UserInfo record{};
+    std::vector<fuzz::Field> fields = fuzz::RecordFields(record);
+    fields.erase(fields.begin() + 3);
+    fuzz::FillFields(fdp, fields, 4);
     return record;
 }
 
@@ -68,10 +50,10 @@ void CheckKey(const _ST_UserInfo& record) {
     const std::vector<std::string> fields = {
         FieldText(record.szName), FieldText(record.szBackupName),
         BackupStamp(FieldText(record.szDateTime)), FieldText(record.szFileName)};
-    if (!key.empty()) Check(Split(key, '/') == fields);
+    if (!key.empty()) Check(fuzz::Split(key, '/') == fields);
     bool components = true;  // each field one non-empty component
     for (const std::string& f : fields)
-        components = components && Split(f, '/') == std::vector{f} && !f.empty();
+        components = components && fuzz::Split(f, '/') == std::vector{f} && !f.empty();
     Check(key.empty() != components);
 }
 

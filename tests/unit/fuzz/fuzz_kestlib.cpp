@@ -2,12 +2,6 @@
 // its rule (paths normalised, split into parent and name, joined; splitting at
 // a literal character; trimming; markers), the wide members to the narrow
 // ones.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <vector>
-
 #include "KestLib/KestLib.h"
 #include "tests/unit/UnitSupport.h"
 #include "tests/unit/fuzz/FuzzHarness.h"

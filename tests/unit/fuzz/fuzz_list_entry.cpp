@@ -3,13 +3,8 @@
 // NUL-terminated within the field and cut only when too long; folders exist
 // exactly for relative names of two characters or more; dates follow the
 // rule below, numbers of any size held within int.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <ctime>
-#include <vector>
 
 #include "Nimbra/OssListEntry.h"
 #include "tests/unit/fuzz/FuzzHarness.h"
@@ -22,11 +17,7 @@ const size_t kNameWidth = sizeof(_ST_RemotePathInfo::szPathName);
 // field), each as atoi reads it but held within int, less `offsets`.
 void ThreeFields(const std::string& text, char delimiter, const int (&offsets)[3],
                  int* const (&out)[3]) {
-    std::vector<std::string> pieces(1);
-    for (char c : text) {
-        if (c == delimiter) pieces.emplace_back();
-        if (c != delimiter) pieces.back().push_back(c);
-    }
+    std::vector<std::string> pieces = fuzz::Split(text, delimiter);
     if (pieces.size() > 1 && pieces.back().empty()) pieces.pop_back();
     if (pieces.size() != 3) return;
     for (int i = 0; i < 3; ++i) {

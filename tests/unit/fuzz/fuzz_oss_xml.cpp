@@ -5,13 +5,10 @@
 // or fails leaving its outputs untouched, however the body is split into
 // buffers; the completion body carries exactly its parts, and invalid parts
 // are refused.
-#include <fuzzer/FuzzedDataProvider.h>
 #include <mxml.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <utility>
-#include <vector>
 
 #include "Contracts/oss/oss_api.h"
 #include "Contracts/oss/oss_xml.h"
@@ -30,16 +27,28 @@ std::string Text(const aos_string_t& s) {
     return std::string(s.data, static_cast<size_t>(s.len));
 }
 
-bool IsDecimal(const std::string& s) {
-    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+// A decimal part number of at most 10000 and at least `lowest`, leading
+// zeros allowed.
+bool PartNumber(const std::string& number, int lowest) {
+    const std::string value = number.substr(std::min(number.find_first_not_of('0'), number.size()));
+    return fuzz::IsDecimal(number) && value.size() <= 5 && std::atoi(value.c_str()) >= lowest &&
+           std::atoi(value.c_str()) <= OSS_MAX_PART_NUM;
 }
 
-bool Trimmed(const std::string& s) {
-    const char* space = " \t\n\r\f\v";
-    return s.empty() || (!std::strchr(space, s.front()) && !std::strchr(space, s.back()));
+// A page's flag and marker, or "error" with the outputs left untouched.
+Strings PageHead(int rc, bool empty, const aos_string_t& marker, int truncated) {
+    Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
+    if (rc != AOSE_OK) {
+        Check(empty && marker.data == kUntouched && truncated == -7);
+        return {"error"};
+    }
+    Check(truncated == 0 || truncated == 1);
+    Strings out = {std::to_string(truncated), Text(marker)};
+    if (truncated == 1) Check(!out[1].empty());  // a truncated page says where to go on
+    return out;
 }
 
-// The result of one parse, flattened: code, flag, marker, then the items.
+// The result of one parse, flattened: flag, marker, then the items.
 Strings ParseListing(const std::string& text, size_t piece) {
     unit::StorePool pool;
     aos_list_t objects, prefixes;
@@ -50,19 +59,13 @@ Strings ParseListing(const std::string& text, size_t piece) {
     int truncated = -7;
     const int rc = oss_list_objects_parse_from_body(pool.get(), pool.Body(text, piece), &objects,
                                                     &prefixes, &marker, &truncated);
-    Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
-    if (rc != AOSE_OK) {
-        Check(aos_list_empty(&objects) && aos_list_empty(&prefixes));
-        Check(marker.data == kUntouched && truncated == -7);
-        return {"error"};
-    }
-    Check(truncated == 0 || truncated == 1);
-    Strings out = {std::to_string(truncated), Text(marker)};
-    if (truncated == 1) Check(!out[1].empty());  // a truncated page says where to go on
+    Strings out =
+        PageHead(rc, aos_list_empty(&objects) && aos_list_empty(&prefixes), marker, truncated);
+    if (rc != AOSE_OK) return out;
     oss_list_object_content_t* o;
     aos_list_for_each_entry(oss_list_object_content_t, o, &objects, node) {
         const std::string key = Text(o->key), size = Text(o->size);
-        Check(!key.empty() && Trimmed(size));  // a listing's size is any text
+        Check(!key.empty() && fuzz::Trimmed(size));  // a listing's size is any text
         for (const std::string& s :
              {key, size, Text(o->last_modified), Text(o->etag), Text(o->storage_class)})
             out.push_back(s);
@@ -112,24 +115,14 @@ Strings ParseParts(const std::string& text, size_t piece, bool complete) {
     int truncated = -7;
     const int rc = oss_list_parts_parse_from_body(pool.get(), pool.Body(text, piece), &parts, &next,
                                                   &truncated);
-    Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
-    if (rc != AOSE_OK) {
-        Check(aos_list_empty(&parts) && next.data == kUntouched && truncated == -7);
-        return {"error"};
-    }
-    Check(truncated == 0 || truncated == 1);
-    Strings out = {std::to_string(truncated), Text(next)};
-    if (truncated == 1) Check(!out[1].empty());
+    Strings out = PageHead(rc, aos_list_empty(&parts), next, truncated);
+    if (rc != AOSE_OK) return out;
     Parts listed;
     oss_list_part_content_t* part;
     aos_list_for_each_entry(oss_list_part_content_t, part, &parts, node) {
         const std::string number = Text(part->part_number), etag = Text(part->etag);
-        const std::string value =
-            number.substr(std::min(number.find_first_not_of('0'), number.size()));
-        Check(IsDecimal(number) && value.size() <= 5 && std::atoi(value.c_str()) >= 1 &&
-              std::atoi(value.c_str()) <= OSS_MAX_PART_NUM);
-        Check(!etag.empty() && Trimmed(etag));
-        Check(Text(part->size).empty() || IsDecimal(Text(part->size)));
+        Check(PartNumber(number, 1) && !etag.empty() && fuzz::Trimmed(etag));
+        Check(Text(part->size).empty() || fuzz::IsDecimal(Text(part->size)));
         Text(part->last_modified);
         out.push_back(number + " " + etag);
         listed.emplace_back(number, etag);
@@ -153,7 +146,7 @@ Strings ParseUploadId(const std::string& text, size_t piece) {
     Check((rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR) &&
           (completed == AOSE_OK || completed == AOSE_XML_PARSE_ERROR));
     if (rc != AOSE_OK) Check(id.data == kUntouched);
-    if (rc == AOSE_OK) Check(!Text(id).empty() && Trimmed(Text(id)));
+    if (rc == AOSE_OK) Check(!Text(id).empty() && fuzz::Trimmed(Text(id)));
     return {rc == AOSE_OK ? Text(id) : "error", std::to_string(completed)};
 }
 
@@ -167,7 +160,8 @@ Strings ParseError(const std::string& text, size_t piece) {
     s->req_id = req;
     const int rc = oss_error_parse_from_body(pool.get(), pool.Body(text, piece), s);
     Check(rc == AOSE_OK || rc == AOSE_XML_PARSE_ERROR);
-    Check(s->code == 500 && s->error_code && s->error_msg && s->req_id && Trimmed(s->error_code));
+    Check(s->code == 500 && s->error_code && s->error_msg && s->req_id &&
+          fuzz::Trimmed(s->error_code));
     if (rc != AOSE_OK) Check(s->error_code == code && s->error_msg == msg && s->req_id == req);
     return {std::to_string(rc), s->error_code, s->error_msg, s->req_id};
 }
@@ -186,13 +180,8 @@ void CheckBuiltCompletion(FuzzedDataProvider& fdp) {
                                  ? std::to_string(fdp.ConsumeIntegralInRange<int>(0, 10001))
                                  : fdp.ConsumeRandomLengthString(6);
         number = number.substr(0, number.find('\0'));
-        std::string etag;
-        for (char c : fdp.ConsumeRandomLengthString(40))
-            etag.push_back(static_cast<char>(0x20 + static_cast<unsigned char>(c) % 0x5f));
-        const size_t digits = number.find_first_not_of('0');
-        const std::string value = digits == std::string::npos ? "0" : number.substr(digits);
-        valid = valid && IsDecimal(number) && value.size() <= 5 &&
-                std::atoi(value.c_str()) <= OSS_MAX_PART_NUM && !etag.empty();
+        const std::string etag = fuzz::Printable(fdp.ConsumeRandomLengthString(40));
+        valid = valid && PartNumber(number, 0) && !etag.empty();
         oss_complete_part_content_t* entry = oss_create_complete_part_content(pool.get());
         aos_str_pset(pool.get(), &entry->part_number, number.data(), number.size());
         aos_str_pset(pool.get(), &entry->etag, etag.data(), etag.size());
@@ -214,7 +203,7 @@ void CheckBuiltCompletion(FuzzedDataProvider& fdp) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const size_t piece = 1 + data[0] % 64;
-    const std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
+    const std::string text = fuzz::Text(data + 2, size - 2);
     switch (data[1] % 5) {
         case 0:
             Check(ParseListing(text, 0) == ParseListing(text, piece));

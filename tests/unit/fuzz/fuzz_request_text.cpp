@@ -10,12 +10,9 @@
 // single range is served as RFC 7233 says, or by the store's default, which
 // answers the whole object where HTTP would refuse the range or cut its end.
 #include <arpa/inet.h>
-#include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstdint>
 
 #include "RequestText.h"
 #include "tests/unit/fuzz/FuzzHarness.h"
@@ -127,8 +124,7 @@ void CheckAddress(const std::string& host, const std::string& path) {
 
 void CheckListCount(const std::string& text, int lo, int hi) {
     int count = -12345;
-    const bool decimal = !text.empty() && text.size() <= 9 &&
-                         text.find_first_not_of("0123456789") == std::string::npos;
+    const bool decimal = fuzz::IsDecimal(text) && text.size() <= 9;
     const long long value = decimal ? std::stoll(text) : -1;
     Check(ParseListCount(text, lo, hi, count) == (decimal && value >= lo && value <= hi));
     Check(count == (decimal && value >= lo && value <= hi ? value : -12345));

@@ -2,9 +2,7 @@
 // through libcurl's header callback. Each call takes every byte; the raw text
 // is what arrived; every line with a ':' is stored once, under the bytes
 // before its first ':' with the rest as value, values of a name in order.
-#include <cstdint>
 #include <map>
-#include <vector>
 
 #include "Nimbra/WebRequest.h"
 #include "tests/unit/fuzz/FuzzHarness.h"
@@ -12,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const bool by_items = data[0] & 1;  // how libcurl's size and count split a line
-    const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+    const std::string input = fuzz::Text(data + 1, size - 1);
 
     CWebRequest request;
     std::map<std::string, std::vector<std::string>> by_name;

@@ -4,14 +4,11 @@
 // text fields stay NUL-terminated within their width; the body holds exactly
 // the record's members, its numbers exact below 10^15.
 #include <cjson/cJSON.h>
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <memory>
-#include <vector>
 
 #include "Nimbra/WebApiJson.h"
 #include "tests/unit/fuzz/FuzzHarness.h"
@@ -45,20 +42,6 @@ long long Integral(const cJSON* item) {
     return static_cast<long long>(value);
 }
 
-// The record's text fields: name, address and width.
-struct Field {
-    const char* name;
-    char* text;
-    size_t width;
-};
-std::vector<Field> Fields(_ST_UserInfo& r) {
-    return {{"name", r.szName, sizeof r.szName},
-            {"backup_name", r.szBackupName, sizeof r.szBackupName},
-            {"date_time", r.szDateTime, sizeof r.szDateTime},
-            {"file_path", r.szFilePath, sizeof r.szFilePath},
-            {"file_name", r.szFileName, sizeof r.szFileName}};
-}
-
 void CheckAnswers(const std::string& text) {
     Json doc(cJSON_Parse(text.c_str()), cJSON_Delete);
     const char* names[] = {"AccessKeyId", "AccessKeySecret", "SecurityToken"};
@@ -87,10 +70,9 @@ void CheckAnswers(const std::string& text) {
         if (cJSON_IsObject(e) && cJSON_GetObjectItem(e, "id")) elements.push_back(e);
     Check(records.size() == elements.size());
     for (size_t i = 0; i < records.size(); ++i) {
-        for (const Field& f : Fields(records[i])) {
+        for (const fuzz::Field& f : fuzz::RecordFields(records[i]))
             fuzz::CheckFieldCopy(fuzz::FieldText(f.text, f.width),
                                  StringValue(cJSON_GetObjectItem(elements[i], f.name)), f.width);
-        }
         const long long id = Integral(cJSON_GetObjectItem(elements[i], "id"));
         Check(records[i].nId == std::min<long long>(std::max<long long>(id, INT_MIN), INT_MAX));
         Check(records[i].llFileSize == Integral(cJSON_GetObjectItem(elements[i], "file_size")));
@@ -98,15 +80,11 @@ void CheckAnswers(const std::string& text) {
     }
 }
 
-// A record of raw bytes (a field may fill its width without terminator) as
-// the "/uploadUserInfo" body.
+// A record of raw bytes as the "/uploadUserInfo" body.
 void CheckRecordBody(FuzzedDataProvider& fdp) {
-    _ST_UserInfo sent;
-    std::memset(&sent, 0, sizeof sent);
-    for (const Field& f : Fields(sent)) {
-        const std::string bytes = fdp.ConsumeRandomLengthString(f.width + 8);
-        std::memcpy(f.text, bytes.data(), std::min(bytes.size(), f.width));
-    }
+    _ST_UserInfo sent{};
+    const std::vector<fuzz::Field> fields = fuzz::RecordFields(sent);
+    fuzz::FillFields(fdp, fields, 8);
     // The numbers travel as doubles: exact below 10^15, close up to 2^63.
     const long long exact = 999999999999999LL;
     const long long max = fdp.ConsumeBool() ? std::numeric_limits<long long>::max() : exact;
@@ -117,7 +95,7 @@ void CheckRecordBody(FuzzedDataProvider& fdp) {
     // most, and the two numbers, under their exact names and nothing else.
     Json record(cJSON_Parse(BuildUserInfoJson(sent).c_str()), cJSON_Delete);
     Check(cJSON_IsObject(record.get()) && cJSON_GetArraySize(record.get()) == 7);
-    for (const Field& f : Fields(sent)) {
+    for (const fuzz::Field& f : fields) {
         const cJSON* member = Member(record.get(), f.name, false);
         Check(cJSON_IsString(member) &&
               StringValue(member) == std::string(f.text, strnlen(f.text, f.width)));
@@ -135,7 +113,7 @@ void CheckRecordBody(FuzzedDataProvider& fdp) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    CheckAnswers(std::string(reinterpret_cast<const char*>(data), size));
+    CheckAnswers(fuzz::Text(data, size));
     FuzzedDataProvider fdp(data, size);
     CheckRecordBody(fdp);
     return 0;
