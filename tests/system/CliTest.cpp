@@ -347,9 +347,13 @@ TEST_F(Cli, FailuresSayWhy) {
     server_->Settings(R"({"max_list_keys":1})");
     server_->AddFault(
         R"({"method":"GET","subresource":"marker","count":-1,"action":"delay","delay_ms":5000})");
+    // The count includes the listings above: the Ctrl-C must wait for this
+    // listing's second page, not only its first.
+    const long listed_before = server_->GetStats().requests["ListObjects"];
     Pty session(dir_, {"ls", "many"});
     ASSERT_TRUE(session.WaitFor("  a\r\n")) << session.output();
-    ASSERT_TRUE(session.WaitFor([&] { return server_->GetStats().requests["ListObjects"] > 1; }));
+    ASSERT_TRUE(session.WaitFor(
+        [&] { return server_->GetStats().requests["ListObjects"] > listed_before + 1; }));
     int status = 0;
     EXPECT_LT(SecondsToExitAfterCtrlC(session, status), 2.5);
     EXPECT_EQ(status, 130) << session.output();
