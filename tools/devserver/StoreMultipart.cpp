@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <map>
 #include <stdexcept>
-#include <thread>
 
 #include "Crc64.h"
 #include "Signer.h"
@@ -236,8 +234,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     db_.Parts(u.upload_id, [&](const std::vector<Part>& parts) {
         stored = parts;
         if (!ChooseParts(wanted, parts, chosen, refusal)) return;
-        if (c.settings.open_delay_ms > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
+        HoldBeforeOpening(c);
         for (const Part& p : chosen) {
             BlobRef blob{"", p.size};
             linked = blobs_.AdoptPart(p.file, blob.name);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "AnswerFaults.h"
 #include "JsonUtil.h"
@@ -259,6 +261,11 @@ bool StoreService::ForbidsOverwrite(const KeyValues& headers) {
 void StoreService::RefuseOverwrite(StoreContext& c) {
     SendError(c, 409, "FileAlreadyExists",
               "The object you specified already exists and can not be overwritten.");
+}
+
+void StoreService::HoldBeforeOpening(const StoreContext& c) {
+    if (c.settings.open_delay_ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
 }
 
 std::string StoreService::ContentHeadersJson(const KeyValues& headers) {
