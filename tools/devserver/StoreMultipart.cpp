@@ -219,9 +219,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
         return SendError(c, 400, "MalformedXML",
                          "The XML you provided was not well-formed or did not validate against "
                          "our published schema.");
-    const bool keep_existing = ForbidsOverwrite(c.headers);
-    ObjectMeta existing;
-    if (keep_existing && db_.GetObject(u.bucket, u.key, existing)) return RefuseOverwrite(c);
+    if (OverwriteRefused(c)) return;
 
     // The object is the chosen parts' blobs, linked over in order while the
     // parts are looked up, so that a part sent again meanwhile cannot take
@@ -271,7 +269,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     m.content_headers = u.content_headers;
     BlobList old;
     try {
-        old = db_.CompleteUpload(u.upload_id, m, used, keep_existing);
+        old = db_.CompleteUpload(u.upload_id, m, used, ForbidsOverwrite(c.headers));
     } catch (const ObjectExists&) {
         blobs_.Release(m.blobs);
         return RefuseOverwrite(c);

@@ -72,10 +72,7 @@ void StoreService::PreparePutObject(StoreContext& c) {
     if (HasPrecondition(c.headers))
         return SendError(c, 400, "NotImplemented",
                          "A header you provided implies functionality that is not implemented.");
-    if (!WithinUploadLimit(c)) return;
-    ObjectMeta existing;
-    if (ForbidsOverwrite(c.headers) && db_.GetObject(c.addr.bucket, c.addr.key, existing))
-        return RefuseOverwrite(c);
+    if (!WithinUploadLimit(c) || OverwriteRefused(c)) return;
     c.blob = std::make_unique<BlobWriter>(blobs_);
 }
 
@@ -209,10 +206,7 @@ void StoreService::CopyObject(StoreContext& c) {
                          {{"BucketName", src_bucket}});
     if (!auth_.MayAccess(src_bucket))
         return SendError(c, 403, "AccessDenied", "The bucket you access does not belong to you.");
-    ObjectMeta existing;
-    const bool keep_existing = ForbidsOverwrite(c.headers);
-    if (keep_existing && db_.GetObject(c.addr.bucket, c.addr.key, existing))
-        return RefuseOverwrite(c);
+    if (OverwriteRefused(c)) return;
     // The source's blobs are linked before a change can take them away, as a
     // GET opens them (the same hold for tests of that race).
     ObjectMeta m;
@@ -235,7 +229,7 @@ void StoreService::CopyObject(StoreContext& c) {
         m.user_meta = UserMetaJson(c.headers);
         m.content_headers = ContentHeadersJson(c.headers);
     }
-    if (!Record(c, m, keep_existing)) return;
+    if (!Record(c, m, ForbidsOverwrite(c.headers))) return;
     c.answer.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     c.answer.Set("ETag", m.etag);
     XmlWriter w;

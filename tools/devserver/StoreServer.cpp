@@ -263,6 +263,14 @@ void StoreService::RefuseOverwrite(StoreContext& c) {
               "The object you specified already exists and can not be overwritten.");
 }
 
+bool StoreService::OverwriteRefused(StoreContext& c) {
+    ObjectMeta existing;
+    if (!ForbidsOverwrite(c.headers) || !db_.GetObject(c.addr.bucket, c.addr.key, existing))
+        return false;
+    RefuseOverwrite(c);
+    return true;
+}
+
 void StoreService::HoldBeforeOpening(const StoreContext& c) {
     if (c.settings.open_delay_ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
