@@ -249,12 +249,10 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     uint64_t crc = 0;
     long long size = 0;
     std::string md5s;
-    std::vector<const Part*> used;
     for (const Part& p : chosen) {
         crc = Crc64Combine(crc, p.crc64, static_cast<uint64_t>(p.size));
         size += p.size;
         md5s += RawFromHex(NormalizeEtag(p.etag));
-        used.push_back(&p);
     }
     const std::string digest = Md5Of(md5s);
     m.bucket = u.bucket;
@@ -269,7 +267,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     m.content_headers = u.content_headers;
     BlobList old;
     try {
-        old = db_.CompleteUpload(u.upload_id, m, used, ForbidsOverwrite(c.headers));
+        old = db_.CompleteUpload(u.upload_id, m, chosen, ForbidsOverwrite(c.headers));
     } catch (const ObjectExists&) {
         blobs_.Release(m.blobs);
         return RefuseOverwrite(c);
