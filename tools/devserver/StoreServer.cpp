@@ -278,11 +278,9 @@ void StoreService::HoldBeforeOpening(const StoreContext& c) {
 
 std::string StoreService::ContentHeadersJson(const KeyValues& headers) {
     JsonPtr j(cJSON_CreateObject());
-    for (const char* name : kContentHeaders) {
-        bool given = false;
-        for (const auto& h : headers) given = given || strcasecmp(h.first.c_str(), name) == 0;
-        if (given) cJSON_AddStringToObject(j.get(), name, HeaderValue(headers, name).c_str());
-    }
+    for (const char* name : kContentHeaders)
+        if (HasHeader(headers, name))
+            cJSON_AddStringToObject(j.get(), name, HeaderValue(headers, name).c_str());
     return JsonText(j.get());
 }
 
