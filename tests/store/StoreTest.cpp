@@ -1292,13 +1292,13 @@ TEST(MultipartRecords, CompletionRefusesAPartSentAgainMeanwhile) {
     EXPECT_EQ(db.PutPart("U1", {1, 3, "", 0, 0, "again"}), "first");  // the blob it replaced
     const devserver::ObjectMeta m{"b", "k", 3, "", 0, 0, "", "Normal", "", {{"linked", 3}}};
     devserver::ObjectMeta stored;
-    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), devserver::PartChanged);
+    EXPECT_THROW(db.CompleteUpload("U1", m, {listed[0]}), devserver::PartChanged);
     EXPECT_FALSE(db.GetObject("b", "k", stored));
     listed = db.Parts("U1", 0, 10);
-    EXPECT_NO_THROW(db.CompleteUpload("U1", m, {&listed[0]}));
+    EXPECT_NO_THROW(db.CompleteUpload("U1", m, {listed[0]}));
     ASSERT_TRUE(db.GetObject("b", "k", stored));
     EXPECT_EQ(stored.blobs.size(), 1u);
-    EXPECT_THROW(db.CompleteUpload("U1", m, {&listed[0]}), std::out_of_range);
+    EXPECT_THROW(db.CompleteUpload("U1", m, {listed[0]}), std::out_of_range);
 }
 
 // A database of the version before objects and uploads kept their standard

@@ -61,8 +61,7 @@ Answer Application::StorePort::Refuse(const HttpRequest& request, int status,
 }
 
 Application::Application(const ServerOptions& options)
-    : options_(options),
-      db_(PrepareDataDir(options.data_dir) + "/devserver.db"),
+    : db_(PrepareDataDir(options.data_dir) + "/devserver.db"),
       blobs_(options.data_dir),
       auth_(db_, options.bucket, options.allow_anonymous),
       store_(db_, blobs_, faults_, stats_, auth_, stop_),
@@ -70,23 +69,23 @@ Application::Application(const ServerOptions& options)
       store_port_(store_, control_),
       web_(db_, faults_, options.sts_ttl) {
     ReclaimOrphanedBlobs(db_, blobs_);
-    db_.CreateBucket(options_.bucket, NowMillis());
+    db_.CreateBucket(options.bucket, NowMillis());
     HttpListener::Options api;
     api.name = "web API";
-    api.host = options_.host;
-    api.port = options_.api_port;
-    if (!options_.api_plain_http) {
+    api.host = options.host;
+    api.port = options.api_port;
+    if (!options.api_plain_http) {
         std::string cert, key;
-        EnsureCertificate(options_.data_dir, cert, key);
+        EnsureCertificate(options.data_dir, cert, key);
         api.tls_cert_pem = ReadText(cert);
         api.tls_key_pem = ReadText(key);
     }
-    api.log_requests = options_.log_requests;
+    api.log_requests = options.log_requests;
     HttpListener::Options store;
     store.name = "store";
-    store.host = options_.host;
-    store.port = options_.store_port;
-    store.log_requests = options_.log_requests;
+    store.host = options.host;
+    store.port = options.store_port;
+    store.log_requests = options.log_requests;
     // Store connections count, also those that close without a request, but
     // not those whose first request is a control request.
     store.on_connection = [this](const HttpRequest* first) {

@@ -59,7 +59,6 @@ private:
         ControlRoutes& control_;
     };
 
-    ServerOptions options_;
     Database db_;
     BlobStore blobs_;
     FaultBook faults_;

@@ -36,10 +36,10 @@ std::unique_ptr<Exchange> JsonCommand(std::function<bool(const std::string&, std
                 error = "the body must be a JSON object (" + error + ")";
             }
         }
-        return JsonAnswer(400, JsonError(error));
+        return JsonErrorAnswer(400, error);
     };
-    return std::make_unique<DocumentExchange>(kMaxControlBody,
-                                              JsonAnswer(413, JsonError(kTooLarge)), reply);
+    return std::make_unique<DocumentExchange>(kMaxControlBody, JsonErrorAnswer(413, kTooLarge),
+                                              reply);
 }
 
 }  // namespace
@@ -49,7 +49,7 @@ bool IsControlPath(const std::string& path) {
 }
 
 Answer ControlRoutes::Refuse(const HttpRequest&, int status, const std::string& message) {
-    return JsonAnswer(status, JsonError(message));
+    return JsonErrorAnswer(status, message);
 }
 
 bool ControlRoutes::Refused(const HttpRequest& r, Answer& refusal) {
@@ -104,7 +104,7 @@ std::unique_ptr<Exchange> ControlRoutes::Start(const HttpRequest& r) {
         return std::make_unique<FixedExchange>(JsonAnswer(200, stats_.Json()));
     if (r.method == "GET" && p == "/__dev/health")
         return std::make_unique<FixedExchange>(JsonAnswer(200, kOk));
-    return std::make_unique<FixedExchange>(JsonAnswer(404, JsonError("no such control request")));
+    return std::make_unique<FixedExchange>(JsonErrorAnswer(404, "no such control request"));
 }
 
 }  // namespace devserver

@@ -571,7 +571,7 @@ void Database::Parts(const std::string& upload_id,
 }
 
 BlobList Database::CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
-                                  const std::vector<const Part*>& used, bool keep_existing) {
+                                  const std::vector<Part>& used, bool keep_existing) {
     std::lock_guard<std::mutex> lock(mu_);
     Transaction tx(db_);
     {
@@ -581,10 +581,10 @@ BlobList Database::CompleteUpload(const std::string& upload_id, const ObjectMeta
     }
     // A part sent again since the caller read the list no longer holds the
     // bytes the object was made of.
-    for (const Part* p : used) {
+    for (const Part& p : used) {
         Stmt q(db_, "SELECT file FROM parts WHERE upload_id = ?1 AND part_number = ?2");
-        q.Bind(1, upload_id).Bind(2, static_cast<long long>(p->part_number));
-        if (!q.Step() || q.Text(0) != p->file) throw PartChanged();
+        q.Bind(1, upload_id).Bind(2, static_cast<long long>(p.part_number));
+        if (!q.Step() || q.Text(0) != p.file) throw PartChanged();
     }
     BlobList old = ReplaceObjectLocked(db_, meta, keep_existing);
     Stmt d1(db_, "DELETE FROM parts WHERE upload_id = ?1");

@@ -135,7 +135,7 @@ public:
     // `used` is no longer stored as it was (the part was sent again),
     // ObjectExists when `keep_existing` and an object has the key.
     BlobList CompleteUpload(const std::string& upload_id, const ObjectMeta& meta,
-                            const std::vector<const Part*>& used, bool keep_existing = false);
+                            const std::vector<Part>& used, bool keep_existing = false);
     // Drops the upload; returns its parts (whose blobs the caller removes).
     std::vector<Part> AbortUpload(const std::string& upload_id);
 

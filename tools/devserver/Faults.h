@@ -32,8 +32,9 @@ struct StoreSettings {
     bool ignore_range = false;
     int max_list_keys = 0;   // 0 = no cap
     int max_list_parts = 0;  // 0 = no cap
-    // A GET holds the object it found this long before opening its bytes
-    // (widens the window an overwrite or delete could use).
+    // A GET holds the object it found, a copy its source and a completion its
+    // parts this long, with changes held off, before opening or linking their
+    // bytes (widens the window an overwrite or delete could use).
     int open_delay_ms = 0;
 };
 

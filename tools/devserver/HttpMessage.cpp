@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "JsonUtil.h"
+
 namespace devserver {
 
 ssize_t TextBody::ReadAt(long long offset, char* buf, size_t len) const {
@@ -33,6 +35,10 @@ Answer JsonAnswer(int status, std::string json) {
     Answer a;
     a.SetText(status, std::move(json), "application/json");
     return a;
+}
+
+Answer JsonErrorAnswer(int status, const std::string& message) {
+    return JsonAnswer(status, JsonError(message));
 }
 
 void DocumentExchange::Take(const char* data, size_t size) {

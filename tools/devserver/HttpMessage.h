@@ -68,6 +68,8 @@ struct Answer {
 // An answer of `status` with JSON text (the web API's and the control
 // interface's).
 Answer JsonAnswer(int status, std::string json);
+// The same with {"error": message}.
+Answer JsonErrorAnswer(int status, const std::string& message);
 
 // One request between the engine and a service. The engine hands over the
 // body in pieces as they arrive, then asks for the answer once.

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <thread>
 
 namespace devserver {
 
@@ -45,23 +44,6 @@ ssize_t ObjectReader::ReadAt(long long offset, char* buf, size_t len) const {
     const size_t n =
         static_cast<size_t>(std::min<long long>(static_cast<long long>(len), p.length - inside));
     return pread(p.fd, buf, n, static_cast<off_t>(p.offset + inside));
-}
-
-ObjectLookup LookupObject(Database& db, const BlobStore& store, const std::string& bucket,
-                          const std::string& key, const SpanPicker& pick,
-                          std::chrono::milliseconds hold, ObjectMeta& meta,
-                          std::shared_ptr<ObjectReader>& reader) {
-    reader.reset();
-    // Opened under the database's lock: the blobs a change replaces are
-    // removed only after it commits, which waits for this to end.
-    const bool found = db.GetObject(bucket, key, meta, [&](const ObjectMeta& m) {
-        long long first = 0, last = -1;
-        if (!pick(m, first, last)) return;
-        if (hold.count() > 0) std::this_thread::sleep_for(hold);
-        reader = std::make_shared<ObjectReader>(store, m.blobs, first, last);
-    });
-    if (!found) return ObjectLookup::kNoSuchKey;
-    return reader && !reader->ok() ? ObjectLookup::kUnreadable : ObjectLookup::kFound;
 }
 
 }  // namespace devserver

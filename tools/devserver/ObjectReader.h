@@ -1,19 +1,15 @@
 // Reads a stretch of an object whose bytes may lie in several blobs (the parts
-// of a completed multipart upload). The blobs that hold the stretch are opened
-// while the object's metadata still names them (LookupObject), so an object
-// replaced or deleted at any moment after its lookup is still read whole.
+// of a completed multipart upload). Made while the object's metadata still
+// names the blobs (inside Database::GetObject's `pin`), it holds them open, so
+// an object replaced or deleted at any moment after its lookup is still read
+// whole.
 #ifndef TOOLS_DEVSERVER_OBJECTREADER_H
 #define TOOLS_DEVSERVER_OBJECTREADER_H
 
 #include <sys/types.h>
 
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "Database.h"
 #include "ObjectFiles.h"
 
 namespace devserver {
@@ -48,22 +44,6 @@ private:
     std::vector<long long> starts_;  // object offset of each piece's first byte
     bool ok_ = true;
 };
-
-enum class ObjectLookup { kFound, kNoSuchKey, kUnreadable };
-
-// Picks from an object's metadata the bytes [first, last] to open; false to
-// open none (a HEAD, an unsatisfiable range).
-using SpanPicker = std::function<bool(const ObjectMeta&, long long& first, long long& last)>;
-
-// Finds an object for a GET or HEAD and opens the bytes `pick` chooses before
-// an overwrite or delete can take its blobs away: `reader` stays null when
-// none were chosen. kUnreadable: a blob the metadata names is missing. `hold`
-// waits that long between finding and opening, holding off changes meanwhile
-// (a test hook for races).
-ObjectLookup LookupObject(Database& db, const BlobStore& store, const std::string& bucket,
-                          const std::string& key, const SpanPicker& pick,
-                          std::chrono::milliseconds hold, ObjectMeta& meta,
-                          std::shared_ptr<ObjectReader>& reader);
 
 }  // namespace devserver
 

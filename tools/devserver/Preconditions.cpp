@@ -1,7 +1,5 @@
 #include "Preconditions.h"
 
-#include <strings.h>
-
 #include "TimeUtil.h"
 
 namespace devserver {
@@ -9,18 +7,6 @@ namespace {
 
 const char* const kConditionHeaders[] = {"If-Match", "If-None-Match", "If-Modified-Since",
                                          "If-Unmodified-Since"};
-
-bool Present(const KeyValues& headers, const char* name) {
-    for (const auto& h : headers)
-        if (strcasecmp(h.first.c_str(), name) == 0) return true;
-    return false;
-}
-
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
 
 // The opaque text of an entity tag, quotes taken off; `weak` for a W/ tag.
 // Tags sent without quotes are taken as they are.
@@ -50,9 +36,9 @@ bool ListMatches(const std::string& list, const std::string& etag, bool strong) 
     return false;
 }
 
-// A valid date header: its time in `when`.
+// A valid date header: its time in `when` (a missing one is "", not a date).
 bool DateHeader(const KeyValues& headers, const char* name, time_t& when) {
-    return Present(headers, name) && ParseHttpDate(Trim(HeaderValue(headers, name)), when);
+    return ParseHttpDate(Trim(HeaderValue(headers, name)), when);
 }
 
 }  // namespace
@@ -60,13 +46,13 @@ bool DateHeader(const KeyValues& headers, const char* name, time_t& when) {
 Precondition EvaluatePreconditions(const KeyValues& headers, const std::string& etag,
                                    int64_t modified_seconds) {
     time_t when = 0;
-    if (Present(headers, "If-Match")) {
+    if (HasHeader(headers, "If-Match")) {
         if (!ListMatches(HeaderValue(headers, "If-Match"), etag, true))
             return Precondition::kFailed;
     } else if (DateHeader(headers, "If-Unmodified-Since", when) && modified_seconds > when) {
         return Precondition::kFailed;
     }
-    if (Present(headers, "If-None-Match")) {
+    if (HasHeader(headers, "If-None-Match")) {
         if (ListMatches(HeaderValue(headers, "If-None-Match"), etag, false))
             return Precondition::kNotModified;
     } else if (DateHeader(headers, "If-Modified-Since", when) && modified_seconds <= when) {
@@ -77,7 +63,7 @@ Precondition EvaluatePreconditions(const KeyValues& headers, const std::string& 
 
 bool HasPrecondition(const KeyValues& headers) {
     for (const char* name : kConditionHeaders)
-        if (Present(headers, name)) return true;
+        if (HasHeader(headers, name)) return true;
     return false;
 }
 

@@ -22,9 +22,8 @@ std::string ContentLengthProblem(const KeyValues& headers) {
 }
 
 bool HasBodyFraming(const KeyValues& headers) {
-    for (const auto& h : headers)
-        if (strcasecmp(h.first.c_str(), "Content-Length") == 0) return true;
-    return strcasecmp(HeaderValue(headers, "Transfer-Encoding").c_str(), "chunked") == 0;
+    return HasHeader(headers, "Content-Length") ||
+           strcasecmp(HeaderValue(headers, "Transfer-Encoding").c_str(), "chunked") == 0;
 }
 
 bool IsLoopbackAddress(const std::string& address) {

@@ -189,6 +189,18 @@ std::string HeaderValue(const KeyValues& headers, const std::string& name) {
     return "";
 }
 
+bool HasHeader(const KeyValues& headers, const std::string& name) {
+    for (const auto& h : headers)
+        if (strcasecmp(h.first.c_str(), name.c_str()) == 0) return true;
+    return false;
+}
+
+std::string Trim(const std::string& text) {
+    const size_t b = text.find_first_not_of(" \t");
+    if (b == std::string::npos) return "";
+    return text.substr(b, text.find_last_not_of(" \t") - b + 1);
+}
+
 std::string QueryValue(const KeyValues& query, const std::string& name, bool* found) {
     for (const auto& q : query) {
         if (q.first == name) {

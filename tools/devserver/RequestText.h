@@ -1,6 +1,6 @@
 // The texts of a store request, without an HTTP library: percent-coding, the request
-// target, the bucket and key it addresses, byte ranges, list counts, and
-// header and query lookups. Shared by the server and its test clients.
+// target, the bucket and key it addresses, byte ranges, list counts, header
+// and query lookups, and trimming. Shared by the server and its test clients.
 #ifndef TOOLS_DEVSERVER_REQUESTTEXT_H
 #define TOOLS_DEVSERVER_REQUESTTEXT_H
 
@@ -14,6 +14,10 @@ using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 // The value of the first header named `name` (any case); "" if none.
 std::string HeaderValue(const KeyValues& headers, const std::string& name);
+// Whether a header named `name` (any case) is present, even with no value.
+bool HasHeader(const KeyValues& headers, const std::string& name);
+// `text` without the spaces and tabs around it (as around a header value).
+std::string Trim(const std::string& text);
 // The value of the first query parameter named `name` (exact); "" if none.
 std::string QueryValue(const KeyValues& query, const std::string& name, bool* found = nullptr);
 

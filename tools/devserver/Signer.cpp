@@ -8,6 +8,8 @@
 #include <map>
 #include <set>
 
+#include "RequestText.h"
+
 namespace devserver {
 namespace {
 
@@ -15,13 +17,6 @@ std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
 }
 
 }  // namespace

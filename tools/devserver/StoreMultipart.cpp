@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <map>
 #include <stdexcept>
-#include <thread>
 
 #include "Crc64.h"
 #include "Signer.h"
@@ -221,9 +219,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
         return SendError(c, 400, "MalformedXML",
                          "The XML you provided was not well-formed or did not validate against "
                          "our published schema.");
-    const bool keep_existing = ForbidsOverwrite(c.headers);
-    ObjectMeta existing;
-    if (keep_existing && db_.GetObject(u.bucket, u.key, existing)) return RefuseOverwrite(c);
+    if (OverwriteRefused(c)) return;
 
     // The object is the chosen parts' blobs, linked over in order while the
     // parts are looked up, so that a part sent again meanwhile cannot take
@@ -236,8 +232,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     db_.Parts(u.upload_id, [&](const std::vector<Part>& parts) {
         stored = parts;
         if (!ChooseParts(wanted, parts, chosen, refusal)) return;
-        if (c.settings.open_delay_ms > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
+        HoldBeforeOpening(c);
         for (const Part& p : chosen) {
             BlobRef blob{"", p.size};
             linked = blobs_.AdoptPart(p.file, blob.name);
@@ -254,12 +249,10 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     uint64_t crc = 0;
     long long size = 0;
     std::string md5s;
-    std::vector<const Part*> used;
     for (const Part& p : chosen) {
         crc = Crc64Combine(crc, p.crc64, static_cast<uint64_t>(p.size));
         size += p.size;
         md5s += RawFromHex(NormalizeEtag(p.etag));
-        used.push_back(&p);
     }
     const std::string digest = Md5Of(md5s);
     m.bucket = u.bucket;
@@ -274,7 +267,7 @@ void StoreService::CompleteMultipartUpload(StoreContext& c) {
     m.content_headers = u.content_headers;
     BlobList old;
     try {
-        old = db_.CompleteUpload(u.upload_id, m, used, keep_existing);
+        old = db_.CompleteUpload(u.upload_id, m, chosen, ForbidsOverwrite(c.headers));
     } catch (const ObjectExists&) {
         blobs_.Release(m.blobs);
         return RefuseOverwrite(c);

@@ -3,10 +3,8 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 
 #include "ObjectReader.h"
 #include "Preconditions.h"
@@ -74,10 +72,7 @@ void StoreService::PreparePutObject(StoreContext& c) {
     if (HasPrecondition(c.headers))
         return SendError(c, 400, "NotImplemented",
                          "A header you provided implies functionality that is not implemented.");
-    if (!WithinUploadLimit(c)) return;
-    ObjectMeta existing;
-    if (ForbidsOverwrite(c.headers) && db_.GetObject(c.addr.bucket, c.addr.key, existing))
-        return RefuseOverwrite(c);
+    if (!WithinUploadLimit(c) || OverwriteRefused(c)) return;
     c.blob = std::make_unique<BlobWriter>(blobs_);
 }
 
@@ -117,21 +112,24 @@ void StoreService::GetObject(StoreContext& c, bool head) {
     QueryValue(c.query, "objectMeta", &meta_only);
     Precondition condition = Precondition::kPass;
     ByteRange range;
-    // The conditions, then the range, follow from the object as found.
-    auto pick = [&](const ObjectMeta& found, long long& first, long long& last) {
-        if (!meta_only)
-            condition = EvaluatePreconditions(c.headers, found.etag, found.last_modified_ms / 1000);
-        range = ParseRange(range_header, found.size, behavior);
-        first = range.kind == ByteRange::kPartial ? range.first : 0;
-        last = range.kind == ByteRange::kPartial ? range.last : found.size - 1;
-        return !head && condition == Precondition::kPass && range.kind != ByteRange::kUnsatisfiable;
-    };
+    long long first = 0, last = -1;
     ObjectMeta m;
     std::shared_ptr<ObjectReader> reader;
-    const ObjectLookup found =
-        LookupObject(db_, blobs_, c.addr.bucket, c.addr.key, pick,
-                     std::chrono::milliseconds(c.settings.open_delay_ms), m, reader);
-    if (found == ObjectLookup::kNoSuchKey)
+    // The conditions, then the range, follow from the object as found; its
+    // bytes are opened under the database's lock, as the blobs a change
+    // replaces are removed only after it commits, which waits for this.
+    const bool found = db_.GetObject(c.addr.bucket, c.addr.key, m, [&](const ObjectMeta& o) {
+        if (!meta_only)
+            condition = EvaluatePreconditions(c.headers, o.etag, o.last_modified_ms / 1000);
+        range = ParseRange(range_header, o.size, behavior);
+        first = range.kind == ByteRange::kPartial ? range.first : 0;
+        last = range.kind == ByteRange::kPartial ? range.last : o.size - 1;
+        if (head || condition != Precondition::kPass || range.kind == ByteRange::kUnsatisfiable)
+            return;
+        HoldBeforeOpening(c);
+        reader = std::make_shared<ObjectReader>(blobs_, o.blobs, first, last);
+    });
+    if (!found)
         return SendError(c, 404, "NoSuchKey", "The specified key does not exist.",
                          {{"Key", c.addr.key}});
     if (condition == Precondition::kFailed)
@@ -148,10 +146,9 @@ void StoreService::GetObject(StoreContext& c, bool head) {
         a.Set("Content-Range", "bytes */" + std::to_string(m.size));
         return SendError(c, 416, "InvalidRange", "The requested range cannot be satisfied.");
     }
-    if (found == ObjectLookup::kUnreadable)
+    if (reader && !reader->ok())
         return SendError(c, 500, "InternalError", "The object data cannot be read.");
     const bool partial = range.kind == ByteRange::kPartial;
-    const long long first = partial ? range.first : 0, last = partial ? range.last : m.size - 1;
 
     a.status = partial ? 206 : 200;
     a.Set("ETag", m.etag);
@@ -209,18 +206,14 @@ void StoreService::CopyObject(StoreContext& c) {
                          {{"BucketName", src_bucket}});
     if (!auth_.MayAccess(src_bucket))
         return SendError(c, 403, "AccessDenied", "The bucket you access does not belong to you.");
-    ObjectMeta existing;
-    const bool keep_existing = ForbidsOverwrite(c.headers);
-    if (keep_existing && db_.GetObject(c.addr.bucket, c.addr.key, existing))
-        return RefuseOverwrite(c);
+    if (OverwriteRefused(c)) return;
     // The source's blobs are linked before a change can take them away, as a
     // GET opens them (the same hold for tests of that race).
     ObjectMeta m;
     BlobList copied;
     bool linked = false;
     const bool found = db_.GetObject(src_bucket, src_key, m, [&](const ObjectMeta& src) {
-        if (c.settings.open_delay_ms > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
+        HoldBeforeOpening(c);
         linked = blobs_.Duplicate(src.blobs, copied);
     });
     if (!found)
@@ -236,7 +229,7 @@ void StoreService::CopyObject(StoreContext& c) {
         m.user_meta = UserMetaJson(c.headers);
         m.content_headers = ContentHeadersJson(c.headers);
     }
-    if (!Record(c, m, keep_existing)) return;
+    if (!Record(c, m, ForbidsOverwrite(c.headers))) return;
     c.answer.Set("x-oss-hash-crc64ecma", std::to_string(m.crc64));
     c.answer.Set("ETag", m.etag);
     XmlWriter w;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "AnswerFaults.h"
 #include "JsonUtil.h"
@@ -261,13 +263,24 @@ void StoreService::RefuseOverwrite(StoreContext& c) {
               "The object you specified already exists and can not be overwritten.");
 }
 
+bool StoreService::OverwriteRefused(StoreContext& c) {
+    ObjectMeta existing;
+    if (!ForbidsOverwrite(c.headers) || !db_.GetObject(c.addr.bucket, c.addr.key, existing))
+        return false;
+    RefuseOverwrite(c);
+    return true;
+}
+
+void StoreService::HoldBeforeOpening(const StoreContext& c) {
+    if (c.settings.open_delay_ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.settings.open_delay_ms));
+}
+
 std::string StoreService::ContentHeadersJson(const KeyValues& headers) {
     JsonPtr j(cJSON_CreateObject());
-    for (const char* name : kContentHeaders) {
-        bool given = false;
-        for (const auto& h : headers) given = given || strcasecmp(h.first.c_str(), name) == 0;
-        if (given) cJSON_AddStringToObject(j.get(), name, HeaderValue(headers, name).c_str());
-    }
+    for (const char* name : kContentHeaders)
+        if (HasHeader(headers, name))
+            cJSON_AddStringToObject(j.get(), name, HeaderValue(headers, name).c_str());
     return JsonText(j.get());
 }
 

@@ -111,6 +111,12 @@ private:
     // x-oss-forbid-overwrite: true.
     static bool ForbidsOverwrite(const KeyValues& headers);
     void RefuseOverwrite(StoreContext& c);  // 409 FileAlreadyExists
+    // The request forbids overwriting and its key already names an object:
+    // answered 409 at once (the write checks again as it commits).
+    bool OverwriteRefused(StoreContext& c);
+    // Waits open_delay_ms: called where an object or parts found are held
+    // against changes, before their bytes are opened or linked.
+    static void HoldBeforeOpening(const StoreContext& c);
     // Stored with an object or upload as JSON, set on the answers that
     // return it: x-oss-meta-* headers, and the standard headers of its content.
     static std::string UserMetaJson(const KeyValues& headers);

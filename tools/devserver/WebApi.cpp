@@ -20,10 +20,6 @@ std::string RandomAlnum(size_t n) {
     return out;
 }
 
-Answer BadRequest(const std::string& message) {
-    return JsonAnswer(400, JsonError(message));
-}
-
 JsonPtr RecordJson(const Record& r) {
     JsonPtr j(cJSON_CreateObject());
     JsonAddInteger(j.get(), "id", r.id);
@@ -54,7 +50,7 @@ bool PositiveParam(const KeyValues& query, const char* key, int def, int max, in
 }  // namespace
 
 Answer WebApi::Refuse(const HttpRequest&, int status, const std::string& message) {
-    return JsonAnswer(status, JsonError(message));
+    return JsonErrorAnswer(status, message);
 }
 
 std::unique_ptr<Exchange> WebApi::Start(const HttpRequest& r) {
@@ -67,7 +63,7 @@ std::unique_ptr<Exchange> WebApi::Start(const HttpRequest& r) {
     }
     if (r.method == "POST" && r.path == "/uploadUserInfo")
         return std::make_unique<DocumentExchange>(
-            kMaxBody, JsonAnswer(413, JsonError("the body is larger than 1 MiB")),
+            kMaxBody, JsonErrorAnswer(413, "the body is larger than 1 MiB"),
             [this](const std::string& body) { return UploadUserInfo(body); });
     std::string path;
     KeyValues query;
@@ -77,7 +73,7 @@ std::unique_ptr<Exchange> WebApi::Start(const HttpRequest& r) {
         if (path == "/getUser") return fixed(GetUser(query));
         if (path == "/deleteUser") return fixed(DeleteUser(query));
     }
-    return fixed(JsonAnswer(404, JsonError("not found")));
+    return fixed(JsonErrorAnswer(404, "not found"));
 }
 
 Answer WebApi::GetStsKey() {
@@ -101,7 +97,7 @@ Answer WebApi::UploadUserInfo(const std::string& body) {
     std::string error = "not an object";
     JsonPtr j = ParseJson(body, &error);
     if (!j || !cJSON_IsObject(j.get()))
-        return BadRequest("the body must be a JSON object (" + error + ")");
+        return JsonErrorAnswer(400, "the body must be a JSON object (" + error + ")");
     Record r;
     struct TextField {
         const char* name;
@@ -115,23 +111,23 @@ Answer WebApi::UploadUserInfo(const std::string& body) {
     for (const TextField& f : texts) {
         bool found = false;
         if (!JsonGetString(j.get(), f.name, *f.target, found))
-            return BadRequest(std::string("\"") + f.name + "\" must be a string");
+            return JsonErrorAnswer(400, std::string("\"") + f.name + "\" must be a string");
         if (f.target->size() > f.max)
-            return BadRequest(std::string("\"") + f.name + "\" is longer than " +
-                              std::to_string(f.max) + " bytes");
+            return JsonErrorAnswer(400, std::string("\"") + f.name + "\" is longer than " +
+                                            std::to_string(f.max) + " bytes");
     }
-    if (r.name.empty()) return BadRequest("missing name");
+    if (r.name.empty()) return JsonErrorAnswer(400, "missing name");
     bool found = false;
     if (!JsonGetInt64(j.get(), "file_size", r.file_size, found) || r.file_size < 0)
-        return BadRequest("\"file_size\" must be a non-negative integer");
+        return JsonErrorAnswer(400, "\"file_size\" must be a non-negative integer");
     if (!JsonGetInt64(j.get(), "expire_time", r.expire_time, found))
-        return BadRequest("\"expire_time\" must be an integer");
+        return JsonErrorAnswer(400, "\"expire_time\" must be an integer");
     return JsonAnswer(200, JsonText(RecordJson(db_.InsertRecord(r)).get()));
 }
 
 Answer WebApi::GetUserSpace(const KeyValues& query) {
     std::string name;
-    if (!RequireName(query, name)) return BadRequest("missing name");
+    if (!RequireName(query, name)) return JsonErrorAnswer(400, "missing name");
     JsonPtr j(cJSON_CreateObject());
     JsonAddInteger(j.get(), "size", db_.UserSpace(name));
     return JsonAnswer(200, JsonText(j.get()));
@@ -139,12 +135,12 @@ Answer WebApi::GetUserSpace(const KeyValues& query) {
 
 Answer WebApi::GetUser(const KeyValues& query) {
     std::string name;
-    if (!RequireName(query, name)) return BadRequest("missing name");
+    if (!RequireName(query, name)) return JsonErrorAnswer(400, "missing name");
     int per_page = 0, page = 0;
     if (!PositiveParam(query, "per_page", 50, 1000, per_page))
-        return BadRequest("per_page must be an integer from 1 to 1000");
+        return JsonErrorAnswer(400, "per_page must be an integer from 1 to 1000");
     if (!PositiveParam(query, "page", 1, 100000000, page))
-        return BadRequest("page must be a positive integer");
+        return JsonErrorAnswer(400, "page must be a positive integer");
     JsonPtr j(cJSON_CreateObject());
     JsonAddInteger(j.get(), "total", db_.CountRecords(name));
     cJSON* data = cJSON_AddArrayToObject(j.get(), "data");
@@ -155,7 +151,7 @@ Answer WebApi::GetUser(const KeyValues& query) {
 
 Answer WebApi::DeleteUser(const KeyValues& query) {
     std::string name;
-    if (!RequireName(query, name)) return BadRequest("missing name");
+    if (!RequireName(query, name)) return JsonErrorAnswer(400, "missing name");
     JsonPtr j(cJSON_CreateObject());
     JsonAddInteger(j.get(), "deleted", db_.DeleteRecords(name));
     return JsonAnswer(200, JsonText(j.get()));
