@@ -314,16 +314,20 @@ TEST_F(Desktop, PauseResumeAndStopASlowUpload) {
     EXPECT_EQ(window_->records().recordCount(), 2);
 }
 
-// A store fault names its code and message in the row and in the notice.
+// A store fault names its code and message in the row and in the notice; the
+// file's name, with a backslash in it, shows escaped once.
 TEST_F(Desktop, AStoreFaultShowsItsCause) {
     server_->AddFault(R"({"method":"PUT","subresource":"partNumber","action":"error",
         "status":403,"code":"AccessDenied","message":"The bucket policy denies this upload"})");
-    Drop({QString::fromStdString(MakeFile("doc.txt", "a document"))});
+    Drop({QString::fromStdString(MakeFile(R"(a\b.txt)", "a document"))});
     ASSERT_TRUE(WaitState(LastRow(), TransferState::Failed));
     const QString details = Transfers().details(LastRow());
     EXPECT_TRUE(details.contains("The bucket policy denies this upload (AccessDenied)"))
         << details.toStdString();
-    EXPECT_TRUE(window_->notice()->text().contains("AccessDenied"));
+    const QString notice = window_->notice()->text();
+    EXPECT_TRUE(notice.contains("AccessDenied"));
+    EXPECT_TRUE(notice.startsWith(R"(upload of a\\b.txt to )")) << notice.toStdString();
+    EXPECT_TRUE(notice.contains(R"(/a\\b.txt failed: )")) << notice.toStdString();
     EXPECT_TRUE(window_->logPanel()->toPlainText().contains("AccessDenied"));
 }
 
