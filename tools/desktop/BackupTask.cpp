@@ -1,15 +1,8 @@
 #include "BackupTask.h"
 
-#include "hostkit/SafeText.h"
+#include "Text.h"
 
 namespace desktop {
-namespace {
-
-QString shown(const std::string& text) {
-    return QString::fromStdString(hostkit::SafeText(text));
-}
-
-}  // namespace
 
 bool KeyReservations::has(const std::string& key) const {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -28,6 +28,7 @@
 #include "RecordsPanel.h"
 #include "StoreModel.h"
 #include "StorePanel.h"
+#include "Text.h"
 #include "TransferController.h"
 #include "TransferModel.h"
 #include "TransferPanel.h"
@@ -185,7 +186,7 @@ void MainWindow::userChanged() {
         user.isEmpty()
             ? ""
             : hostkit::NameProblem("user name", user.toStdString(), hostkit::kUserNameMax);
-    m_userProblem->setText(QString::fromStdString(problem));
+    m_userProblem->setText(qtext(problem));
     const bool valid = !user.isEmpty() && problem.empty();
     m_recordsPanel->backUpButton()->setEnabled(valid);
     m_recordsPanel->restoreButton()->setEnabled(valid);
@@ -214,9 +215,8 @@ void MainWindow::reloadRecords() {
 }
 
 void MainWindow::showUsedSpace(qint64 bytes) {
-    m_usedSpace->setText(
-        bytes < 0 ? tr("Used space: unknown")
-                  : tr("Used space: %1").arg(QString::fromStdString(hostkit::FormatBytes(bytes))));
+    m_usedSpace->setText(bytes < 0 ? tr("Used space: unknown")
+                                   : tr("Used space: %1").arg(qtext(hostkit::FormatBytes(bytes))));
 }
 
 void MainWindow::backUpFiles(const QStringList& files) {

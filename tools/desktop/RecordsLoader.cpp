@@ -3,9 +3,9 @@
 #include <QPointer>
 #include <memory>
 
+#include "Text.h"
 #include "hostkit/Diagnosis.h"
 #include "hostkit/Names.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
 namespace {
@@ -50,10 +50,9 @@ void RecordsLoader::load(const QString& user) {
         m_loading = false;
         const bool ok = outcome.end == hostkit::JobOutcome::End::kDone;
         if (!ok && outcome.end != hostkit::JobOutcome::End::kCancelled)
-            emit failed(QString::fromStdString(hostkit::SafeText(
-                hostkit::ExplainFailure("cannot read the backup records of " + user.toStdString(),
-                                        lines)
-                    .text)));
+            emit failed(shown(hostkit::ExplainFailure(
+                                  "cannot read the backup records of " + user.toStdString(), lines)
+                                  .text));
         emit loaded(ok);
         if (ok) loadUsedSpace(user, generation);
     };

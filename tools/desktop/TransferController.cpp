@@ -6,19 +6,12 @@
 
 #include "BackupTask.h"
 #include "RestoreTask.h"
+#include "Text.h"
 #include "hostkit/Backups.h"
 #include "hostkit/Names.h"
 #include "hostkit/Records.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
-namespace {
-
-QString shown(const std::string& text) {
-    return QString::fromStdString(hostkit::SafeText(text));
-}
-
-}  // namespace
 
 TransferController::TransferController(JobQueue& jobs, TransferModel& model, Chooser& chooser,
                                        QObject* parent)

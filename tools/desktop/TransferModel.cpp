@@ -3,16 +3,13 @@
 #include <QBrush>
 #include <QColor>
 
+#include "Text.h"
 #include "hostkit/Format.h"
 
 namespace desktop {
 namespace {
 
 constexpr int kTickMilliseconds = 500;
-
-QString text(const std::string& s) {
-    return QString::fromStdString(s);
-}
 
 }  // namespace
 
@@ -182,15 +179,16 @@ QVariant TransferModel::data(const QModelIndex& index, int role) const {
         case Progress:
             return metered ? QString::number(reading.percent) + "%" : QString();
         case Bytes:
-            if (!metered) return row.total >= 0 ? text(hostkit::FormatBytes(row.total)) : QString();
+            if (!metered)
+                return row.total >= 0 ? qtext(hostkit::FormatBytes(row.total)) : QString();
             return tr("%1 of %2")
-                .arg(text(hostkit::FormatBytes(reading.bytes)),
-                     text(hostkit::FormatBytes(reading.total)));
+                .arg(qtext(hostkit::FormatBytes(reading.bytes)),
+                     qtext(hostkit::FormatBytes(reading.total)));
         case Speed:
-            return moving ? text(hostkit::FormatRate(reading.rate)) : QString();
+            return moving ? qtext(hostkit::FormatRate(reading.rate)) : QString();
         case TimeLeft:
             if (row.state == TransferState::Paused) return tr("paused");
-            return moving ? text(hostkit::FormatDuration(reading.seconds_left)) : QString();
+            return moving ? qtext(hostkit::FormatDuration(reading.seconds_left)) : QString();
         case Details:
             return row.details;
         default:

@@ -1,6 +1,6 @@
 #include "TransferTask.h"
 
-#include "hostkit/SafeText.h"
+#include "Text.h"
 
 namespace desktop {
 
@@ -104,11 +104,10 @@ void TransferTask::fail(const QString& what, const std::vector<hostkit::LibraryL
     const std::string whatText = what.toStdString();
     const std::string tail =
         hostkit::ExplainFailure(whatText, lines, result).text.substr(whatText.size());
-    const QString text = what + QString::fromStdString(hostkit::SafeText(tail));
+    const QString text = what + shown(tail);
     // The row names the transfer already: it shows the cause alone.
     const bool cause = tail.compare(0, 2, ": ") == 0;
-    finish(TransferState::Failed,
-           cause ? QString::fromStdString(hostkit::SafeText(tail.substr(2))) : text, text);
+    finish(TransferState::Failed, cause ? shown(tail.substr(2)) : text, text);
 }
 
 }  // namespace desktop
