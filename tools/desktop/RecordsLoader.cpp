@@ -31,7 +31,6 @@ RecordsLoader::RecordsLoader(JobQueue& jobs, RecordsModel& model, QObject* paren
 void RecordsLoader::load(const QString& user) {
     const quint64 generation = ++m_generation;
     m_model.clear();
-    m_loading = true;
     const std::string name = hostkit::QueryEscape(user.toStdString());
     // Copied on the runner's thread, looked at on this one only.
     QPointer<RecordsLoader> self(this);
@@ -47,7 +46,6 @@ void RecordsLoader::load(const QString& user) {
     handlers.finished = [this, user, generation](const hostkit::JobOutcome& outcome,
                                                  const std::vector<hostkit::LibraryLine>& lines) {
         if (generation != m_generation) return;
-        m_loading = false;
         const bool ok = outcome.end == hostkit::JobOutcome::End::kDone;
         if (!ok && outcome.end != hostkit::JobOutcome::End::kCancelled)
             emit failed(shown(hostkit::ExplainFailure(
