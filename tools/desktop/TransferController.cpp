@@ -26,9 +26,6 @@ TransferController::~TransferController() = default;
 void TransferController::backUp(const QStringList& files, const QString& user,
                                 const QString& backup, int expireDays) {
     std::string problem = hostkit::BackupNamesProblem(user.toStdString(), backup.toStdString());
-    if (problem.empty() && (expireDays < 0 || expireDays > hostkit::kMaxExpireDays))
-        problem =
-            "the expiry must be from 0 to " + std::to_string(hostkit::kMaxExpireDays) + " days";
     if (!problem.empty()) {
         emit failed(tr("Nothing was backed up: %1").arg(shown(problem)));
         return;

@@ -11,6 +11,12 @@ namespace {
 
 constexpr int kTickMilliseconds = 500;
 
+// A row in this state shows a speed and a time left that change with time.
+bool ticking(TransferState state) {
+    return state == TransferState::Running || state == TransferState::Paused ||
+           state == TransferState::Stopping;
+}
+
 }  // namespace
 
 struct TransferModel::Row {
@@ -65,9 +71,7 @@ void TransferModel::setState(quint64 id, TransferState state, const QString& det
     row->state = state;
     if (!details.isNull()) row->details = details;
     if (row->meter) row->meter->SetPaused(state == TransferState::Paused);
-    const bool moving = state == TransferState::Running || state == TransferState::Paused ||
-                        state == TransferState::Stopping;
-    if (moving && !m_ticker.isActive()) m_ticker.start();
+    if (ticking(state) && !m_ticker.isActive()) m_ticker.start();
     changed(*row, Name, Details);
 }
 
@@ -139,9 +143,7 @@ void TransferModel::changed(const Row& row, Column first, Column last) {
 void TransferModel::tick() {
     bool moving = false;
     for (const auto& row : m_rows) {
-        if (row->state != TransferState::Running && row->state != TransferState::Paused &&
-            row->state != TransferState::Stopping)
-            continue;
+        if (!ticking(row->state)) continue;
         moving = true;
         changed(*row, Speed, TimeLeft);  // the speed decays while nothing arrives
     }
