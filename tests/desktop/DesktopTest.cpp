@@ -2,7 +2,7 @@
 // development server on the tests' ports, driven with QTest (clicks, typed
 // names, drops) and answered through a scripted Chooser instead of dialogs.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -18,6 +18,7 @@
 #include <QTreeView>
 #include <deque>
 #include <memory>
+#include <set>
 
 #include "Chooser.h"
 #include "EmptyState.h"
@@ -42,10 +43,6 @@ using desktop::Chooser;
 using desktop::TransferState;
 constexpr long long kMiB = 1024 * 1024;
 constexpr int kWaitMs = 30000;
-
-int PortOf(const std::string& url) {
-    return std::stoi(url.substr(url.rfind(':') + 1));
-}
 
 // The answers a person would give, in order; counts the questions.
 struct ScriptedChooser final : desktop::Chooser {
@@ -113,6 +110,10 @@ protected:
             QDir().mkpath(QString::fromStdString(dir_.file(name.substr(0, slash))));
         EXPECT_TRUE(WriteFileBytes(path, data));
         return path;
+    }
+    // Stores an object straight on the store; the status it was answered.
+    int PutObject(const std::string& key, const std::string& data) {
+        return server_->StoreExchange("PUT", "/" + server_->bucket() + "/" + key, data).status;
     }
     void Click(QAbstractButton* button) {
         ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
@@ -338,8 +339,7 @@ TEST_F(Desktop, TheBrowserListsPageByPage) {
     for (int i = 0; i < 1200; ++i) {
         char key[64];
         std::snprintf(key, sizeof key, "%sk%04d", folder.c_str(), i);
-        ASSERT_EQ(server_->StoreExchange("PUT", "/" + server_->bucket() + "/" + key, "x").status,
-                  200);
+        ASSERT_EQ(PutObject(key, "x"), 200);
     }
     server_->Settings(R"({"max_list_keys":100})");
     server_->AddFault(R"({"method":"GET","subresource":"prefix","count":-1,
@@ -378,11 +378,7 @@ TEST_F(Desktop, TheBrowserListsPageByPage) {
 // and leaves nothing behind; a second close does not wait.
 TEST_F(Desktop, ClosingDuringATransferLeavesNoTemporaryFile) {
     const std::string key = user_.toStdString() + "/big.bin";
-    ASSERT_EQ(server_
-                  ->StoreExchange("PUT", "/" + server_->bucket() + "/" + key,
-                                  testdata::RandomBytes(8 * kMiB, 4))
-                  .status,
-              200);
+    ASSERT_EQ(PutObject(key, testdata::RandomBytes(8 * kMiB, 4)), 200);
     server_->AddFault(R"({"method":"GET","subresource":"none","count":-1,
                           "action":"delay","delay_ms":300})");
     TempDir out;
