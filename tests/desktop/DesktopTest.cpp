@@ -2,7 +2,7 @@
 // development server on the tests' ports, driven with QTest (clicks, typed
 // names, drops) and answered through a scripted Chooser instead of dialogs.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -18,6 +18,7 @@
 #include <QTreeView>
 #include <deque>
 #include <memory>
+#include <set>
 
 #include "Chooser.h"
 #include "EmptyState.h"
@@ -42,10 +43,6 @@ using desktop::Chooser;
 using desktop::TransferState;
 constexpr long long kMiB = 1024 * 1024;
 constexpr int kWaitMs = 30000;
-
-int PortOf(const std::string& url) {
-    return std::stoi(url.substr(url.rfind(':') + 1));
-}
 
 // The answers a person would give, in order; counts the questions.
 struct ScriptedChooser final : desktop::Chooser {
@@ -113,6 +110,10 @@ protected:
             QDir().mkpath(QString::fromStdString(dir_.file(name.substr(0, slash))));
         EXPECT_TRUE(WriteFileBytes(path, data));
         return path;
+    }
+    // Stores an object straight on the store; the status it was answered.
+    int PutObject(const std::string& key, const std::string& data) {
+        return server_->StoreExchange("PUT", "/" + server_->bucket() + "/" + key, data).status;
     }
     void Click(QAbstractButton* button) {
         ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
@@ -314,16 +315,20 @@ TEST_F(Desktop, PauseResumeAndStopASlowUpload) {
     EXPECT_EQ(window_->records().recordCount(), 2);
 }
 
-// A store fault names its code and message in the row and in the notice.
+// A store fault names its code and message in the row and in the notice; the
+// file's name, with a backslash in it, shows escaped once.
 TEST_F(Desktop, AStoreFaultShowsItsCause) {
     server_->AddFault(R"({"method":"PUT","subresource":"partNumber","action":"error",
         "status":403,"code":"AccessDenied","message":"The bucket policy denies this upload"})");
-    Drop({QString::fromStdString(MakeFile("doc.txt", "a document"))});
+    Drop({QString::fromStdString(MakeFile(R"(a\b.txt)", "a document"))});
     ASSERT_TRUE(WaitState(LastRow(), TransferState::Failed));
     const QString details = Transfers().details(LastRow());
     EXPECT_TRUE(details.contains("The bucket policy denies this upload (AccessDenied)"))
         << details.toStdString();
-    EXPECT_TRUE(window_->notice()->text().contains("AccessDenied"));
+    const QString notice = window_->notice()->text();
+    EXPECT_TRUE(notice.contains("AccessDenied"));
+    EXPECT_TRUE(notice.startsWith(R"(upload of a\\b.txt to )")) << notice.toStdString();
+    EXPECT_TRUE(notice.contains(R"(/a\\b.txt failed: )")) << notice.toStdString();
     EXPECT_TRUE(window_->logPanel()->toPlainText().contains("AccessDenied"));
 }
 
@@ -334,8 +339,7 @@ TEST_F(Desktop, TheBrowserListsPageByPage) {
     for (int i = 0; i < 1200; ++i) {
         char key[64];
         std::snprintf(key, sizeof key, "%sk%04d", folder.c_str(), i);
-        ASSERT_EQ(server_->StoreExchange("PUT", "/" + server_->bucket() + "/" + key, "x").status,
-                  200);
+        ASSERT_EQ(PutObject(key, "x"), 200);
     }
     server_->Settings(R"({"max_list_keys":100})");
     server_->AddFault(R"({"method":"GET","subresource":"prefix","count":-1,
@@ -374,11 +378,7 @@ TEST_F(Desktop, TheBrowserListsPageByPage) {
 // and leaves nothing behind; a second close does not wait.
 TEST_F(Desktop, ClosingDuringATransferLeavesNoTemporaryFile) {
     const std::string key = user_.toStdString() + "/big.bin";
-    ASSERT_EQ(server_
-                  ->StoreExchange("PUT", "/" + server_->bucket() + "/" + key,
-                                  testdata::RandomBytes(8 * kMiB, 4))
-                  .status,
-              200);
+    ASSERT_EQ(PutObject(key, testdata::RandomBytes(8 * kMiB, 4)), 200);
     server_->AddFault(R"({"method":"GET","subresource":"none","count":-1,
                           "action":"delay","delay_ms":300})");
     TempDir out;

@@ -12,6 +12,12 @@
 
 #include "tests/support/TempDir.h"
 
+// The port of a "scheme://127.0.0.1:<port>" address (a compiled-in web API
+// or store address).
+inline int PortOf(const std::string& url) {
+    return std::stoi(url.substr(url.rfind(':') + 1));
+}
+
 struct DevServerOptions {
     bool allow_anonymous = false;  // unsigned store requests pass (signed ones are checked)
     std::string bucket = "nimbra-backup";

@@ -24,11 +24,6 @@ using testdata::RandomBytes;
 
 constexpr long long kMiB = 1024 * 1024;
 
-// The port of the compiled-in web API or store address ("scheme://127.0.0.1:<port>").
-inline int PortOf(const std::string& url) {
-    return std::stoi(url.substr(url.rfind(':') + 1));
-}
-
 inline IOssManager* Manager() {
     IOssManager* manager = nullptr;
     InitOssManager(&manager);

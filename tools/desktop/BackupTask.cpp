@@ -1,15 +1,8 @@
 #include "BackupTask.h"
 
-#include "hostkit/SafeText.h"
+#include "Text.h"
 
 namespace desktop {
-namespace {
-
-QString shown(const std::string& text) {
-    return QString::fromStdString(hostkit::SafeText(text));
-}
-
-}  // namespace
 
 bool KeyReservations::has(const std::string& key) const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -44,13 +37,11 @@ void BackupTask::start() {
         return slot->state != hostkit::BackupSlot::State::kFailed;
     };
     runCall(find, TransferState::Preparing,
-            [this, slot](const hostkit::JobOutcome& outcome,
-                         const std::vector<hostkit::LibraryLine>& lines) {
-                onSlot(*slot, outcome, lines);
-            });
+            [this, slot](const hostkit::JobOutcome&,
+                         const std::vector<hostkit::LibraryLine>& lines) { onSlot(*slot, lines); });
 }
 
-void BackupTask::onSlot(const hostkit::BackupSlot& slot, const hostkit::JobOutcome& outcome,
+void BackupTask::onSlot(const hostkit::BackupSlot& slot,
                         const std::vector<hostkit::LibraryLine>& lines) {
     m_slot = slot;
     const QString key = shown(slot.key);
@@ -65,7 +56,6 @@ void BackupTask::onSlot(const hostkit::BackupSlot& slot, const hostkit::JobOutco
         case hostkit::BackupSlot::State::kFree:
             break;
     }
-    (void)outcome;
     if (stopAsked()) return finish(TransferState::Stopped, tr("stopped; nothing was uploaded"));
     setState(TransferState::Queued, tr("to %1").arg(key));
     runTransfer(hostkit::JobKind::kUpload, QString::fromStdString(slot.key), m_request.file.size,

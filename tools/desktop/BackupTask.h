@@ -45,8 +45,7 @@ signals:
     void registered();
 
 private:
-    void onSlot(const hostkit::BackupSlot& slot, const hostkit::JobOutcome& outcome,
-                const std::vector<hostkit::LibraryLine>& lines);
+    void onSlot(const hostkit::BackupSlot& slot, const std::vector<hostkit::LibraryLine>& lines);
     void onUploaded(const hostkit::JobOutcome& outcome,
                     const std::vector<hostkit::LibraryLine>& lines);
     void onFinished() override;

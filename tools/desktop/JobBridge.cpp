@@ -5,15 +5,14 @@
 namespace desktop {
 
 JobBridge::JobBridge(QObject* parent) : QObject(parent) {
-    qRegisterMetaType<hostkit::JobKind>();
     qRegisterMetaType<hostkit::JobOutcome>();
     qRegisterMetaType<std::vector<hostkit::ListEntry>>();
     qRegisterMetaType<std::vector<hostkit::LibraryLine>>();
 }
 
-void JobBridge::JobStarted(hostkit::JobId id, hostkit::JobKind kind) {
+void JobBridge::JobStarted(hostkit::JobId id, hostkit::JobKind) {
     LogHub::instance().forgetRecentLines();
-    emit started(id, kind);
+    emit started(id);
 }
 
 void JobBridge::JobProgress(hostkit::JobId id, long long bytes, long long total) {

@@ -13,7 +13,6 @@
 #include "hostkit/Diagnosis.h"
 #include "hostkit/TransferRunner.h"
 
-Q_DECLARE_METATYPE(hostkit::JobKind)
 Q_DECLARE_METATYPE(hostkit::JobOutcome)
 Q_DECLARE_METATYPE(std::vector<hostkit::ListEntry>)
 Q_DECLARE_METATYPE(std::vector<hostkit::LibraryLine>)
@@ -34,7 +33,7 @@ public:
     void JobFinished(hostkit::JobId id, const hostkit::JobOutcome& outcome) override;
 
 signals:
-    void started(quint64 id, hostkit::JobKind kind);
+    void started(quint64 id);
     void progress(quint64 id, qint64 bytes, qint64 total);
     void page(quint64 id, const std::vector<hostkit::ListEntry>& entries);
     void finished(quint64 id, const hostkit::JobOutcome& outcome,

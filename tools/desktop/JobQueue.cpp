@@ -69,15 +69,13 @@ bool JobQueue::cancel(JobId id) {
     if (it == m_handlers.end()) return true;
     JobHandlers handlers = std::move(it->second);
     m_handlers.erase(it);
-    post([this, handlers = std::move(handlers)] {
+    post([handlers = std::move(handlers)] {
         if (handlers.finished) handlers.finished(hostkit::JobOutcome(), {});
-        if (m_handlers.empty()) emit idle();
     });
     return true;
 }
 
 void JobQueue::onStarted(quint64 id) {
-    m_running = id;
     const auto it = m_handlers.find(id);
     if (it != m_handlers.end() && it->second.started) it->second.started();
 }
@@ -94,14 +92,12 @@ void JobQueue::onPage(quint64 id, const std::vector<hostkit::ListEntry>& entries
 
 void JobQueue::onFinished(quint64 id, const hostkit::JobOutcome& outcome,
                           const std::vector<hostkit::LibraryLine>& lines) {
-    if (m_running == id) m_running = 0;
     const auto it = m_handlers.find(id);
     if (it == m_handlers.end()) return;
     // Taken out first: the handler may queue the next job.
     const JobHandlers handlers = std::move(it->second);
     m_handlers.erase(it);
     if (handlers.finished) handlers.finished(outcome, lines);
-    if (m_handlers.empty()) emit idle();
 }
 
 }  // namespace desktop

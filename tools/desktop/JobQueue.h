@@ -54,14 +54,8 @@ public:
     // (kCancelled) from the event loop, not when its turn would have come.
     bool cancel(JobId id);
 
-    bool isRunning(JobId id) const { return id != 0 && id == m_running; }
-    JobId running() const { return m_running; }
     // A job is queued or running (as far as the UI thread has heard).
     bool busy() const { return !m_handlers.empty(); }
-
-signals:
-    // No job is queued or running any more.
-    void idle();
 
 private:
     JobId track(JobId id, JobHandlers handlers);
@@ -72,7 +66,6 @@ private:
                     const std::vector<hostkit::LibraryLine>& lines);
 
     std::map<JobId, JobHandlers> m_handlers;
-    JobId m_running = 0;
     JobBridge m_bridge;
     std::unique_ptr<hostkit::TransferRunner> m_runner;  // last: its thread calls the bridge
 };

@@ -1,6 +1,6 @@
 #include "LogHub.h"
 
-#include "hostkit/SafeText.h"
+#include "Text.h"
 
 namespace desktop {
 
@@ -16,7 +16,7 @@ LogHub& LogHub::instance() {
 
 void LogHub::add(const hostkit::LogCall& call) {
     m_recent.Add(call);
-    emit lineLogged(QString::fromStdString(hostkit::SafeText(hostkit::LogCallText(call))));
+    emit lineLogged(shown(hostkit::LogCallText(call)));
 }
 
 }  // namespace desktop

@@ -28,6 +28,7 @@
 #include "RecordsPanel.h"
 #include "StoreModel.h"
 #include "StorePanel.h"
+#include "Text.h"
 #include "TransferController.h"
 #include "TransferModel.h"
 #include "TransferPanel.h"
@@ -40,6 +41,10 @@ namespace {
 const char kUser[] = "user/name";
 const char kGeometry[] = "window/geometry";
 const char kSplitter[] = "window/splitter";
+
+std::string userProblem(const QString& user) {
+    return hostkit::NameProblem("user name", user.toStdString(), hostkit::kUserNameMax);
+}
 
 }  // namespace
 
@@ -57,6 +62,7 @@ MainWindow::MainWindow(IOssManager& manager, Chooser& chooser, BuildInfo info, Q
       m_userProblem(new QLabel),
       m_notice(new NoticeBar),
       m_tabs(new QTabWidget),
+      m_splitter(new QSplitter(Qt::Vertical)),
       m_recordsPanel(new RecordsPanel(*m_records)),
       m_storePanel(new StorePanel(*m_store)),
       m_transferPanel(new TransferPanel(*m_transfers, *m_controller)),
@@ -75,21 +81,19 @@ MainWindow::MainWindow(IOssManager& manager, Chooser& chooser, BuildInfo info, Q
     transfersTitle->setStyleSheet("font-weight: bold;");
     transfersLayout->addWidget(transfersTitle);
     transfersLayout->addWidget(m_transferPanel);
-    auto* splitter = new QSplitter(Qt::Vertical);
-    splitter->setObjectName("mainSplitter");
-    splitter->addWidget(m_tabs);
-    splitter->addWidget(transfersBox);
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 1);
-    splitter->setChildrenCollapsible(false);
-    splitter->setSizes({380, 300});
+    m_splitter->addWidget(m_tabs);
+    m_splitter->addWidget(transfersBox);
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setSizes({380, 300});
 
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(8, 8, 8, 4);
     layout->addWidget(buildUserRow());
     layout->addWidget(m_notice);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(m_splitter, 1);
     setCentralWidget(central);
     statusBar()->addWidget(m_usedSpace);
     statusBar()->addPermanentWidget(
@@ -99,7 +103,7 @@ MainWindow::MainWindow(IOssManager& manager, Chooser& chooser, BuildInfo info, Q
 
     const QSettings settings;
     if (!restoreGeometry(settings.value(kGeometry).toByteArray())) resize(1060, 720);
-    splitter->restoreState(settings.value(kSplitter).toByteArray());
+    m_splitter->restoreState(settings.value(kSplitter).toByteArray());
     m_user->setText(settings.value(kUser).toString());
     userChanged();
     m_store->reload();
@@ -174,18 +178,13 @@ void MainWindow::connectParts() {
 }
 
 QString MainWindow::validUser() const {
-    const std::string user = m_user->text().toStdString();
-    return hostkit::NameProblem("user name", user, hostkit::kUserNameMax).empty() ? m_user->text()
-                                                                                  : QString();
+    return userProblem(m_user->text()).empty() ? m_user->text() : QString();
 }
 
 void MainWindow::userChanged() {
     const QString user = m_user->text();
-    const std::string problem =
-        user.isEmpty()
-            ? ""
-            : hostkit::NameProblem("user name", user.toStdString(), hostkit::kUserNameMax);
-    m_userProblem->setText(QString::fromStdString(problem));
+    const std::string problem = user.isEmpty() ? "" : userProblem(user);
+    m_userProblem->setText(qtext(problem));
     const bool valid = !user.isEmpty() && problem.empty();
     m_recordsPanel->backUpButton()->setEnabled(valid);
     m_recordsPanel->restoreButton()->setEnabled(valid);
@@ -214,9 +213,8 @@ void MainWindow::reloadRecords() {
 }
 
 void MainWindow::showUsedSpace(qint64 bytes) {
-    m_usedSpace->setText(
-        bytes < 0 ? tr("Used space: unknown")
-                  : tr("Used space: %1").arg(QString::fromStdString(hostkit::FormatBytes(bytes))));
+    m_usedSpace->setText(bytes < 0 ? tr("Used space: unknown")
+                                   : tr("Used space: %1").arg(qtext(hostkit::FormatBytes(bytes))));
 }
 
 void MainWindow::backUpFiles(const QStringList& files) {
@@ -300,8 +298,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     m_store->stopAll();
     QSettings settings;
     settings.setValue(kGeometry, saveGeometry());
-    if (auto* splitter = findChild<QSplitter*>("mainSplitter"))
-        settings.setValue(kSplitter, splitter->saveState());
+    settings.setValue(kSplitter, m_splitter->saveState());
     event->accept();
 }
 

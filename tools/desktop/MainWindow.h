@@ -12,6 +12,7 @@
 
 class QLabel;
 class QLineEdit;
+class QSplitter;
 class QTabWidget;
 
 namespace desktop {
@@ -88,6 +89,7 @@ private:
     QLabel* m_userProblem;
     NoticeBar* m_notice;
     QTabWidget* m_tabs;
+    QSplitter* m_splitter;
     RecordsPanel* m_recordsPanel;
     StorePanel* m_storePanel;
     TransferPanel* m_transferPanel;

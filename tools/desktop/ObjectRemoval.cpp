@@ -4,17 +4,13 @@
 #include <vector>
 
 #include "JobQueue.h"
+#include "Text.h"
 #include "hostkit/Diagnosis.h"
 #include "hostkit/Names.h"
 #include "hostkit/Records.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
 namespace {
-
-QString shown(const std::string& text) {
-    return QString::fromStdString(hostkit::SafeText(text));
-}
 
 struct Removal {
     std::string key, user;

@@ -3,9 +3,9 @@
 #include <QPointer>
 #include <memory>
 
+#include "Text.h"
 #include "hostkit/Diagnosis.h"
 #include "hostkit/Names.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
 namespace {
@@ -31,7 +31,6 @@ RecordsLoader::RecordsLoader(JobQueue& jobs, RecordsModel& model, QObject* paren
 void RecordsLoader::load(const QString& user) {
     const quint64 generation = ++m_generation;
     m_model.clear();
-    m_loading = true;
     const std::string name = hostkit::QueryEscape(user.toStdString());
     // Copied on the runner's thread, looked at on this one only.
     QPointer<RecordsLoader> self(this);
@@ -47,13 +46,11 @@ void RecordsLoader::load(const QString& user) {
     handlers.finished = [this, user, generation](const hostkit::JobOutcome& outcome,
                                                  const std::vector<hostkit::LibraryLine>& lines) {
         if (generation != m_generation) return;
-        m_loading = false;
         const bool ok = outcome.end == hostkit::JobOutcome::End::kDone;
         if (!ok && outcome.end != hostkit::JobOutcome::End::kCancelled)
-            emit failed(QString::fromStdString(hostkit::SafeText(
-                hostkit::ExplainFailure("cannot read the backup records of " + user.toStdString(),
-                                        lines)
-                    .text)));
+            emit failed(shown(hostkit::ExplainFailure(
+                                  "cannot read the backup records of " + user.toStdString(), lines)
+                                  .text));
         emit loaded(ok);
         if (ok) loadUsedSpace(user, generation);
     };

@@ -19,7 +19,6 @@ public:
     // Empties the model and fetches `user`'s records; an earlier fetch still
     // running delivers nothing more.
     void load(const QString& user);
-    bool loading() const { return m_loading; }
 
 signals:
     void loaded(bool ok);
@@ -33,7 +32,6 @@ private:
     JobQueue& m_jobs;
     RecordsModel& m_model;
     quint64 m_generation = 0;
-    bool m_loading = false;
 };
 
 }  // namespace desktop

@@ -3,20 +3,16 @@
 #include <QFont>
 #include <set>
 
+#include "Text.h"
 #include "hostkit/Format.h"
 #include "hostkit/Records.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
 namespace {
 
 template <size_t N>
 QString field(const char (&text)[N]) {
-    return QString::fromStdString(hostkit::SafeText(hostkit::FieldText(text)));
-}
-
-QString text(const std::string& s) {
-    return QString::fromStdString(s);
+    return shown(hostkit::FieldText(text));
 }
 
 // Group rows have no parent; a record's internal id is its group's row + 1.
@@ -121,14 +117,14 @@ QVariant RecordsModel::groupData(const Group& group, int column, int role) const
         case File:
             return files == 1 ? tr("1 file") : tr("%1 files").arg(files);
         case Size:
-            return text(hostkit::FormatBytes(group.bytes));
+            return qtext(hostkit::FormatBytes(group.bytes));
         default:
             return QVariant();
     }
 }
 
 QVariant RecordsModel::recordData(const _ST_UserInfo& record, int column, int role) const {
-    if (role == Qt::ToolTipRole) return text(hostkit::SafeText(hostkit::DescribeRecord(record)));
+    if (role == Qt::ToolTipRole) return shown(hostkit::DescribeRecord(record));
     if (role == Qt::TextAlignmentRole && column == Size)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole) return QVariant();
@@ -138,11 +134,11 @@ QVariant RecordsModel::recordData(const _ST_UserInfo& record, int column, int ro
         case File:
             return field(record.szFileName);
         case Size:
-            return text(hostkit::FormatBytes(record.llFileSize));
+            return qtext(hostkit::FormatBytes(record.llFileSize));
         case Expires:
             return record.llExpireTime == 0
                        ? tr("never")
-                       : text(hostkit::FormatLocalTime(static_cast<time_t>(record.llExpireTime)));
+                       : qtext(hostkit::FormatLocalTime(static_cast<time_t>(record.llExpireTime)));
         case Path:
             return field(record.szFilePath);
         default:

@@ -32,7 +32,6 @@ public:
 
     QTreeView* view() const { return m_view; }
     QLineEdit* backupNameField() const { return m_backupName; }
-    QSpinBox* expiryField() const { return m_expire; }
     QPushButton* backUpButton() const { return m_backUp; }
     QPushButton* restoreButton() const { return m_restore; }
     QPushButton* refreshButton() const { return m_refresh; }

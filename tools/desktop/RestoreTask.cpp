@@ -2,16 +2,12 @@
 
 #include <cerrno>
 
+#include "Text.h"
 #include "hostkit/Listing.h"
 #include "hostkit/Names.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
 namespace {
-
-QString shown(const std::string& text) {
-    return QString::fromStdString(hostkit::SafeText(text));
-}
 
 std::string nameOf(const std::string& key) {
     std::string folder, name;

@@ -2,17 +2,10 @@
 
 #include <QLocale>
 
+#include "Text.h"
 #include "hostkit/Format.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
-namespace {
-
-QString text(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-}  // namespace
 
 struct StoreModel::Node {
     Node* parent = nullptr;
@@ -120,7 +113,7 @@ void StoreModel::list(Node* node) {
                                               const std::vector<hostkit::LibraryLine>& lines) {
         if (current()) finishListing(node, outcome, lines);
     };
-    node->job = m_jobs.list(text(node->path), std::move(handlers));
+    node->job = m_jobs.list(qtext(node->path), std::move(handlers));
     const QModelIndex at = indexOf(node, Size);
     emit dataChanged(at, at);
 }
@@ -167,11 +160,11 @@ void StoreModel::finishListing(Node* node, const hostkit::JobOutcome& outcome,
     node->job = 0;
     QString why;
     if (node->listing == Listing::Failed)
-        why = text(hostkit::SafeText(
-            hostkit::ExplainFailure("cannot list " + node->path, lines, outcome.result).text));
+        why =
+            shown(hostkit::ExplainFailure("cannot list " + node->path, lines, outcome.result).text);
     const QModelIndex at = indexOf(node, Size);
     emit dataChanged(at, at);
-    emit listingEnded(text(node->path), node->listing != Listing::Failed, why);
+    emit listingEnded(qtext(node->path), node->listing != Listing::Failed, why);
 }
 
 StoreModel::Node* StoreModel::nodeOf(const QModelIndex& index) const {
@@ -227,7 +220,7 @@ void StoreModel::fetchMore(const QModelIndex& parent) {
 QVariant StoreModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return QVariant();
     const Node& node = *nodeOf(index);
-    if (role == KeyRole) return text(node.path);
+    if (role == KeyRole) return qtext(node.path);
     if (role == SizeRole) return static_cast<qint64>(node.size);
     if (role == FolderRole) return node.folder;
     if (role == Qt::TextAlignmentRole && index.column() == Size)
@@ -236,9 +229,9 @@ QVariant StoreModel::data(const QModelIndex& index, int role) const {
     const int count = static_cast<int>(node.children.size());
     switch (index.column()) {
         case Name:
-            return text(hostkit::SafeText(node.name)) + (node.folder ? "/" : "");
+            return shown(node.name) + (node.folder ? "/" : "");
         case Size:
-            if (!node.folder) return text(hostkit::FormatBytes(node.size));
+            if (!node.folder) return qtext(hostkit::FormatBytes(node.size));
             switch (node.listing) {
                 case Listing::NotListed:
                     return QString();
@@ -256,7 +249,7 @@ QVariant StoreModel::data(const QModelIndex& index, int role) const {
             }
             return QString();
         case Modified:
-            return node.folder ? QString() : text(hostkit::FormatLocalTime(node.modified));
+            return node.folder ? QString() : qtext(hostkit::FormatLocalTime(node.modified));
         default:
             return QVariant();
     }

@@ -61,7 +61,6 @@ private:
     void finishListing(Node* node, const hostkit::JobOutcome& outcome,
                        const std::vector<hostkit::LibraryLine>& lines);
     void stop(Node* node);
-    void stopBelow(Node* node);
     void clearChildren(Node* node);
 
     JobQueue& m_jobs;

@@ -13,7 +13,6 @@ namespace desktop {
 
 StorePanel::StorePanel(StoreModel& model, QWidget* parent)
     : QWidget(parent),
-      m_model(model),
       m_view(new QTreeView),
       m_download(new QPushButton(tr("Download…"))),
       m_delete(new QPushButton(tr("Delete…"))) {

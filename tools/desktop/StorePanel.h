@@ -32,7 +32,6 @@ signals:
 private:
     void updateControls();
 
-    StoreModel& m_model;
     QTreeView* m_view;
     EmptyState* m_empty;
     QPushButton* m_download;

@@ -6,19 +6,12 @@
 
 #include "BackupTask.h"
 #include "RestoreTask.h"
+#include "Text.h"
 #include "hostkit/Backups.h"
 #include "hostkit/Names.h"
 #include "hostkit/Records.h"
-#include "hostkit/SafeText.h"
 
 namespace desktop {
-namespace {
-
-QString shown(const std::string& text) {
-    return QString::fromStdString(hostkit::SafeText(text));
-}
-
-}  // namespace
 
 TransferController::TransferController(JobQueue& jobs, TransferModel& model, Chooser& chooser,
                                        QObject* parent)
@@ -33,9 +26,6 @@ TransferController::~TransferController() = default;
 void TransferController::backUp(const QStringList& files, const QString& user,
                                 const QString& backup, int expireDays) {
     std::string problem = hostkit::BackupNamesProblem(user.toStdString(), backup.toStdString());
-    if (problem.empty() && (expireDays < 0 || expireDays > hostkit::kMaxExpireDays))
-        problem =
-            "the expiry must be from 0 to " + std::to_string(hostkit::kMaxExpireDays) + " days";
     if (!problem.empty()) {
         emit failed(tr("Nothing was backed up: %1").arg(shown(problem)));
         return;

@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QColor>
 
+#include "Text.h"
 #include "hostkit/Format.h"
 
 namespace desktop {
@@ -10,8 +11,10 @@ namespace {
 
 constexpr int kTickMilliseconds = 500;
 
-QString text(const std::string& s) {
-    return QString::fromStdString(s);
+// A row in this state shows a speed and a time left that change with time.
+bool ticking(TransferState state) {
+    return state == TransferState::Running || state == TransferState::Paused ||
+           state == TransferState::Stopping;
 }
 
 }  // namespace
@@ -68,9 +71,7 @@ void TransferModel::setState(quint64 id, TransferState state, const QString& det
     row->state = state;
     if (!details.isNull()) row->details = details;
     if (row->meter) row->meter->SetPaused(state == TransferState::Paused);
-    const bool moving = state == TransferState::Running || state == TransferState::Paused ||
-                        state == TransferState::Stopping;
-    if (moving && !m_ticker.isActive()) m_ticker.start();
+    if (ticking(state) && !m_ticker.isActive()) m_ticker.start();
     changed(*row, Name, Details);
 }
 
@@ -142,9 +143,7 @@ void TransferModel::changed(const Row& row, Column first, Column last) {
 void TransferModel::tick() {
     bool moving = false;
     for (const auto& row : m_rows) {
-        if (row->state != TransferState::Running && row->state != TransferState::Paused &&
-            row->state != TransferState::Stopping)
-            continue;
+        if (!ticking(row->state)) continue;
         moving = true;
         changed(*row, Speed, TimeLeft);  // the speed decays while nothing arrives
     }
@@ -182,15 +181,16 @@ QVariant TransferModel::data(const QModelIndex& index, int role) const {
         case Progress:
             return metered ? QString::number(reading.percent) + "%" : QString();
         case Bytes:
-            if (!metered) return row.total >= 0 ? text(hostkit::FormatBytes(row.total)) : QString();
+            if (!metered)
+                return row.total >= 0 ? qtext(hostkit::FormatBytes(row.total)) : QString();
             return tr("%1 of %2")
-                .arg(text(hostkit::FormatBytes(reading.bytes)),
-                     text(hostkit::FormatBytes(reading.total)));
+                .arg(qtext(hostkit::FormatBytes(reading.bytes)),
+                     qtext(hostkit::FormatBytes(reading.total)));
         case Speed:
-            return moving ? text(hostkit::FormatRate(reading.rate)) : QString();
+            return moving ? qtext(hostkit::FormatRate(reading.rate)) : QString();
         case TimeLeft:
             if (row.state == TransferState::Paused) return tr("paused");
-            return moving ? text(hostkit::FormatDuration(reading.seconds_left)) : QString();
+            return moving ? qtext(hostkit::FormatDuration(reading.seconds_left)) : QString();
         case Details:
             return row.details;
         default:

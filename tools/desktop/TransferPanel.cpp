@@ -72,10 +72,7 @@ quint64 TransferPanel::currentRow() const {
     if (!selected.isEmpty()) return m_model.idAt(selected.first().row());
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const TransferState state = m_model.state(m_model.idAt(row));
-        if (state == TransferState::Running || state == TransferState::Paused ||
-            state == TransferState::Stopping || state == TransferState::Preparing ||
-            state == TransferState::Finishing)
-            return m_model.idAt(row);
+        if (!isFinal(state) && state != TransferState::Queued) return m_model.idAt(row);
     }
     return 0;
 }

@@ -6,9 +6,7 @@
 
 #include <QWidget>
 
-class QLabel;
 class QPushButton;
-class QStackedWidget;
 class QTableView;
 
 namespace desktop {
@@ -34,7 +32,6 @@ private:
 
     TransferModel& m_model;
     TransferController& m_controller;
-    QStackedWidget* m_pages;
     QTableView* m_view;
     QPushButton* m_pause;
     QPushButton* m_resume;

@@ -1,6 +1,6 @@
 #include "TransferTask.h"
 
-#include "hostkit/SafeText.h"
+#include "Text.h"
 
 namespace desktop {
 
@@ -100,11 +100,14 @@ void TransferTask::finish(TransferState state, const QString& details, const QSt
 
 void TransferTask::fail(const QString& what, const std::vector<hostkit::LibraryLine>& lines,
                         int result) {
-    const hostkit::Failure failure = hostkit::ExplainFailure(what.toStdString(), lines, result);
-    const QString text = QString::fromStdString(hostkit::SafeText(failure.text));
-    // The row names the transfer already: it shows the cause first.
-    const QString prefix = QString::fromStdString(hostkit::SafeText(what.toStdString())) + ": ";
-    finish(TransferState::Failed, text.startsWith(prefix) ? text.mid(prefix.size()) : text, text);
+    // `what` is made of shown names already: only what follows it is escaped.
+    const std::string whatText = what.toStdString();
+    const std::string tail =
+        hostkit::ExplainFailure(whatText, lines, result).text.substr(whatText.size());
+    const QString text = what + shown(tail);
+    // The row names the transfer already: it shows the cause alone.
+    const bool cause = tail.compare(0, 2, ": ") == 0;
+    finish(TransferState::Failed, cause ? shown(tail.substr(2)) : text, text);
 }
 
 }  // namespace desktop

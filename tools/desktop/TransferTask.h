@@ -53,7 +53,8 @@ protected:
     // `notice`: the failure in words for the notice, when the row's
     // details say less.
     void finish(TransferState state, const QString& details, const QString& notice = QString());
-    // Fails with `what` and the cause that the job's log lines name.
+    // Fails with `what` (shown text: its names escaped already) and the
+    // cause that the job's log lines name.
     void fail(const QString& what, const std::vector<hostkit::LibraryLine>& lines, int result);
     void setState(TransferState state, const QString& details = QString());
     bool stopAsked() const { return m_stopAsked; }
