@@ -186,13 +186,12 @@ class Tmpfs:
         if setting == "none":
             self.why = "BENCH_TMPFS=none"
             return
-        candidates = [Path(setting)] if setting else [Path("/dev/shm")]
-        for base in candidates:
-            if base.is_dir() and fs_type(base) == "tmpfs" and os.access(base, os.W_OK):
-                self.path = base / f"nimbra-bench-{os.getpid()}"
-                self.path.mkdir()
-                self.why = f"{base} (tmpfs)"
-                return
+        base = Path(setting or "/dev/shm")
+        if base.is_dir() and fs_type(base) == "tmpfs" and os.access(base, os.W_OK):
+            self.path = base / f"nimbra-bench-{os.getpid()}"
+            self.path.mkdir()
+            self.why = f"{base} (tmpfs)"
+            return
         if setting:
             raise BenchError(f"BENCH_TMPFS={setting} is not a writable directory on a tmpfs")
         if os.geteuid() == 0:
@@ -330,18 +329,16 @@ class DevServer:
         except urllib.error.HTTPError:
             return -1
 
-    def get(self, bucket, key):
-        r = subprocess.run(["curl", "-sS", "--fail", "-o", os.devnull, f"{self.base}/{bucket}/{key}"],
-                           capture_output=True, text=True)
-        if r.returncode != 0:
-            raise BenchError(f"reading {key} failed: {r.stderr.strip()}")
-
-    def put(self, bucket, key, path):
-        r = subprocess.run(["curl", "-sS", "--fail", "-H", "Expect:", "-T", str(path), "-o",
-                            os.devnull, f"{self.base}/{bucket}/{key}"], capture_output=True,
-                           text=True)
-        if r.returncode != 0:
-            raise BenchError(f"seeding {key} failed: {r.stderr.strip()}")
+    def seed(self, bucket, key, path):
+        """Stores the file at path as key, then reads it once: the server may
+        store blobs bypassing the page cache, and the first timed download
+        should not pay the disk alone."""
+        url = f"{self.base}/{bucket}/{key}"
+        for what, args in (("seeding", ["-H", "Expect:", "-T", str(path)]), ("reading", [])):
+            r = subprocess.run(["curl", "-sS", "--fail", *args, "-o", os.devnull, url],
+                               capture_output=True, text=True)
+            if r.returncode != 0:
+                raise BenchError(f"{what} {key} failed: {r.stderr.strip()}")
 
 
 class DelayLine:
@@ -513,10 +510,7 @@ def main_runs(s, server, scratch, files, tmpfs):
     dests = [d for d in DESTINATIONS if d in runner.dest_dirs]
     samples = []
     for size in s.sizes:
-        server.put(s.compiled["bucket"], seed_key(size), files[size])
-        # The server may store blobs bypassing the page cache: one read
-        # first, so the first timed download does not pay the disk alone.
-        server.get(s.compiled["bucket"], seed_key(size))
+        server.seed(s.compiled["bucket"], seed_key(size), files[size])
         for rep in range(s.repeat):
             # Each repeat starts with another contender (and destination),
             # so drift and position hit all of them alike.
@@ -584,12 +578,11 @@ def delay_runs(s, scratch, source, tmpfs):
                        scratch / "server-delay.log")
     samples = []
     try:
-        server.put(c["bucket"], seed_key(size_mib), source)
-        server.get(c["bucket"], seed_key(size_mib))
+        server.seed(c["bucket"], seed_key(size_mib), source)
         if method == "delayline":
             relay = DelayLine(c["store_port"], store_port, s.delay_ms, scratch / "delayline.log")
         runner = Runner(s, server, scratch, tmpfs)
-        dest = "tmpfs" if tmpfs is not None else "disk"
+        dest = "tmpfs" if "tmpfs" in runner.dest_dirs else "disk"
         info["dest"] = dest
         url = f"{c['endpoint']}/{c['bucket']}/{seed_key(size_mib)}"
         nbytes = size_mib * MiB

@@ -122,11 +122,8 @@ def spread(values, fmt):
 
 
 def group(samples, **match):
-    """Samples matching every field given; dest (where a download was written)
-    is "disk" for samples of runs that did not record it."""
-    def value(s, k):
-        return s.get(k, "disk" if k == "dest" and s.get("direction") == "download" else None)
-    return [s for s in samples if all(value(s, k) == v for k, v in match.items())]
+    """Samples matching every field given."""
+    return [s for s in samples if all(s.get(k) == v for k, v in match.items())]
 
 
 def paired_ratios(samples, reference, contender, **match):
@@ -218,8 +215,9 @@ def verdict(ok):
 
 def ratio_goal(samples, sizes, goal, match, beside=None):
     """(held, text) of the paired ratio to curl at every size from GOAL_FROM_MIB up
-    (held None when no such size ran); smaller sizes are shown, not held. `beside`: fields of runs whose ratios
-    (median [min–max]) are shown next to each size's."""
+    (held None when no such size ran); smaller sizes are shown, not held. `beside`:
+    a (label, fields) pair of other runs whose ratios (median [min–max]) are shown
+    next to each size's, after the label."""
     parts, ok, measured = [], True, False
     for size in sizes:
         r = paired_ratio(samples, "curl", "nimbra", size_mib=size, **match)
@@ -312,7 +310,7 @@ def delay_section(data):
     bound = 1.0 / rtt  # one 1 MiB range per round trip, in MiB/s
     # The tighter bound adds the time one range takes at this server's
     # undelayed GET speed (curl's single GET of the same size, if measured).
-    dest = info.get("dest", "disk")
+    dest = info["dest"]
     curl_get = [throughput(s) for s in group(data["samples"], direction="download", dest=dest,
                                              contender="curl", size_mib=info["size_mib"])]
     if not curl_get:
@@ -384,19 +382,15 @@ def machine_section(meta):
                   + ("it did" if quiet else f"it never did (still {load:.2f}): **the machine was "
                      "loaded during this run**"))
     ls, le = meta["load_start"], meta["load_end"]
-    # Runs before the server moved to libmicrohttpd recorded cpp-httplib.
-    engine = (f"libmicrohttpd {meta['microhttpd']}" if "microhttpd" in meta
-              else f"cpp-httplib {meta.get('httplib')}")
     return [
         f"- CPU: {meta['cpu']}, {meta['cores']} cores; memory {meta['memory']}",
         f"- Kernel {meta['kernel']}, {meta['os']}",
         f"- libNimbra and nimbra-devserver: {meta['build_type']} build, {meta['compiler']}; "
-        f"{meta['libcurl']}; {engine}; commit {meta['commit']}",
+        f"{meta['libcurl']}; libmicrohttpd {meta['microhttpd']}; commit {meta['commit']}",
         f"- Peers: {meta['curl']}; Node.js {meta['node']}, ali-oss {meta['ali_oss']}",
         f"- Harness: Python {meta['python']}, {meta['gnuplot']}",
         f"- Ran on {meta['where']}, {meta['date']}, {meta['duration_s'] / 60:.1f} min",
-        f"- Downloads to tmpfs: {meta.get('tmpfs', 'not measured')}; to disk: the cache "
-        f"directory's file system",
+        f"- Downloads to tmpfs: {meta['tmpfs']}; to disk: the cache directory's file system",
         f"- Load average (1/5/15 min) at start {ls[0]:.2f}/{ls[1]:.2f}/{ls[2]:.2f}, "
         f"at end {le[0]:.2f}/{le[1]:.2f}/{le[2]:.2f}; {waited}",
     ]

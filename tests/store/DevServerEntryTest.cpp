@@ -78,6 +78,15 @@ std::string Request(const std::string& start, const std::string& headers,
     return start + " HTTP/1.1\r\n" + headers + "\r\n" + body;
 }
 
+// The header lines of a request signed with `creds`, `headers` among them.
+std::string SignedHead(const DevServer::Credentials& creds, const std::string& method,
+                       const std::string& target, std::map<std::string, std::string> headers = {}) {
+    DevServer::SignRequest(creds, method, target, headers);
+    std::string lines;
+    for (const auto& kv : headers) lines += kv.first + ": " + kv.second + "\r\n";
+    return lines;
+}
+
 TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
     const std::string json = "Content-Type: application/json\r\n", ok = "{\"ok\":true}";
     const std::string host = "Host: 127.0.0.1\r\n", put = "PUT /nimbra-backup/k";
@@ -87,12 +96,9 @@ TEST_F(DevServerEntry, RequestsAreCheckedAsTheyArrive) {
     // A signed head that announces a body and waits for "100 Continue".
     const DevServer::Credentials creds = server_->IssueCredentials();
     auto announce = [&](const std::string& target, long long length) {
-        std::map<std::string, std::string> h = {{"Expect", "100-continue"}};
-        DevServer::SignRequest(creds, "PUT", target, h);
-        std::string head = host;
-        for (const auto& kv : h) head += kv.first + ": " + kv.second + "\r\n";
         return Request("PUT " + target,
-                       head + "Content-Length: " + std::to_string(length) + "\r\n");
+                       host + SignedHead(creds, "PUT", target, {{"Expect", "100-continue"}}) +
+                           "Content-Length: " + std::to_string(length) + "\r\n");
     };
     const std::string initiated = server_->StoreExchange("POST", "/nimbra-backup/k?uploads").body;
     const std::string part = "/nimbra-backup/k?partNumber=1&uploadId=" +
@@ -165,10 +171,8 @@ TEST_F(DevServerEntry, HeaderValuesAreKeptAsSent) {
                                                      {"x-oss-meta-plus", "a+b%2Bc"},
                                                      {"x-oss-meta-utf8", "%C3%A9t%C3%A9"}};
     ASSERT_EQ(server_->StoreExchange("PUT", "/nimbra-backup/meta", "raw", meta).status, 200);
-    std::map<std::string, std::string> h;
-    DevServer::SignRequest(server_->IssueCredentials(), "HEAD", "/nimbra-backup/meta", h);
-    std::string head = "Host: 127.0.0.1\r\nConnection: close\r\n";
-    for (const auto& kv : h) head += kv.first + ": " + kv.second + "\r\n";
+    const std::string head = "Host: 127.0.0.1\r\nConnection: close\r\n" +
+                             SignedHead(server_->IssueCredentials(), "HEAD", "/nimbra-backup/meta");
     const std::string answer =
         Exchange(server_->store_port(), Request("HEAD /nimbra-backup/meta", head));
     for (const auto& m : meta)
@@ -189,9 +193,9 @@ TEST_F(DevServerEntry, ConnectionStormGetsEveryRequestAnswered) {
         clients.emplace_back([&, i] {
             for (int n = i; std::chrono::steady_clock::now() < end; ++n) {
                 const std::string path = n % 2 ? "/__dev/health" : "/nimbra-backup/k";
-                const std::string answer = Exchange(
-                    server_->store_port(),
-                    "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+                const std::string answer =
+                    Exchange(server_->store_port(),
+                             Request("GET " + path, "Host: 127.0.0.1\r\nConnection: close\r\n"));
                 to_store += n % 2 == 0;
                 if (answer.rfind("HTTP/1.1 ", 0) != 0 || answer[9] == '5' ||
                     answer.find("<open>") != std::string::npos)

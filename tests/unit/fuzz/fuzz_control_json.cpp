@@ -12,7 +12,6 @@
 
 #include <cmath>
 #include <map>
-#include <memory>
 #include <set>
 
 #include "Faults.h"
@@ -191,8 +190,7 @@ bool EscapesNul(const std::string& text) {
 
 void CheckDocument(const std::string& text) {
     const char* end = nullptr;
-    std::unique_ptr<cJSON, decltype(&cJSON_Delete)> doc(
-        cJSON_ParseWithLengthOpts(text.data(), text.size(), &end, false), cJSON_Delete);
+    JsonPtr doc(cJSON_ParseWithLengthOpts(text.data(), text.size(), &end, false));
     if (doc && (text.find_first_not_of(" \t\r\n", size_t(end - text.data())) != std::string::npos ||
                 EscapesNul(text) || text.find('\0') != std::string::npos))
         doc.reset();

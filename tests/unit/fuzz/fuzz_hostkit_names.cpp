@@ -5,6 +5,7 @@
 // the record's user, backup, stamp and file name, so it never starts with
 // '/'. SafeText's output is valid UTF-8 without control characters or
 // direction overrides, and its escapes undo to the text.
+#include <algorithm>
 #include <cwchar>
 
 #include "hostkit/Backups.h"
@@ -39,7 +40,10 @@ void CheckFileName(const std::string& name, const std::string& folder) {
 _ST_UserInfo MadeUpRecord(FuzzedDataProvider& fdp) {
     _ST_UserInfo record{};
     std::vector<fuzz::Field> fields = fuzz::RecordFields(record);
-    fields.erase(fields.begin() + 3);
+    fields.erase(
+        std::remove_if(fields.begin(), fields.end(),
+                       [](const fuzz::Field& f) { return std::string(f.name) == "file_path"; }),
+        fields.end());
     fuzz::FillFields(fdp, fields, 4);
     return record;
 }
