@@ -7,7 +7,6 @@
 
 #include "Control.h"
 #include "Format.h"
-#include "Log.h"
 #include "ProgressDisplay.h"
 #include "Status.h"
 #include "hostkit/SafeText.h"
