@@ -1,10 +1,9 @@
 #include "hostkit/Backups.h"
 
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
+#include "hostkit/Format.h"
 #include "hostkit/Listing.h"
 #include "hostkit/Names.h"
 #include "hostkit/Records.h"
@@ -18,15 +17,8 @@ constexpr int kKeyAttempts = 3;
 }  // namespace
 
 std::string BackupDateTime(std::chrono::system_clock::time_point when) {
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
-    const time_t seconds = static_cast<time_t>(millis / 1000);
-    tm local{};
-    localtime_r(&seconds, &local);
-    char text[48];
-    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis % 1000));
-    return text;
+    return FormatLocalMillis(
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count());
 }
 
 std::string BackupStamp(const std::string& date_time) {
