@@ -59,19 +59,6 @@ std::string BackupKey(const _ST_UserInfo& record) {
                      FieldText(record.szDateTime), FieldText(record.szFileName));
 }
 
-_ST_UserInfo MakeRecord(const BackupRecord& backup) {
-    _ST_UserInfo info;
-    std::memset(&info, 0, sizeof info);
-    CopyField(info.szName, backup.user);
-    CopyField(info.szBackupName, backup.backup);
-    CopyField(info.szDateTime, backup.date_time);
-    CopyField(info.szFilePath, backup.path);
-    CopyField(info.szFileName, backup.file_name);
-    info.llFileSize = backup.size;
-    info.llExpireTime = backup.expire_time;
-    return info;
-}
-
 std::string BackupNamesProblem(const std::string& user, const std::string& backup) {
     const std::string problem = NameProblem("user name", user, kUserNameMax);
     return problem.empty() ? NameProblem("backup name", backup, kBackupNameMax) : problem;
@@ -87,9 +74,28 @@ std::string RecordFitProblem(const SourceFile& file) {
     return "";
 }
 
+namespace {
+
+// Seconds since the epoch `days` days after `when`; 0 (never) when `days` is 0.
 long long ExpiryTime(std::chrono::system_clock::time_point when, long long days) {
     if (days <= 0) return 0;
     return static_cast<long long>(std::chrono::system_clock::to_time_t(when)) + days * 86400LL;
+}
+
+}  // namespace
+
+_ST_UserInfo MakeRecord(const std::string& user, const std::string& backup, const BackupSlot& slot,
+                        const SourceFile& file, long long expire_days) {
+    _ST_UserInfo info;
+    std::memset(&info, 0, sizeof info);
+    CopyField(info.szName, user);
+    CopyField(info.szBackupName, backup);
+    CopyField(info.szDateTime, slot.date_time);
+    CopyField(info.szFilePath, file.absolute);
+    CopyField(info.szFileName, file.name);
+    info.llFileSize = file.size;
+    info.llExpireTime = ExpiryTime(slot.when, expire_days);
+    return info;
 }
 
 BackupSlot FindBackupSlot(IOssManager& manager, const std::string& user, const std::string& backup,

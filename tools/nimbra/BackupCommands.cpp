@@ -59,10 +59,8 @@ int RunBackup(Session& session, const BackupArgs& args) {
     const std::string& key = slot.key;
     if (int status = UploadWithProgress(session, file, key)) return status;
 
-    hostkit::BackupRecord backup{args.user, args.backup, slot.date_time, file.absolute, file.name};
-    backup.size = file.size;
-    backup.expire_time = hostkit::ExpiryTime(slot.when, args.expire_days);
-    const _ST_UserInfo info = hostkit::MakeRecord(backup);
+    const _ST_UserInfo info =
+        hostkit::MakeRecord(args.user, args.backup, slot, file, args.expire_days);
     bool registered = false;
     ForgetLibraryLines();
     {
