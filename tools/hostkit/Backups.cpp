@@ -3,6 +3,7 @@
 #include <cstring>
 #include <thread>
 
+#include "Nimbra/FixedField.h"
 #include "hostkit/Format.h"
 #include "hostkit/Listing.h"
 #include "hostkit/Names.h"
@@ -88,11 +89,11 @@ _ST_UserInfo MakeRecord(const std::string& user, const std::string& backup, cons
                         const SourceFile& file, long long expire_days) {
     _ST_UserInfo info;
     std::memset(&info, 0, sizeof info);
-    CopyField(info.szName, user);
-    CopyField(info.szBackupName, backup);
-    CopyField(info.szDateTime, slot.date_time);
-    CopyField(info.szFilePath, file.absolute);
-    CopyField(info.szFileName, file.name);
+    CopyToField(info.szName, sizeof info.szName, user.c_str());
+    CopyToField(info.szBackupName, sizeof info.szBackupName, backup.c_str());
+    CopyToField(info.szDateTime, sizeof info.szDateTime, slot.date_time.c_str());
+    CopyToField(info.szFilePath, sizeof info.szFilePath, file.absolute.c_str());
+    CopyToField(info.szFileName, sizeof info.szFileName, file.name.c_str());
     info.llFileSize = file.size;
     info.llExpireTime = ExpiryTime(slot.when, expire_days);
     return info;
