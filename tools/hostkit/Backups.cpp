@@ -60,6 +60,18 @@ std::string BackupKey(const _ST_UserInfo& record) {
                      FieldText(record.szDateTime), FieldText(record.szFileName));
 }
 
+std::string RestoreProblem(const _ST_UserInfo& record, std::string& key) {
+    const std::string what = DescribeRecord(record);
+    const std::string name = FieldText(record.szFileName);
+    const std::string fault = FileNameProblem(name);
+    if (!fault.empty())
+        return "the " + what + " has the file name '" + name +
+               "', which is not a plain file name: " + fault;
+    key = BackupKey(record);
+    if (!KeyProblem(key).empty()) return "the " + what + " names no object it could be stored at";
+    return "";
+}
+
 std::string BackupNamesProblem(const std::string& user, const std::string& backup) {
     const std::string problem = NameProblem("user name", user, kUserNameMax);
     return problem.empty() ? NameProblem("backup name", backup, kBackupNameMax) : problem;

@@ -31,6 +31,12 @@ std::string BackupKey(const std::string& user, const std::string& backup,
                       const std::string& date_time, const std::string& file_name);
 std::string BackupKey(const _ST_UserInfo& record);
 
+// Empty when `record` can be restored: its file name is a plain name (a
+// record from a server may hold any) and its fields give a valid object key,
+// set in `key`. Otherwise what is wrong, naming the record as DescribeRecord
+// does.
+std::string RestoreProblem(const _ST_UserInfo& record, std::string& key);
+
 // The widest backup name and path a record holds, terminator excluded, and
 // the longest expiry a backup takes, in days.
 constexpr size_t kBackupNameMax = sizeof(_ST_UserInfo::szBackupName) - 1;
