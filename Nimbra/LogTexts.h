@@ -1,7 +1,7 @@
 // The log formats that tell why a call failed, as the library hands them to
-// LogHandlerA (verbatim, with the arguments named beside each). The nimbra
-// command line, built with the library, names a failure's cause by matching
-// the rendered lines against them.
+// LogHandlerA (verbatim, with the arguments named beside each). The host
+// kit's Diagnose (tools/hostkit), built with the library, names a failure's
+// cause for every host by matching the rendered lines against them.
 #ifndef NIMBRA_LOGTEXTS_H
 #define NIMBRA_LOGTEXTS_H
 

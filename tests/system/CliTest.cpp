@@ -415,6 +415,22 @@ TEST_F(Cli, FilesAsUsersExpect) {
     EXPECT_EQ(Nimbra({"upload", "-", "f/in.bin"}, "in.bin").status, 0);
     EXPECT_EQ(Nimbra({"download", "f/in.bin", "-"}).out, "from a pipe");
 
+    // An object emptied after it was listed: no stop was asked for, and
+    // none is reported; nothing is put in place.
+    server_->AddFault(R"({"method":"HEAD","action":"delay","delay_ms":1000})");
+    const long heads = server_->GetStats().requests["HeadObject"];
+    auto emptied = std::async(std::launch::async, [&] {
+        return Nimbra({"download", "f/data.bin", "emptied.bin"});
+    });
+    while (server_->GetStats().requests["HeadObject"] == heads) usleep(10000);
+    PutObject("f/data.bin", "");
+    const CliResult short_download = emptied.get();
+    EXPECT_EQ(short_download.status, 2);
+    EXPECT_NE(short_download.err.find("download of f/data.bin ended after 0 of 7 bytes"),
+              std::string::npos)
+        << short_download.err;
+    EXPECT_NE(access(dir_.file("emptied.bin").c_str(), F_OK), 0);
+
     PutObject("f/big.bin", RandomBytes(3 * kMiB, 6));
     server_->AddFault(
         R"({"method":"GET","subresource":"none","count":-1,"action":"delay","delay_ms":5000})");

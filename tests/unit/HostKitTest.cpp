@@ -74,7 +74,18 @@ TEST(HostKitBackups, EveryBackupHasAKeyItsRecordNames) {
         _ST_UserInfo record{0, "dave", "weekly", "", "", "a b.txt", 0, 0};
         std::snprintf(record.szDateTime, sizeof record.szDateTime, "%s", k.date_time);
         EXPECT_EQ(BackupKey(record), k.key) << k.date_time;
+        // A restore takes the key, or refuses a record that names none.
+        std::string key = "?";
+        EXPECT_EQ(RestoreProblem(record, key),
+                  *k.key
+                      ? ""
+                      : "the " + DescribeRecord(record) + " names no object it could be stored at");
+        EXPECT_EQ(key, k.key);
     }
+    _ST_UserInfo escape{0, "dave", "weekly", "2024-12-05 15:40:02", "", "../x", 0, 0};
+    std::string key;
+    EXPECT_NE(RestoreProblem(escape, key).find(" has the file name '../x', which is not a plain"),
+              std::string::npos);
 
     std::vector<_ST_UserInfo> records(3);
     records[0].nId = 30, records[1].nId = 20, records[2].nId = 10;  // newest first

@@ -44,11 +44,15 @@ public:
         return true;
     }
 
-    // Objects "a" (3 MiB) and "b" (2 MiB); "gone" fails, any other is empty.
+    // Objects "a" (3 MiB) and "b" (2 MiB), "once" (1 MiB, emptied after its
+    // first download); "gone" fails, any other is empty.
     bool DownloadFile(const char* name, const char*, IOssCallback* callback) override {
         const std::string key = name;
-        ++calls_[key];  // read once the runner is idle
-        const long long size = key == "a" ? 3 * kMiB : key == "b" ? 2 * kMiB : 0;
+        const int call = ++calls_[key];  // read once the runner is idle
+        const long long size = key == "a"                   ? 3 * kMiB
+                               : key == "b"                 ? 2 * kMiB
+                               : key == "once" && call == 1 ? kMiB
+                                                            : 0;
         for (long long start = 0; start < size && !Poll(); start += kMiB) {
             callback->OnProgress(0, static_cast<int>(95 * std::min(start + kMiB, size) / size),
                                  nullptr);
@@ -227,20 +231,23 @@ TEST(TransferRunner, PauseResumeAndStopReachTheRunningJob) {
 // A Stop during the last range or part is not consumed; the runner makes it
 // good: the next transfer that it stops at the very start runs again. Every
 // setting of the library's flag is accounted for, a Stop that comes right
-// after a poll consumed one included.
+// after a poll consumed one included. A download that seems stopped without
+// any Stop met an object emptied since it was listed: it is done.
 TEST(TransferRunner, AStopTheLibraryDidNotTakeIsMadeGood) {
     FakeManager fake;
     Trace trace;
-    // Where each job is stopped: at these bytes, (-1) as it starts, or (-2)
-    // at 1 MiB and again right after its poll took the stop.
-    std::map<JobId, long long> stop_at = {{1, 3 * kMiB},  {5, 25 * kMiB}, {6, 10 * kMiB},
-                                          {7, 3 * kMiB},  {8, -1},        {10, -2},
-                                          {11, 3 * kMiB}, {12, -2}};
+    // Where each job is stopped: at these bytes, (-1) as it starts, (-2) at
+    // 1 MiB and again right after its poll took the stop, or (-3) by a flag
+    // set past the runner as it starts.
+    std::map<JobId, long long> stop_at = {
+        {1, 3 * kMiB},  {5, 25 * kMiB}, {6, 10 * kMiB}, {7, 3 * kMiB},  {8, -1},  {10, -2},
+        {11, 3 * kMiB}, {12, -2},       {14, 3 * kMiB}, {17, 3 * kMiB}, {19, -1}, {20, -3}};
     TransferRunner runner(fake, trace);
     JobId running = 0;
     trace.on_start = [&](JobId id) {
         running = id;
         if (stop_at.count(id) && stop_at[id] == -1) runner.Stop();
+        if (stop_at.count(id) && stop_at[id] == -3) fake.Stop();
     };
     trace.on_progress = [&](JobId id, long long bytes, long long) {
         if (stop_at.count(id) && (stop_at[id] == bytes || (stop_at[id] == -2 && bytes == kMiB)))
@@ -249,23 +256,35 @@ TEST(TransferRunner, AStopTheLibraryDidNotTakeIsMadeGood) {
     fake.on_stopped = [&] {
         if (stop_at[running] == -2) runner.Stop();
     };
-    runner.Download("a", 3 * kMiB, "/a");  // 1: stopped too late
-    runner.List("p/");                     // 2: listings leave it set
-    runner.Download("empty", 0, "/e");     // 3: no range, no poll
-    runner.Download("b", 2 * kMiB, "/b");  // 4: takes it at the start, runs again
-    runner.Upload("/u", 25 * kMiB, "u");   // 5: stopped too late
-    runner.Upload("/v", 25 * kMiB, "v");   // 6: runs again, then stopped by its own
-    runner.Download("a", 3 * kMiB, "/a");  // 7: stopped too late
-    runner.Download("b", 2 * kMiB, "/b");  // 8: stopped as it starts: no second run
-    runner.Download("b", 2 * kMiB, "/b");  // 9: runs once
-    runner.Download("a", 3 * kMiB, "/a");  // 10: stopped twice
-    runner.Download("a", 3 * kMiB, "/a");  // 11: stopped too late
-    runner.Download("b", 2 * kMiB, "/b");  // 12: takes it at the start, then stopped
+    runner.Download("a", 3 * kMiB, "/a");      // 1: stopped too late
+    runner.List("p/");                         // 2: listings leave it set
+    runner.Download("empty", 0, "/e");         // 3: no range, no poll
+    runner.Download("b", 2 * kMiB, "/b");      // 4: takes it at the start, runs again
+    runner.Upload("/u", 25 * kMiB, "u");       // 5: stopped too late
+    runner.Upload("/v", 25 * kMiB, "v");       // 6: runs again, then stopped by its own
+    runner.Download("a", 3 * kMiB, "/a");      // 7: stopped too late
+    runner.Download("b", 2 * kMiB, "/b");      // 8: stopped as it starts: no second run
+    runner.Download("b", 2 * kMiB, "/b");      // 9: runs once
+    runner.Download("a", 3 * kMiB, "/a");      // 10: stopped twice
+    runner.Download("a", 3 * kMiB, "/a");      // 11: stopped too late
+    runner.Download("b", 2 * kMiB, "/b");      // 12: takes it at the start, then stopped
+    runner.Download("empty", kMiB, "/e");      // 13: emptied since listed: done, short
+    runner.Download("a", 3 * kMiB, "/a");      // 14: stopped too late
+    runner.Download("empty", 2 * kMiB, "/e");  // 15: no poll, twice: leaves it set
+    runner.Download("b", 2 * kMiB, "/b");      // 16: takes it at the start, runs again
+    runner.Download("a", 3 * kMiB, "/a");      // 17: stopped too late
+    runner.Download("once", kMiB, "/o");       // 18: takes it, then finds the object emptied
+    runner.Download("a", 3 * kMiB, "/a");      // 19: its Stop goes once it moved bytes
+    runner.Upload("/w", 25 * kMiB, "w");       // 20: an upload stopped stays stopped
     runner.WaitIdle();
     EXPECT_EQ(trace.finished,
               "1 done 3M, 2 done 0M, 3 done 0M, 4 done 2M, 5 done 25M, 6 stopped 10M, 7 done 3M, "
-              "8 stopped 0M, 9 done 2M, 10 stopped 1M, 11 done 3M, 12 stopped 0M");
-    EXPECT_EQ(fake.calls("b"), 5);
+              "8 stopped 0M, 9 done 2M, 10 stopped 1M, 11 done 3M, 12 stopped 0M, 13 done 0M, "
+              "14 done 3M, 15 done 0M, 16 done 2M, 17 done 3M, 18 done 0M, 19 stopped 1M, "
+              "20 stopped 0M");
+    EXPECT_EQ(fake.calls("b"), 7);
+    EXPECT_EQ(fake.calls("empty"), 4);
+    EXPECT_EQ(fake.calls("once"), 2);
     EXPECT_EQ(fake.calls("v"), 2);
     EXPECT_FALSE(runner.StaleStopPending());
     EXPECT_EQ(fake.flags(), "");

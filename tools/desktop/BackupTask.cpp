@@ -75,11 +75,8 @@ void BackupTask::onUploaded(const hostkit::JobOutcome& outcome,
         return fail(tr("upload of %1 to %2 failed").arg(shown(m_request.file.name), key), lines,
                     outcome.result);
     // Stored, even if a stop came too late for it: the record goes in too.
-    hostkit::BackupRecord backup{m_request.user, m_request.backup, m_slot.date_time,
-                                 m_request.file.absolute, m_request.file.name};
-    backup.size = m_request.file.size;
-    backup.expire_time = hostkit::ExpiryTime(m_slot.when, m_request.expireDays);
-    const _ST_UserInfo record = hostkit::MakeRecord(backup);
+    const _ST_UserInfo record = hostkit::MakeRecord(m_request.user, m_request.backup, m_slot,
+                                                    m_request.file, m_request.expireDays);
     runCall(
         [record](IOssManager& manager) { return manager.InsertUserInfo(record); },
         TransferState::Finishing,

@@ -73,14 +73,13 @@ void RestoreTask::onDownloaded(const hostkit::JobOutcome& outcome,
     const QString key = shown(m_request.key);
     if (outcome.end == hostkit::JobOutcome::End::kFailed)
         return fail(tr("download of %1 failed").arg(key), lines, outcome.result);
-    // Without a stop asked for, a download that seems stopped before its
-    // first range met an object emptied since it was listed.
-    if (outcome.end == hostkit::JobOutcome::End::kStopped && stopAsked())
+    if (outcome.end == hostkit::JobOutcome::End::kStopped)
         return finish(TransferState::Stopped, tr("stopped; %1 was left as it was").arg(target));
     if (!m_pending)  // given up when the window closed without waiting
         return finish(TransferState::Stopped, tr("given up; %1 was left as it was").arg(target));
+    // Short when the object was emptied or cut since it was listed.
     const long long written = m_pending->Size();
-    if (outcome.end != hostkit::JobOutcome::End::kDone || written != m_request.size)
+    if (written != m_request.size)
         return finish(TransferState::Failed,
                       tr("download of %1 ended after %2 of %3 bytes; the object may have changed "
                          "meanwhile, try again")

@@ -55,19 +55,10 @@ void TransferController::restore(const std::vector<_ST_UserInfo>& records, const
         const std::string what = hostkit::DescribeRecord(record);
         const std::string name = hostkit::FieldText(record.szFileName);
         const QString title = tr("Restore %1").arg(shown(name));
-        const std::string fault = hostkit::FileNameProblem(name);
-        if (!fault.empty()) {
-            addFailedRow(title,
-                         tr("the %1 has the file name '%2', which is not a plain file name: %3")
-                             .arg(shown(what), shown(name), shown(fault)),
-                         TransferState::Failed);
-            continue;
-        }
         RestoreRequest request;
-        request.key = hostkit::BackupKey(record);
-        if (request.key.empty() || !hostkit::KeyProblem(request.key).empty()) {
-            addFailedRow(title, tr("the %1 names no object it could be stored at").arg(shown(what)),
-                         TransferState::Failed);
+        const std::string problem = hostkit::RestoreProblem(record, request.key);
+        if (!problem.empty()) {
+            addFailedRow(title, shown(problem), TransferState::Failed);
             continue;
         }
         if (!chooseTarget(folder.toStdString(), name, title, parent, request.target)) continue;

@@ -1,10 +1,10 @@
 #include "hostkit/Backups.h"
 
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
+#include "Nimbra/FixedField.h"
+#include "hostkit/Format.h"
 #include "hostkit/Listing.h"
 #include "hostkit/Names.h"
 #include "hostkit/Records.h"
@@ -18,15 +18,8 @@ constexpr int kKeyAttempts = 3;
 }  // namespace
 
 std::string BackupDateTime(std::chrono::system_clock::time_point when) {
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
-    const time_t seconds = static_cast<time_t>(millis / 1000);
-    tm local{};
-    localtime_r(&seconds, &local);
-    char text[48];
-    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis % 1000));
-    return text;
+    return FormatLocalMillis(
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count());
 }
 
 std::string BackupStamp(const std::string& date_time) {
@@ -67,17 +60,16 @@ std::string BackupKey(const _ST_UserInfo& record) {
                      FieldText(record.szDateTime), FieldText(record.szFileName));
 }
 
-_ST_UserInfo MakeRecord(const BackupRecord& backup) {
-    _ST_UserInfo info;
-    std::memset(&info, 0, sizeof info);
-    CopyField(info.szName, backup.user);
-    CopyField(info.szBackupName, backup.backup);
-    CopyField(info.szDateTime, backup.date_time);
-    CopyField(info.szFilePath, backup.path);
-    CopyField(info.szFileName, backup.file_name);
-    info.llFileSize = backup.size;
-    info.llExpireTime = backup.expire_time;
-    return info;
+std::string RestoreProblem(const _ST_UserInfo& record, std::string& key) {
+    const std::string what = DescribeRecord(record);
+    const std::string name = FieldText(record.szFileName);
+    const std::string fault = FileNameProblem(name);
+    if (!fault.empty())
+        return "the " + what + " has the file name '" + name +
+               "', which is not a plain file name: " + fault;
+    key = BackupKey(record);
+    if (!KeyProblem(key).empty()) return "the " + what + " names no object it could be stored at";
+    return "";
 }
 
 std::string BackupNamesProblem(const std::string& user, const std::string& backup) {
@@ -95,9 +87,28 @@ std::string RecordFitProblem(const SourceFile& file) {
     return "";
 }
 
+namespace {
+
+// Seconds since the epoch `days` days after `when`; 0 (never) when `days` is 0.
 long long ExpiryTime(std::chrono::system_clock::time_point when, long long days) {
     if (days <= 0) return 0;
     return static_cast<long long>(std::chrono::system_clock::to_time_t(when)) + days * 86400LL;
+}
+
+}  // namespace
+
+_ST_UserInfo MakeRecord(const std::string& user, const std::string& backup, const BackupSlot& slot,
+                        const SourceFile& file, long long expire_days) {
+    _ST_UserInfo info;
+    std::memset(&info, 0, sizeof info);
+    CopyToField(info.szName, sizeof info.szName, user.c_str());
+    CopyToField(info.szBackupName, sizeof info.szBackupName, backup.c_str());
+    CopyToField(info.szDateTime, sizeof info.szDateTime, slot.date_time.c_str());
+    CopyToField(info.szFilePath, sizeof info.szFilePath, file.absolute.c_str());
+    CopyToField(info.szFileName, sizeof info.szFileName, file.name.c_str());
+    info.llFileSize = file.size;
+    info.llExpireTime = ExpiryTime(slot.when, expire_days);
+    return info;
 }
 
 BackupSlot FindBackupSlot(IOssManager& manager, const std::string& user, const std::string& backup,

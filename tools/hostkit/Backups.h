@@ -31,6 +31,12 @@ std::string BackupKey(const std::string& user, const std::string& backup,
                       const std::string& date_time, const std::string& file_name);
 std::string BackupKey(const _ST_UserInfo& record);
 
+// Empty when `record` can be restored: its file name is a plain name (a
+// record from a server may hold any) and its fields give a valid object key,
+// set in `key`. Otherwise what is wrong, naming the record as DescribeRecord
+// does.
+std::string RestoreProblem(const _ST_UserInfo& record, std::string& key);
+
 // The widest backup name and path a record holds, terminator excluded, and
 // the longest expiry a backup takes, in days.
 constexpr size_t kBackupNameMax = sizeof(_ST_UserInfo::szBackupName) - 1;
@@ -44,10 +50,6 @@ std::string BackupNamesProblem(const std::string& user, const std::string& backu
 // Empty when a record holds the file's absolute path and name; otherwise
 // which is too long.
 std::string RecordFitProblem(const SourceFile& file);
-
-// The record's expiry for a backup made at `when` kept `days` days: seconds
-// since the epoch; 0 (never) when `days` is 0.
-long long ExpiryTime(std::chrono::system_clock::time_point when, long long days);
 
 // Where a backup's bytes go: a key that no object has yet.
 struct BackupSlot {
@@ -71,16 +73,12 @@ BackupSlot FindBackupSlot(IOssManager& manager, const std::string& user, const s
                           const std::string& file_name,
                           const std::function<bool(const std::string&)>& reserved = nullptr);
 
-// What a backup registers (InsertUserInfo) once its bytes are stored. Text
-// longer than a field is cut to it: check the names first (Names.h).
-struct BackupRecord {
-    std::string user, backup, date_time;
-    std::string path;       // absolute path of the backed-up file
-    std::string file_name;  // its last component
-    long long size = 0;
-    long long expire_time = 0;  // seconds since the epoch; 0: never
-};
-_ST_UserInfo MakeRecord(const BackupRecord& backup);
+// What a backup registers (InsertUserInfo) once `file` is stored at
+// `slot`: its date and time, path, name and size, and an expiry `expire_days`
+// days after `slot.when` (0: never). Text longer than a field is cut to it:
+// check the names first (BackupNamesProblem, RecordFitProblem).
+_ST_UserInfo MakeRecord(const std::string& user, const std::string& backup, const BackupSlot& slot,
+                        const SourceFile& file, long long expire_days);
 
 }  // namespace hostkit
 

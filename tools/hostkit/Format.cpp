@@ -4,6 +4,20 @@
 #include <cstdio>
 
 namespace hostkit {
+namespace {
+
+// `t` as local time in strftime's `format`; `offset` receives its distance
+// from UTC in seconds.
+std::string LocalText(time_t t, const char* format, long* offset = nullptr) {
+    tm local{};
+    localtime_r(&t, &local);
+    char text[48];
+    std::strftime(text, sizeof text, format, &local);
+    if (offset != nullptr) *offset = local.tm_gmtoff;
+    return text;
+}
+
+}  // namespace
 
 std::string FormatBytes(long long bytes) {
     static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
@@ -40,24 +54,23 @@ std::string FormatDuration(double seconds) {
 }
 
 std::string FormatLocalTime(time_t t) {
-    tm local{};
-    localtime_r(&t, &local);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-    return text;
+    return LocalText(t, "%Y-%m-%d %H:%M");
+}
+
+std::string FormatLocalMillis(long long ms) {
+    char millis[8];
+    std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
+    return LocalText(static_cast<time_t>(ms / 1000), "%Y-%m-%d %H:%M:%S") + millis;
 }
 
 std::string FormatIsoLocal(time_t t) {
-    tm local{};
-    localtime_r(&t, &local);
-    char text[48];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff;
+    long offset = 0;
+    const std::string text = LocalText(t, "%Y-%m-%dT%H:%M:%S", &offset);
     const long magnitude = offset < 0 ? -offset : offset;
     char zone[48];
     std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', magnitude / 3600,
                   magnitude / 60 % 60);
-    return std::string(text) + zone;
+    return text + zone;
 }
 
 }  // namespace hostkit

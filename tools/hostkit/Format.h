@@ -19,6 +19,9 @@ std::string FormatDuration(double seconds);
 // Local time "YYYY-MM-DD HH:MM".
 std::string FormatLocalTime(time_t t);
 
+// Milliseconds since the epoch as local time "YYYY-MM-DD HH:MM:SS.mmm".
+std::string FormatLocalMillis(long long ms);
+
 // ISO 8601 local time with its UTC offset, e.g. "2024-12-05T15:40:02+01:00".
 std::string FormatIsoLocal(time_t t);
 

@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 
 #include "Contracts/LogHandler.h"
+#include "hostkit/Format.h"
 
 namespace hostkit {
 namespace {
@@ -41,14 +41,7 @@ LogCall ReadLogCall(const char* function, const char* file, int line, int level,
 }
 
 std::string LogCallText(const LogCall& call) {
-    const time_t seconds = static_cast<time_t>(call.millis / 1000);
-    tm local{};
-    localtime_r(&seconds, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    char millis[8];
-    std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(call.millis % 1000));
-    return std::string(stamp) + millis + " [L" + std::to_string(call.level) + "] " +
+    return FormatLocalMillis(call.millis) + " [L" + std::to_string(call.level) + "] " +
            (call.function.empty() ? "?" : call.function) + " " +
            (call.file.empty() ? "?" : call.file) + ":" + std::to_string(call.line) + " " +
            call.message;

@@ -17,14 +17,6 @@ std::string FieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
-// Sets a record's text field to `text`, cut to the field's width.
-template <size_t N>
-void CopyField(char (&field)[N], const std::string& text) {
-    const size_t length = text.size() < N - 1 ? text.size() : N - 1;
-    std::memcpy(field, text.data(), length);
-    field[length] = '\0';
-}
-
 // Copies each record GetUserUploadInfo delivers (the library's copy lives
 // only during the notification).
 class RecordCollector final : public IOssCallback {

@@ -18,11 +18,11 @@ bool TransferCount::Take(int nResult, int nPercent) {
             bytes_ = total_;
         } else if (reports_ > 1) {
             ++steps_;
-            bytes_ = std::min(total_, steps_ * kUploadPartSize);
+            bytes_ = std::min(total_, steps_ * kOssPartSize);
         }
     } else {
         ++steps_;
-        bytes_ = std::min(total_, steps_ * kDownloadRangeSize);
+        bytes_ = std::min(total_, steps_ * kOssRangeSize);
     }
     return true;
 }

@@ -21,9 +21,6 @@ enum class TransferEnd {
 
 class TransferCount {
 public:
-    static constexpr long long kUploadPartSize = kOssPartSize;
-    static constexpr long long kDownloadRangeSize = kOssRangeSize;
-
     // `total`: the file's size (upload), the object's size (download).
     TransferCount(Direction direction, long long total);
 
@@ -32,10 +29,7 @@ public:
     bool Take(int nResult, int nPercent);
 
     long long bytes() const { return bytes_; }
-    long long total() const { return total_; }
     const FinalReport& final_report() const { return final_; }
-    // Parts uploaded or ranges downloaded so far.
-    long long steps() const { return steps_; }
 
     // How the call ended, given what it returned. A stopped download returns
     // true like a completed one: it is told apart by its last range, which

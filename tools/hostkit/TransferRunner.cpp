@@ -98,6 +98,17 @@ bool TransferRunner::Stop(JobId only) {
     return Reaches(only) && StopLocked();
 }
 
+void TransferRunner::PassedFirstPoll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stale_stop_) return;
+    // A transfer that moved bytes found no stop at its first poll, so none
+    // is set: the stale one counted was taken (by the first run of a
+    // download that met an object emptied just after). This job's own Stop,
+    // held back for the stale one, goes now.
+    stale_stop_ = false;
+    if (stop_requested_) manager_.Stop();
+}
+
 bool TransferRunner::StopLocked() {
     if (!running_ || running_kind_ == JobKind::kCall) return false;
     // The library's flag is set once per job, so that every setting is
@@ -191,9 +202,12 @@ JobOutcome TransferRunner::Run(const Job& job) {
 JobOutcome TransferRunner::RunTransfer(const Job& job) {
     const Direction direction =
         job.kind == JobKind::kUpload ? Direction::kUpload : Direction::kDownload;
+    bool retried = false;  // run again after it consumed a stale stop
     for (;;) {
-        ProgressRelay relay(direction, job.size,
-                            [&](long long bytes) { sink_.JobProgress(job.id, bytes, job.size); });
+        ProgressRelay relay(direction, job.size, [&](long long bytes) {
+            if (bytes > 0) PassedFirstPoll();
+            sink_.JobProgress(job.id, bytes, job.size);
+        });
         const bool returned =
             direction == Direction::kUpload
                 ? manager_.UploadFile(job.path.c_str(), job.size, job.key.c_str(), &relay)
@@ -205,19 +219,33 @@ JobOutcome TransferRunner::RunTransfer(const Job& job) {
         // A pause asked for after the call's last poll must not hold the next
         // transfer.
         manager_.ContinueDownload();
+        JobOutcome outcome;
+        outcome.end = EndOf(end);
         if (end == TransferEnd::kStopped) {
             // The library consumed a stop and cleared it: this job's, or one
-            // an earlier transfer left; then this job has yet to run.
+            // an earlier transfer left (then this job has yet to run). With
+            // neither, a download met an object emptied since it was listed:
+            // it ended before its first poll, done with what it wrote.
             const bool stale = stale_stop_;
             stale_stop_ = false;
-            if (stale && !stop_requested_ && count.StoppedAtStart(returned)) continue;
+            const bool at_start = !stop_requested_ && count.StoppedAtStart(returned);
+            if (stale && at_start) {
+                retried = true;
+                continue;
+            }
+            if (direction == Direction::kDownload && !stop_requested_ && !stale) {
+                // Run again for a stale stop and ending so again, its first
+                // run most likely met the emptied object too, leaving that
+                // stop set (had it taken it after all, PassedFirstPoll
+                // notices with the next transfer that moves bytes).
+                stale_stop_ = retried && at_start;
+                outcome.end = JobOutcome::End::kDone;
+            }
         } else if (stop_requested_) {
             // The stop came after the last poll: it is still set.
             stale_stop_ = true;
         }
         running_ = false;
-        JobOutcome outcome;
-        outcome.end = EndOf(end);
         outcome.result = count.final_report().result;
         outcome.bytes = count.bytes();
         return outcome;

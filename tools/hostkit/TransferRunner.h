@@ -20,10 +20,14 @@
 // its JobStarted and JobFinished come once (an upload's first try leaves an
 // initiated upload without parts on the store, as any stopped upload does).
 // Listings and calls leave the stale stop pending, as does a download of an
-// empty object (it never polls). A job's Stop reaches the library once, and
-// not while a stale stop is still set (that one stops the job), so that every
-// setting of the flag is accounted for. Hence: route every Stop through the
-// runner, never the manager, and keep one runner for the manager's life.
+// empty object (it never polls). A download that ends before its first range
+// without a Stop, its own or a stale one, met an object emptied since it was
+// listed: it is done, with fewer bytes than its size; run again for a stale
+// stop and ending so again, it leaves the stale stop pending. A job's Stop
+// reaches the library once, and not while a stale stop is still set (that one
+// stops the job) unless the job moves bytes, which shows that none is set; so
+// every setting of the flag is accounted for. Hence: route every Stop through
+// the runner, never the manager, and keep one runner for the manager's life.
 #ifndef HOSTKIT_TRANSFERRUNNER_H
 #define HOSTKIT_TRANSFERRUNNER_H
 
@@ -46,7 +50,9 @@ enum class JobKind { kUpload, kDownload, kList, kCall };
 
 struct JobOutcome {
     enum class End {
-        kDone,       // the call succeeded: every byte moved, the listing ran to its end
+        kDone,       // the call succeeded: every byte moved (a download: every byte the
+                     // object held, fewer than its size if it was emptied since it was
+                     // listed), the listing ran to its end
         kStopped,    // it ended on a Stop
         kFailed,     // it failed: `result` tells a network failure (1) from others
         kCancelled,  // cancelled, or dropped by the runner's destruction, before it started
@@ -121,6 +127,7 @@ private:
     JobOutcome Run(const Job& job);
     JobOutcome RunTransfer(const Job& job);
     bool StopLocked();
+    void PassedFirstPoll();
     bool Reaches(JobId only) const { return running_ && (only == 0 || only == running_id_); }
 
     IOssManager& manager_;

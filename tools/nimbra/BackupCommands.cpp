@@ -19,7 +19,6 @@ namespace cli {
 namespace {
 
 using hostkit::FieldText;
-using hostkit::KeyProblem;
 using hostkit::kUserNameMax;
 using hostkit::NameProblem;
 using hostkit::SafeText;
@@ -59,10 +58,8 @@ int RunBackup(Session& session, const BackupArgs& args) {
     const std::string& key = slot.key;
     if (int status = UploadWithProgress(session, file, key)) return status;
 
-    hostkit::BackupRecord backup{args.user, args.backup, slot.date_time, file.absolute, file.name};
-    backup.size = file.size;
-    backup.expire_time = hostkit::ExpiryTime(slot.when, args.expire_days);
-    const _ST_UserInfo info = hostkit::MakeRecord(backup);
+    const _ST_UserInfo info =
+        hostkit::MakeRecord(args.user, args.backup, slot, file, args.expire_days);
     bool registered = false;
     ForgetLibraryLines();
     {
@@ -101,15 +98,9 @@ int RunRestore(Session& session, const RestoreArgs& args) {
                     "See them with: nimbra records " + args.user);
     const std::string what = hostkit::DescribeRecord(*record);
     const std::string name = FieldText(record->szFileName);
-    const std::string fault = hostkit::FileNameProblem(name);
-    if (!fault.empty())
-        return Fail(kExitFailed,
-                    "the " + what + " has the file name '" + name +
-                        "', which is not a plain file name: " + fault,
-                    "Nothing was restored.");
-    const std::string key = hostkit::BackupKey(*record);
-    if (key.empty() || !KeyProblem(key).empty())
-        return Fail(kExitFailed, "the " + what + " names no object it could be stored at");
+    std::string key;
+    const std::string refused = hostkit::RestoreProblem(*record, key);
+    if (!refused.empty()) return Fail(kExitFailed, refused, "Nothing was restored.");
 
     // Into a folder (the current one by default) the record's file goes
     // only as a new file; a file the user names may be overwritten.

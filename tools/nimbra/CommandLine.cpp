@@ -1,6 +1,6 @@
 // nimbra's command line: parses the arguments and runs one command. nimbra
 // uses the library exactly as a desktop host does: the public header,
-// InitOssManager, and its own IOssCallback implementations.
+// InitOssManager, and the host kit's IOssCallback implementations.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>

@@ -211,10 +211,6 @@ OperationControl::~OperationControl() {
     // terminal_ restores the terminal mode as it is destroyed.
 }
 
-bool OperationControl::stop_requested() const {
-    return g_watch != nullptr && g_watch->stop_requested;
-}
-
 RemoveOnInterrupt::RemoveOnInterrupt(const std::string& path) {
     if (path.size() >= PATH_MAX) return;
     for (int i = 0; i < kCleanupSlots; ++i) {

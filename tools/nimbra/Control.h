@@ -48,9 +48,6 @@ public:
     OperationControl(const OperationControl&) = delete;
     OperationControl& operator=(const OperationControl&) = delete;
 
-    // True once a stop was asked for, by key or signal.
-    bool stop_requested() const;
-
 private:
     std::optional<RawTerminal> terminal_;  // while the keys are read
 };

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -22,9 +23,9 @@ std::string TimeLeft(const ProgressSnapshot& s) {
     return FormatDuration(s.seconds_left) + " left";
 }
 
-int TerminalColumns(FILE* out) {
+int TerminalColumns() {
     winsize size{};
-    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
 }
 
@@ -83,9 +84,8 @@ std::string ProgressPlainLine(const ProgressSnapshot& s) {
     return line + ", " + TimeLeft(s) + ")";
 }
 
-ProgressDisplay::ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out,
-                                 NowFunction now)
-    : verb_(std::move(verb)), mode_(mode), out_(out), now_(now), meter_(total, std::move(now)) {}
+ProgressDisplay::ProgressDisplay(std::string verb, long long total, ProgressMode mode)
+    : verb_(std::move(verb)), mode_(mode), meter_(total) {}
 
 ProgressDisplay::~ProgressDisplay() {
     Finish();
@@ -94,9 +94,9 @@ ProgressDisplay::~ProgressDisplay() {
 void ProgressDisplay::ShowKeys(bool keys) {
     std::lock_guard<std::mutex> lock(mutex_);
     keys_ = keys;
-    if (keys && mode_ != ProgressMode::kOff) {
-        std::fprintf(out_, "keys: p pause, r resume, s stop\n");
-        std::fflush(out_);
+    if (keys) {
+        std::fprintf(stderr, "keys: p pause, r resume, s stop\n");
+        std::fflush(stderr);
     }
 }
 
@@ -113,19 +113,18 @@ void ProgressDisplay::SetPaused(bool paused) {
     if (finished_ || meter_.Read().paused == paused) return;
     meter_.SetPaused(paused);
     if (mode_ == ProgressMode::kLines) {
-        std::fprintf(out_, "%s: %s\n", verb_.c_str(),
+        std::fprintf(stderr, "%s: %s\n", verb_.c_str(),
                      paused ? "paused (press r to resume, s to stop)" : "resumed");
-        std::fflush(out_);
+        std::fflush(stderr);
     }
     DrawLocked(true);
 }
 
 void ProgressDisplay::Note(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (mode_ == ProgressMode::kOff) return;
     ClearBarLocked();
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
     if (!finished_) DrawLocked(true);
 }
 
@@ -139,8 +138,8 @@ void ProgressDisplay::Finish() {
     if (finished_) return;
     if (mode_ == ProgressMode::kBar && bar_drawn_) {
         DrawLocked(true);
-        std::fputc('\n', out_);
-        std::fflush(out_);
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
     }
     finished_ = true;
 }
@@ -148,11 +147,6 @@ void ProgressDisplay::Finish() {
 double ProgressDisplay::ActiveSeconds() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return meter_.ActiveSeconds();
-}
-
-ProgressSnapshot ProgressDisplay::Snapshot() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return SnapshotLocked();
 }
 
 ProgressSnapshot ProgressDisplay::SnapshotLocked() const {
@@ -164,26 +158,26 @@ ProgressSnapshot ProgressDisplay::SnapshotLocked() const {
 }
 
 void ProgressDisplay::DrawLocked(bool force) {
-    const Clock::time_point now = now_();
+    const Clock::time_point now = Clock::now();
     const ProgressSnapshot s = SnapshotLocked();
     if (mode_ == ProgressMode::kBar) {
         if (!force && bar_drawn_ && now - last_draw_ < kRedrawInterval) return;
         last_draw_ = now;
-        std::fprintf(out_, "\r%s\x1b[K", ProgressBarLine(s, TerminalColumns(out_)).c_str());
-        std::fflush(out_);
+        std::fprintf(stderr, "\r%s\x1b[K", ProgressBarLine(s, TerminalColumns()).c_str());
+        std::fflush(stderr);
         bar_drawn_ = true;
-    } else if (mode_ == ProgressMode::kLines) {
+    } else {
         const int tenth = s.percent / 10;
         if (tenth <= last_tenth_) return;
         last_tenth_ = tenth;
-        std::fprintf(out_, "%s\n", ProgressPlainLine(s).c_str());
-        std::fflush(out_);
+        std::fprintf(stderr, "%s\n", ProgressPlainLine(s).c_str());
+        std::fflush(stderr);
     }
 }
 
 void ProgressDisplay::ClearBarLocked() {
     if (mode_ == ProgressMode::kBar && bar_drawn_ && !finished_) {
-        std::fputs("\r\x1b[K", out_);
+        std::fputs("\r\x1b[K", stderr);
     }
 }
 

@@ -3,7 +3,6 @@
 #ifndef NIMBRA_CLI_PROGRESSDISPLAY_H
 #define NIMBRA_CLI_PROGRESSDISPLAY_H
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -11,7 +10,7 @@
 
 namespace cli {
 
-enum class ProgressMode { kBar, kLines, kOff };
+enum class ProgressMode { kBar, kLines };
 
 // kBar when stderr is a terminal (and TERM is not "dumb"), else kLines.
 ProgressMode ChooseProgressMode();
@@ -36,10 +35,8 @@ std::string ProgressPlainLine(const ProgressSnapshot& s);
 class ProgressDisplay {
 public:
     using Clock = hostkit::ProgressMeter::Clock;
-    using NowFunction = hostkit::ProgressMeter::NowFunction;
 
-    ProgressDisplay(std::string verb, long long total, ProgressMode mode, FILE* out = stderr,
-                    NowFunction now = Clock::now);
+    ProgressDisplay(std::string verb, long long total, ProgressMode mode);
     ~ProgressDisplay();
     ProgressDisplay(const ProgressDisplay&) = delete;
     ProgressDisplay& operator=(const ProgressDisplay&) = delete;
@@ -53,8 +50,6 @@ public:
 
     // Seconds since the start, paused time left out.
     double ActiveSeconds() const;
-    // What a line drawn now would show.
-    ProgressSnapshot Snapshot() const;
 
 private:
     ProgressSnapshot SnapshotLocked() const;
@@ -64,8 +59,6 @@ private:
     mutable std::mutex mutex_;
     std::string verb_;
     ProgressMode mode_;
-    FILE* out_;
-    NowFunction now_;
     hostkit::ProgressMeter meter_;
     bool keys_ = false;
     bool finished_ = false;

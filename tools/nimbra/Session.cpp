@@ -10,10 +10,11 @@ Session::Session(IOssManager& manager) : manager_(manager), runner_(manager, *th
 
 Session::~Session() = default;
 
-JobRun Session::Transfer(hostkit::JobKind kind, const std::string& key, const std::string& path,
-                         long long size, ProgressDisplay& display) {
+hostkit::JobOutcome Session::Transfer(hostkit::JobKind kind, const std::string& key,
+                                      const std::string& path, long long size,
+                                      ProgressDisplay& display) {
     display_ = &display;
-    JobRun run = Run(true, [&] {
+    const hostkit::JobOutcome outcome = Run(true, [&] {
         if (kind == hostkit::JobKind::kUpload) {
             runner_.Upload(path, size, key);
         } else {
@@ -22,18 +23,19 @@ JobRun Session::Transfer(hostkit::JobKind kind, const std::string& key, const st
     });
     display.Finish();
     display_ = nullptr;
-    return run;
+    return outcome;
 }
 
-JobRun Session::List(const std::string& prefix,
-                     std::function<void(const std::vector<hostkit::ListEntry>&)> on_page) {
+hostkit::JobOutcome Session::List(
+    const std::string& prefix,
+    std::function<void(const std::vector<hostkit::ListEntry>&)> on_page) {
     on_page_ = std::move(on_page);
-    JobRun run = Run(false, [&] { runner_.List(prefix); });
+    const hostkit::JobOutcome outcome = Run(false, [&] { runner_.List(prefix); });
     on_page_ = nullptr;
-    return run;
+    return outcome;
 }
 
-JobRun Session::Run(bool keys, const std::function<void()>& queue) {
+hostkit::JobOutcome Session::Run(bool keys, const std::function<void()>& queue) {
     ForgetLibraryLines();
     {
         std::lock_guard<std::mutex> lock(pending_mutex_);
@@ -46,16 +48,13 @@ JobRun Session::Run(bool keys, const std::function<void()>& queue) {
         actions.resume = [this] { Pause(false); };
     }
     actions.display = display_;
-    JobRun run;
     {
         // Keys and Ctrl-C reach the job from before it starts.
         OperationControl control(std::move(actions));
         queue();
         runner_.WaitIdle();
-        run.stop_asked = control.stop_requested();
     }
-    run.outcome = outcome_;
-    return run;
+    return outcome_;
 }
 
 void Session::Stop() {

@@ -16,12 +16,6 @@ namespace cli {
 
 class ProgressDisplay;
 
-// How a job ended, and whether the user asked it to stop.
-struct JobRun {
-    hostkit::JobOutcome outcome;
-    bool stop_asked = false;
-};
-
 class Session final : private hostkit::JobSink {
 public:
     explicit Session(IOssManager& manager);
@@ -32,12 +26,12 @@ public:
     // An upload (`kind` kUpload: `path` to `key`) or a download (`key` to
     // `path`) of `size` bytes, shown on `display`, paused, resumed and
     // stopped by the keys p, r and s, stopped by Ctrl-C.
-    JobRun Transfer(hostkit::JobKind kind, const std::string& key, const std::string& path,
-                    long long size, ProgressDisplay& display);
+    hostkit::JobOutcome Transfer(hostkit::JobKind kind, const std::string& key,
+                                 const std::string& path, long long size, ProgressDisplay& display);
     // A listing of `prefix`, each page handed to `on_page` as it arrives;
     // Ctrl-C stops it.
-    JobRun List(const std::string& prefix,
-                std::function<void(const std::vector<hostkit::ListEntry>&)> on_page);
+    hostkit::JobOutcome List(const std::string& prefix,
+                             std::function<void(const std::vector<hostkit::ListEntry>&)> on_page);
 
 private:
     void JobStarted(hostkit::JobId, hostkit::JobKind) override;
@@ -46,7 +40,7 @@ private:
     void JobFinished(hostkit::JobId, const hostkit::JobOutcome& outcome) override;
     // Queues the job through `queue` and waits for it; with `keys`, p, r
     // and s work too.
-    JobRun Run(bool keys, const std::function<void()>& queue);
+    hostkit::JobOutcome Run(bool keys, const std::function<void()>& queue);
     // Stop, pause and resume for the job of Run; one asked for before the
     // runner started the job is kept until it does.
     void Stop();

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "BuildInfo.h"
-#include "Format.h"
 #include "Log.h"
 #include "hostkit/Diagnosis.h"
 #include "hostkit/SafeText.h"

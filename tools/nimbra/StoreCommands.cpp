@@ -34,12 +34,12 @@ int RunList(Session& session, const ListArgs& args) {
     // Each page is printed as it arrives: the first entries of a large
     // folder show at once, and nothing accumulates. Ctrl-C ends the listing.
     ListingPrinter printer(stdout, prefix, args.json, args.human);
-    const JobRun run = session.List(
+    const hostkit::JobOutcome outcome = session.List(
         prefix, [&printer](const std::vector<hostkit::ListEntry>& page) { printer.Page(page); });
-    const bool stopped = run.outcome.end == hostkit::JobOutcome::End::kStopped;
-    printer.Finish(run.outcome.end == hostkit::JobOutcome::End::kDone);
-    if (run.outcome.end == hostkit::JobOutcome::End::kFailed)
-        return FailCall("cannot list " + prefix, run.outcome.result);
+    const bool stopped = outcome.end == hostkit::JobOutcome::End::kStopped;
+    printer.Finish(outcome.end == hostkit::JobOutcome::End::kDone);
+    if (outcome.end == hostkit::JobOutcome::End::kFailed)
+        return FailCall("cannot list " + prefix, outcome.result);
     if (stopped)
         return Fail(kExitStopped,
                     "listing stopped after " + std::to_string(printer.entries()) + " entries");

@@ -7,7 +7,6 @@
 
 #include "Control.h"
 #include "Format.h"
-#include "Log.h"
 #include "ProgressDisplay.h"
 #include "Status.h"
 #include "hostkit/SafeText.h"
@@ -38,10 +37,10 @@ int InspectLocalFile(const std::string& path, LocalFile& file) {
 
 int UploadWithProgress(Session& session, const LocalFile& file, const std::string& key) {
     ProgressDisplay display("upload", file.size, ChooseProgressMode());
-    const JobRun run =
+    const hostkit::JobOutcome outcome =
         session.Transfer(hostkit::JobKind::kUpload, key, file.path, file.size, display);
     const std::string what = "upload of " + file.shown + " to " + key;
-    switch (run.outcome.end) {
+    switch (outcome.end) {
         case hostkit::JobOutcome::End::kDone:
             std::printf("uploaded %s to %s: %s\n", SafeText(file.shown).c_str(),
                         SafeText(key).c_str(), Summary(file.size, display.ActiveSeconds()).c_str());
@@ -50,7 +49,7 @@ int UploadWithProgress(Session& session, const LocalFile& file, const std::strin
             return Fail(kExitStopped, what + " stopped; the object was not created",
                         "The parts sent so far stay on the store as an unfinished upload.");
         default:
-            return FailCall(what + " failed", run.outcome.result);
+            return FailCall(what + " failed", outcome.result);
     }
 }
 
@@ -68,19 +67,19 @@ int DownloadWithProgress(Session& session, const std::string& key, long long siz
     }
 
     ProgressDisplay display("download", size, ChooseProgressMode());
-    const JobRun run = session.Transfer(hostkit::JobKind::kDownload, key,
-                                        direct ? target.file.path : pending.path(), size, display);
+    const hostkit::JobOutcome outcome =
+        session.Transfer(hostkit::JobKind::kDownload, key,
+                         direct ? target.file.path : pending.path(), size, display);
     const std::string what = "download of " + key;
     const std::string& shown = target.file.shown;
-    // Without a stop asked for, a download that seems stopped before its
-    // first range met an object emptied since it was listed.
-    if (run.outcome.end == hostkit::JobOutcome::End::kStopped && run.stop_asked)
+    if (outcome.end == hostkit::JobOutcome::End::kStopped)
         return Fail(kExitStopped,
                     what + " stopped; " +
                         (direct ? "what was written so far stays" : shown + " was left as it was"));
-    if (run.outcome.end == hostkit::JobOutcome::End::kFailed)
-        return FailCall(what + " failed", run.outcome.result);
-    const long long written = direct ? run.outcome.bytes : pending.Size();
+    if (outcome.end == hostkit::JobOutcome::End::kFailed)
+        return FailCall(what + " failed", outcome.result);
+    // Short when the object was emptied or cut since it was listed.
+    const long long written = direct ? outcome.bytes : pending.Size();
     if (written != size)
         return Fail(kExitFailed,
                     what + " ended after " + std::to_string(written) + " of " +

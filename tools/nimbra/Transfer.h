@@ -6,16 +6,12 @@
 #include <string>
 
 #include "LocalFiles.h"
-#include "Nimbra/OssLimits.h"
 #include "Session.h"
 #include "hostkit/SourceFile.h"
 
 namespace cli {
 
 using LocalFile = hostkit::SourceFile;
-
-// The most one upload takes: the library's own limit.
-constexpr long long kMaxUploadSize = kOssMaxUploadSize;
 
 // Checks that `path` is a readable regular file the library can upload.
 // Returns kExitOk and fills `file`, or prints why not and returns the status.

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Control.h"
 #include "LocalFiles.h"
+#include "Nimbra/OssLimits.h"
 #include "RemoteObjects.h"
 #include "Status.h"
 #include "Transfer.h"
@@ -26,7 +27,7 @@ int RunUpload(Session& session, const UploadArgs& args) {
             spool.Create(hostkit::TemporaryFolder() + "/nimbra-stdin");
         if (!created.ok()) return Fail(kExitFailed, created.text);
         on_interrupt.emplace(spool.path());
-        if (int status = SpoolStandardInput(spool, kMaxUploadSize)) return status;
+        if (int status = SpoolStandardInput(spool, kOssMaxUploadSize)) return status;
         spool.Close();
         file.shown = "standard input";
     }
